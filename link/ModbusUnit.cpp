@@ -1,0 +1,206 @@
+#include "link/ModbusUnit.h"
+
+#include <chrono>
+#include <cstdlib>
+#include <thread>
+
+#include "coef/CoefBlock.h"
+#include "coef/Crc.h"
+#include "link/ComPort.h"
+#include "link/QuorbData.h"
+
+namespace {
+constexpr std::int32_t kFrameBufferSize = 100;
+constexpr int kCollectPolls = 300;
+constexpr std::int32_t kQuietMs = 800;
+constexpr int kMaxReceptions = 300;
+
+// The register of slot k: 255 + 2k, in 16 bits.
+std::uint16_t slotRegister(std::int32_t slot) { return static_cast<std::uint16_t>(255 + 2 * slot); }
+std::uint8_t high(std::uint16_t v) { return static_cast<std::uint8_t>(v >> 8); }
+std::uint8_t low(std::uint16_t v) { return static_cast<std::uint8_t>(v & 0xFF); }
+std::uint8_t replyByte(const std::string& reply, std::size_t i) { return static_cast<std::uint8_t>(reply[i]); }
+} // namespace
+
+TModbusExchange::TModbusExchange(TQuorbDataModule& dataModule, TCoefBlock& block)
+    : dataModule_(dataModule), block_(block) {}
+
+std::uint16_t TModbusExchange::ModbusCrc16(std::int32_t n) const {
+    if (n > kFrameBufferSize) {
+        n = kFrameBufferSize;
+    }
+    return ModbusCrc16Of(FrameBuffer.data(), n);
+}
+
+void TModbusExchange::SendFrame(std::int32_t n) {
+    std::string bytes(static_cast<std::size_t>(n), '\0');
+    for (std::int32_t i = 0; i < n; ++i) {
+        bytes[static_cast<std::size_t>(i)] = static_cast<char>(FrameBuffer[static_cast<std::size_t>(i)] & 0xFF);
+    }
+    // The count written is not looked at: a short write shows up as a missing reply.
+    dataModule_.ComPort.WriteBytes(bytes.data(), n);
+}
+
+void TModbusExchange::FrameAndSend(const std::vector<std::uint8_t>& request) {
+    const auto n = static_cast<std::int32_t>(request.size());
+    for (std::size_t i = 0; i < request.size(); ++i) {
+        FrameBuffer[i] = request[i];
+    }
+    const std::uint16_t crc = ModbusCrc16(n);
+    FrameBuffer[static_cast<std::size_t>(n)] = low(crc);
+    FrameBuffer[static_cast<std::size_t>(n) + 1] = high(crc);
+    SendFrame(n + 2);
+}
+
+void TModbusExchange::DelayWithMessages(std::int32_t ms) {
+    using Clock = std::chrono::steady_clock;
+    const auto start = Clock::now();
+    for (;;) {
+        if (ProcessMessages) {
+            ProcessMessages();
+        }
+        const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+        if (elapsed > ms) {
+            return;
+        }
+        // A short sleep between passes keeps the wait from costing processor time.
+        std::this_thread::sleep_for(std::chrono::microseconds(500));
+    }
+}
+
+void TModbusExchange::CollectReply() {
+    ReplyText.clear();
+    TComPort& port = dataModule_.ComPort;
+    std::string chunk;
+    for (int poll = 0; poll < kCollectPolls; ++poll) {
+        const std::int32_t waiting = port.BytesWaiting();
+        port.ReadBytes(chunk, waiting);
+        ReplyText += chunk;
+    }
+}
+
+void TModbusExchange::CollectReplyUntilQuiet() {
+    ReplyText.clear();
+    TComPort& port = dataModule_.ComPort;
+    TComEvents events{evRxChar};
+    int receptions = 0;
+    std::string chunk;
+    for (;;) {
+        try {
+            port.WaitForEvent(events, dataModule_.StopEvent.get(), kQuietMs);
+        } catch (const std::exception&) {
+            // A failed wait is passed over: the events keep their previous value.
+        }
+        if (events.Contains(evRxChar)) {
+            const std::int32_t waiting = port.BytesWaiting();
+            port.ReadBytes(chunk, waiting);
+            ReplyText += chunk;
+            ++receptions;
+        }
+        if (events.Empty() || receptions >= kMaxReceptions) {
+            return;
+        }
+    }
+}
+
+void TModbusExchange::CheckReply() {
+    const auto len = static_cast<std::int32_t>(ReplyText.size());
+    if (len < 3) {
+        ExchangeState = esNoReply;
+        return;
+    }
+    // A reply too long for FrameBuffer cannot be one of ours: judged a checksum failure.
+    if (len - 2 > kFrameBufferSize) {
+        ExchangeState = esBadChecksum;
+        return;
+    }
+    for (std::int32_t i = 0; i < len - 2; ++i) {
+        FrameBuffer[static_cast<std::size_t>(i)] = replyByte(ReplyText, static_cast<std::size_t>(i));
+    }
+    const std::uint16_t crc = ModbusCrc16(len - 2);
+    if (replyByte(ReplyText, static_cast<std::size_t>(len - 2)) != low(crc) ||
+        replyByte(ReplyText, static_cast<std::size_t>(len - 1)) != high(crc)) {
+        ExchangeState = esBadChecksum;
+    }
+}
+
+void TModbusExchange::IdentifyDevice() {
+    FrameAndSend({0x00, 0x03, 0x00, 0x00, 0x00, 0x07});
+    DelayWithMessages(50);
+    CollectReply();
+}
+
+void TModbusExchange::ReadSlot() {
+    const std::uint16_t reg = slotRegister(SlotIndex);
+    FrameAndSend({0x00, 0x03, high(reg), low(reg), 0x00, 0x02});
+    DelayWithMessages(100);
+    CollectReply();
+    DelayWithMessages(20);
+    ExchangeState = esAccepted;
+    CheckReply();
+    if (ExchangeState != esAccepted) {
+        return;
+    }
+    // An exception reply, or one too short to carry four data bytes ahead of its checksum, is refused:
+    // nothing is filed, and the window retries as for any failed read.
+    if ((replyByte(ReplyText, 1) & 0x80) != 0 || ReplyText.size() < 9) {
+        ExchangeState = esRefusedReply;
+        return;
+    }
+    block_.StoreSlotReply(SlotIndex, {replyByte(ReplyText, 3), replyByte(ReplyText, 4), replyByte(ReplyText, 5),
+                                      replyByte(ReplyText, 6)});
+}
+
+void TModbusExchange::WriteSlot() {
+    const std::uint16_t reg = slotRegister(SlotIndex);
+    const auto k = static_cast<std::size_t>(SlotIndex) * 4;
+    const TCoefImageBytes& image = block_.CoefImage;
+    FrameAndSend({0x00, 0x10, high(reg), low(reg), 0x00, 0x02, 0x04, image.at(k), image.at(k + 1), image.at(k + 2),
+                  image.at(k + 3)});
+    DelayWithMessages(80);
+    CollectReply();
+    DelayWithMessages(20);
+}
+
+void TModbusExchange::WriteRegister(std::uint16_t reg, std::uint32_t value) {
+    const auto v = static_cast<std::uint16_t>(value & 0xFFFF);
+    FrameAndSend({0x00, 0x06, high(reg), low(reg), high(v), low(v)});
+    DelayWithMessages(50);
+    CollectReply();
+    DelayWithMessages(10);
+}
+
+bool TModbusExchange::WriteConfirmed() {
+    const std::size_t len = ReplyText.size();
+    if (len < 3) {
+        return false;
+    }
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(ReplyText.data());
+    const std::uint16_t crc = ModbusCrc16Of(bytes, static_cast<std::int32_t>(len - 2));
+    if (bytes[len - 2] != low(crc) || bytes[len - 1] != high(crc)) {
+        return false;
+    }
+    return (bytes[1] & 0x80) == 0;
+}
+
+bool TModbusExchange::TryBegin() {
+    if (busy_) {
+        return false;
+    }
+    busy_ = true;
+    for (const auto& listener : busyListeners_) {
+        listener(true);
+    }
+    return true;
+}
+
+void TModbusExchange::End() {
+    busy_ = false;
+    for (const auto& listener : busyListeners_) {
+        listener(false);
+    }
+}
+
+void TModbusExchange::AddBusyListener(std::function<void(bool)> listener) {
+    busyListeners_.push_back(std::move(listener));
+}

@@ -1,0 +1,96 @@
+#pragma once
+// The Modbus RTU exchange with the adapter and the four device operations built on it.
+// One exchange runs at a time; its state lives here for the whole run.
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+class TQuorbDataModule;
+class TCoefBlock;
+
+// Verdicts left in ExchangeState.
+enum : std::int32_t {
+    esAccepted = 0,      // reply accepted
+    esNoReply = 1,       // fewer than 3 bytes
+    esBadChecksum = 5,   // checksum mismatch (also a reply longer than FrameBuffer)
+    esRefusedReply = 7,  // slot read: an exception reply, or a reply too short to hold the data
+};
+
+class TModbusExchange {
+public:
+    TModbusExchange(TQuorbDataModule& dataModule, TCoefBlock& block);
+    TModbusExchange(const TModbusExchange&) = delete;
+    TModbusExchange& operator=(const TModbusExchange&) = delete;
+
+    // Shared exchange state.
+    std::array<std::int32_t, 100> FrameBuffer{};
+    std::string ReplyText;
+    std::int32_t ExchangeState = 0;
+    std::int32_t SlotIndex = 0;
+
+    // One pass of the user-interface message pump; installed by the windows. Without one,
+    // DelayWithMessages just waits.
+    std::function<void()> ProcessMessages;
+
+    // Checksum of FrameBuffer entries 0..n-1.
+    std::uint16_t ModbusCrc16(std::int32_t n) const;
+    // Writes FrameBuffer entries 0..n-1 (low bytes) to the port.
+    void SendFrame(std::int32_t n);
+    // Puts the request into FrameBuffer, appends its checksum and sends it.
+    void FrameAndSend(const std::vector<std::uint8_t>& request);
+    // Returns when more than ms milliseconds have passed, keeping the user interface running.
+    void DelayWithMessages(std::int32_t ms);
+    // 300 polls of the port's input into ReplyText.
+    void CollectReply();
+    // Collects until the line has been quiet for 800 ms (or StopEvent, or 300 receptions).
+    void CollectReplyUntilQuiet();
+    // Judges ReplyText: 1 when shorter than 3 bytes, 5 on a checksum mismatch, else unchanged.
+    void CheckReply();
+
+    // Device operations (slave address 0).
+    void IdentifyDevice();
+    void ReadSlot();
+    void WriteSlot();
+    void WriteRegister(std::uint16_t reg, std::uint32_t value);
+    // True when a reply to a write (WriteSlot, WriteRegister) is present and sound: at least 3 bytes,
+    // a valid checksum and no exception. ReplyText is judged without touching ExchangeState.
+    bool WriteConfirmed();
+
+    // Guard: one device command at a time. TryBegin refuses while another command runs.
+    bool Busy() const { return busy_; }
+    bool TryBegin();
+    void End();
+    // Called with true when a command starts and false when it ends, so windows can disable
+    // the commands that would talk to the adapter.
+    void AddBusyListener(std::function<void(bool)> listener);
+
+    TQuorbDataModule& DataModule() { return dataModule_; }
+    TCoefBlock& Block() { return block_; }
+
+private:
+    TQuorbDataModule& dataModule_;
+    TCoefBlock& block_;
+    bool busy_ = false;
+    std::vector<std::function<void(bool)>> busyListeners_;
+};
+
+// Holds the exchange for one device command; Acquired() is false when another command runs.
+class TExchangeGuard {
+public:
+    explicit TExchangeGuard(TModbusExchange& exchange) : exchange_(exchange), acquired_(exchange.TryBegin()) {}
+    ~TExchangeGuard() {
+        if (acquired_) {
+            exchange_.End();
+        }
+    }
+    TExchangeGuard(const TExchangeGuard&) = delete;
+    TExchangeGuard& operator=(const TExchangeGuard&) = delete;
+    bool Acquired() const { return acquired_; }
+
+private:
+    TModbusExchange& exchange_;
+    bool acquired_;
+};

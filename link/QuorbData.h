@@ -1,0 +1,17 @@
+#pragma once
+// The data module: owns the one serial port of the program and the stop event that ends a wait
+// for received characters.
+
+#include <memory>
+
+#include "link/ComPort.h"
+#include "link/StopEvent.h"
+
+class TQuorbDataModule {
+public:
+    // The port starts every run with the built-in settings of the data module.
+    TQuorbDataModule();
+    TComPort ComPort;
+    // Created by the main window's OpenComport; signalled by the console control handler.
+    std::unique_ptr<TStopEvent> StopEvent;
+};
