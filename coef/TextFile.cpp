@@ -1,0 +1,475 @@
+#include "coef/TextFile.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdint>
+#include <string>
+
+#include "coef/Errors.h"
+
+namespace {
+
+// Code points of the Windows-1251 bytes 0x80..0xFF. 0x98 has no character in the code page; it is
+// carried as U+0098 so that every byte survives a round trip through UTF-8.
+constexpr std::array<char32_t, 128> kHighHalf = {
+    0x0402, 0x0403, 0x201A, 0x0453, 0x201E, 0x2026, 0x2020, 0x2021, // 80
+    0x20AC, 0x2030, 0x0409, 0x2039, 0x040A, 0x040C, 0x040B, 0x040F, // 88
+    0x0452, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014, // 90
+    0x0098, 0x2122, 0x0459, 0x203A, 0x045A, 0x045C, 0x045B, 0x045F, // 98
+    0x00A0, 0x040E, 0x045E, 0x0408, 0x00A4, 0x0490, 0x00A6, 0x00A7, // A0
+    0x0401, 0x00A9, 0x0404, 0x00AB, 0x00AC, 0x00AD, 0x00AE, 0x0407, // A8
+    0x00B0, 0x00B1, 0x0406, 0x0456, 0x0491, 0x00B5, 0x00B6, 0x00B7, // B0
+    0x0451, 0x2116, 0x0454, 0x00BB, 0x0458, 0x0405, 0x0455, 0x0457, // B8
+    0x0410, 0x0411, 0x0412, 0x0413, 0x0414, 0x0415, 0x0416, 0x0417, // C0
+    0x0418, 0x0419, 0x041A, 0x041B, 0x041C, 0x041D, 0x041E, 0x041F, // C8
+    0x0420, 0x0421, 0x0422, 0x0423, 0x0424, 0x0425, 0x0426, 0x0427, // D0
+    0x0428, 0x0429, 0x042A, 0x042B, 0x042C, 0x042D, 0x042E, 0x042F, // D8
+    0x0430, 0x0431, 0x0432, 0x0433, 0x0434, 0x0435, 0x0436, 0x0437, // E0
+    0x0438, 0x0439, 0x043A, 0x043B, 0x043C, 0x043D, 0x043E, 0x043F, // E8
+    0x0440, 0x0441, 0x0442, 0x0443, 0x0444, 0x0445, 0x0446, 0x0447, // F0
+    0x0448, 0x0449, 0x044A, 0x044B, 0x044C, 0x044D, 0x044E, 0x044F, // F8
+};
+
+int EncodeCp1251(char32_t cp) {
+    if (cp < 0x80) {
+        return static_cast<int>(cp);
+    }
+    for (std::size_t i = 0; i < kHighHalf.size(); ++i) {
+        if (kHighHalf[i] == cp) {
+            return static_cast<int>(0x80 + i);
+        }
+    }
+    return -1;
+}
+
+void AppendUtf8(std::string& out, char32_t cp) {
+    if (cp < 0x80) {
+        out += static_cast<char>(cp);
+    } else if (cp < 0x800) {
+        out += static_cast<char>(0xC0 | (cp >> 6));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else {
+        out += static_cast<char>(0xE0 | (cp >> 12));
+        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    }
+}
+
+// Decodes one UTF-8 sequence at text[i]; returns its length, or 0 when it is not well formed.
+std::size_t DecodeUtf8(std::string_view text, std::size_t i, char32_t& cp) {
+    const auto b0 = static_cast<unsigned char>(text[i]);
+    std::size_t len = 0;
+    char32_t min = 0;
+    if (b0 < 0x80) {
+        cp = b0;
+        return 1;
+    }
+    if ((b0 & 0xE0) == 0xC0) {
+        len = 2;
+        cp = b0 & 0x1F;
+        min = 0x80;
+    } else if ((b0 & 0xF0) == 0xE0) {
+        len = 3;
+        cp = b0 & 0x0F;
+        min = 0x800;
+    } else if ((b0 & 0xF8) == 0xF0) {
+        len = 4;
+        cp = b0 & 0x07;
+        min = 0x10000;
+    } else {
+        return 0;
+    }
+    if (i + len > text.size()) {
+        return 0;
+    }
+    for (std::size_t k = 1; k < len; ++k) {
+        const auto b = static_cast<unsigned char>(text[i + k]);
+        if ((b & 0xC0) != 0x80) {
+            return 0;
+        }
+        cp = (cp << 6) | (b & 0x3F);
+    }
+    if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
+        return 0;
+    }
+    return len;
+}
+
+} // namespace
+
+std::string Utf8ToCp1251(std::string_view utf8) {
+    std::string out;
+    out.reserve(utf8.size());
+    std::size_t i = 0;
+    while (i < utf8.size()) {
+        char32_t cp = 0;
+        const std::size_t len = DecodeUtf8(utf8, i, cp);
+        if (len == 0) {
+            out += '?';
+            ++i;
+            continue;
+        }
+        const int b = EncodeCp1251(cp);
+        out += b < 0 ? '?' : static_cast<char>(b);
+        i += len;
+    }
+    return out;
+}
+
+std::string Cp1251ToUtf8(std::string_view bytes) {
+    std::string out;
+    out.reserve(bytes.size() * 2);
+    for (const char c : bytes) {
+        const auto b = static_cast<unsigned char>(c);
+        AppendUtf8(out, b < 0x80 ? char32_t{b} : kHighHalf[b - 0x80]);
+    }
+    return out;
+}
+
+namespace {
+
+// Splits at LF, dropping a CR that comes just before it.
+std::vector<std::string> SplitLines(const std::string& bytes) {
+    std::vector<std::string> lines;
+    std::size_t start = 0;
+    while (start < bytes.size()) {
+        const std::size_t lf = bytes.find('\n', start);
+        const std::size_t end = lf == std::string::npos ? bytes.size() : lf;
+        std::size_t stop = end;
+        if (lf != std::string::npos && stop > start && bytes[stop - 1] == '\r') {
+            --stop;
+        }
+        lines.push_back(Cp1251ToUtf8(std::string_view(bytes).substr(start, stop - start)));
+        start = lf == std::string::npos ? bytes.size() : lf + 1;
+    }
+    return lines;
+}
+
+} // namespace
+
+#ifdef _WIN32
+
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+
+namespace {
+
+[[noreturn]] void RaiseFileError(DWORD err) {
+    switch (err) {
+    case ERROR_FILE_NOT_FOUND:
+        throw EInOutError("File not found", 2);
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_INVALID_NAME:
+    case ERROR_BAD_PATHNAME:
+    case ERROR_DIRECTORY:
+        throw EInOutError("Invalid filename", 3);
+    case ERROR_TOO_MANY_OPEN_FILES:
+        throw EInOutError("Too many open files", 4);
+    case ERROR_ACCESS_DENIED:
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_LOCK_VIOLATION:
+    case ERROR_WRITE_PROTECT:
+        throw EInOutError("File access denied", 5);
+    case ERROR_DISK_FULL:
+    case ERROR_HANDLE_DISK_FULL:
+        throw EInOutError("Disk full", 101);
+    default:
+        throw EInOutError("I/O error " + std::to_string(err), static_cast<int>(err));
+    }
+}
+
+std::wstring Widen(const std::string& utf8) {
+    if (utf8.empty()) {
+        return {};
+    }
+    const int n = ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
+    std::wstring w(static_cast<std::size_t>(n), L'\0');
+    ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), w.data(), n);
+    return w;
+}
+
+class THandle {
+public:
+    explicit THandle(HANDLE h) : h_(h) {}
+    THandle(const THandle&) = delete;
+    THandle& operator=(const THandle&) = delete;
+    ~THandle() {
+        if (h_ != INVALID_HANDLE_VALUE) {
+            ::CloseHandle(h_);
+        }
+    }
+    HANDLE Get() const { return h_; }
+    DWORD Close() {
+        const HANDLE h = h_;
+        h_ = INVALID_HANDLE_VALUE;
+        return ::CloseHandle(h) ? 0 : ::GetLastError();
+    }
+
+private:
+    HANDLE h_;
+};
+
+std::string ReadFileBytes(const std::string& path) {
+    THandle file(::CreateFileW(Widen(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                               FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (file.Get() == INVALID_HANDLE_VALUE) {
+        RaiseFileError(::GetLastError());
+    }
+    std::string bytes;
+    std::array<char, 65536> chunk{};
+    for (;;) {
+        DWORD n = 0;
+        if (!::ReadFile(file.Get(), chunk.data(), static_cast<DWORD>(chunk.size()), &n, nullptr)) {
+            RaiseFileError(::GetLastError());
+        }
+        if (n == 0) {
+            return bytes;
+        }
+        bytes.append(chunk.data(), n);
+    }
+}
+
+void ReplaceFile(const std::string& path, const std::string& bytes) {
+    const std::wstring target = Widen(path);
+    std::wstring temp;
+    HANDLE h = INVALID_HANDLE_VALUE;
+    for (int attempt = 0; h == INVALID_HANDLE_VALUE; ++attempt) {
+        temp = target + L".~" + std::to_wstring(::GetCurrentProcessId()) + L"_" + std::to_wstring(attempt);
+        h = ::CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
+                          nullptr);
+        if (h == INVALID_HANDLE_VALUE) {
+            const DWORD err = ::GetLastError();
+            if (err != ERROR_FILE_EXISTS || attempt >= 100) {
+                RaiseFileError(err);
+            }
+        }
+    }
+    THandle file(h);
+    DWORD err = 0;
+    std::size_t done = 0;
+    while (err == 0 && done < bytes.size()) {
+        DWORD n = 0;
+        const DWORD want = static_cast<DWORD>(std::min<std::size_t>(bytes.size() - done, 1u << 20));
+        if (!::WriteFile(file.Get(), bytes.data() + done, want, &n, nullptr)) {
+            err = ::GetLastError();
+        } else if (n == 0) {
+            err = ERROR_DISK_FULL;
+        }
+        done += n;
+    }
+    if (err == 0 && !::FlushFileBuffers(file.Get())) {
+        err = ::GetLastError();
+    }
+    const DWORD closeErr = file.Close();
+    if (err == 0) {
+        err = closeErr;
+    }
+    if (err == 0 &&
+        !::MoveFileExW(temp.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        err = ::GetLastError();
+    }
+    if (err != 0) {
+        ::DeleteFileW(temp.c_str());
+        RaiseFileError(err);
+    }
+}
+
+} // namespace
+
+#else // POSIX
+
+#include <cerrno>
+#include <cstdlib>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+// The message a failed file operation carries, chosen by the system error number.
+[[noreturn]] void RaiseFileError(int err) {
+    switch (err) {
+    case ENOENT:
+        throw EInOutError("File not found", 2);
+    case ENOTDIR:
+    case ENAMETOOLONG:
+        throw EInOutError("Invalid filename", 3);
+    case EMFILE:
+    case ENFILE:
+        throw EInOutError("Too many open files", 4);
+    case EACCES:
+    case EPERM:
+    case EISDIR:
+    case EROFS:
+    case ETXTBSY:
+    case EBUSY:
+        throw EInOutError("File access denied", 5);
+    case ENOSPC:
+    case EDQUOT:
+        throw EInOutError("Disk full", 101);
+    default:
+        throw EInOutError("I/O error " + std::to_string(err), err);
+    }
+}
+
+// The folder part of a path ("." for a bare name).
+std::string FolderOf(const std::string& path) {
+    const auto slash = path.find_last_of('/');
+    if (slash == std::string::npos) {
+        return ".";
+    }
+    if (slash == 0) {
+        return "/";
+    }
+    return path.substr(0, slash);
+}
+
+// ENOENT means "File not found" only when the folder exists; a missing folder is an invalid name.
+[[noreturn]] void RaiseOpenError(int err, const std::string& path) {
+    if (err == ENOENT) {
+        struct stat st {};
+        const std::string folder = FolderOf(path);
+        if (path.empty() || ::stat(folder.c_str(), &st) != 0) {
+            RaiseFileError(ENOTDIR);
+        }
+        if (!S_ISDIR(st.st_mode)) {
+            RaiseFileError(ENOTDIR);
+        }
+    }
+    RaiseFileError(err);
+}
+
+class TFd {
+public:
+    explicit TFd(int fd) : fd_(fd) {}
+    TFd(const TFd&) = delete;
+    TFd& operator=(const TFd&) = delete;
+    ~TFd() {
+        if (fd_ >= 0) {
+            ::close(fd_);
+        }
+    }
+    int Get() const { return fd_; }
+    // Closes now and reports the error of close itself (0 when it succeeded).
+    int Close() {
+        const int fd = fd_;
+        fd_ = -1;
+        return ::close(fd) == 0 ? 0 : errno;
+    }
+
+private:
+    int fd_;
+};
+
+// Writes all bytes; returns 0 or the error number.
+int WriteAll(int fd, const std::string& bytes) {
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+        if (n < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return errno;
+        }
+        if (n == 0) {
+            return ENOSPC;
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    return 0;
+}
+
+std::string ReadFileBytes(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        RaiseOpenError(errno, path);
+    }
+    TFd file(fd);
+    std::string bytes;
+    std::array<char, 65536> chunk{};
+    for (;;) {
+        const ssize_t n = ::read(file.Get(), chunk.data(), chunk.size());
+        if (n < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            RaiseFileError(errno);
+        }
+        if (n == 0) {
+            return bytes;
+        }
+        bytes.append(chunk.data(), static_cast<std::size_t>(n));
+    }
+}
+
+void ReplaceFile(const std::string& path, const std::string& bytes) {
+    // A link is followed, so the file it leads to is replaced and the link stays.
+    std::string target = path;
+    struct stat lst {};
+    if (::lstat(path.c_str(), &lst) == 0 && S_ISLNK(lst.st_mode)) {
+        if (char* resolved = ::realpath(path.c_str(), nullptr)) {
+            target = resolved;
+            std::free(resolved);
+        }
+    }
+
+    // The new contents go to a fresh file beside the target first.
+    std::string temp;
+    int fd = -1;
+    for (int attempt = 0; fd < 0; ++attempt) {
+        temp = target + ".~" + std::to_string(::getpid()) + "_" + std::to_string(attempt);
+        fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd < 0 && (errno != EEXIST || attempt >= 100)) {
+            RaiseOpenError(errno, target);
+        }
+    }
+    TFd file(fd);
+    // An existing file keeps its permissions.
+    struct stat st {};
+    if (::stat(target.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
+        (void)::fchmod(file.Get(), st.st_mode & 07777);
+    }
+
+    int err = WriteAll(file.Get(), bytes);
+    if (err == 0 && ::fsync(file.Get()) != 0) {
+        err = errno;
+    }
+    const int closeErr = file.Close();
+    if (err == 0) {
+        err = closeErr;
+    }
+    if (err == 0 && ::rename(temp.c_str(), target.c_str()) != 0) {
+        err = errno;
+    }
+    if (err != 0) {
+        ::unlink(temp.c_str());
+        RaiseFileError(err);
+    }
+    // Make the rename itself durable; a folder that cannot be synced changes nothing for the caller.
+    const int dir = ::open(FolderOf(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir >= 0) {
+        (void)::fsync(dir);
+        ::close(dir);
+    }
+}
+
+} // namespace
+
+#endif
+
+std::vector<std::string> ReadTextFileLines(const std::string& path) {
+    return SplitLines(ReadFileBytes(path));
+}
+
+void WriteTextFileLines(const std::string& path, const std::vector<std::string>& lines) {
+    std::string bytes;
+    for (const auto& line : lines) {
+        bytes += Utf8ToCp1251(line);
+        bytes += "\r\n";
+    }
+    ReplaceFile(path, bytes);
+}

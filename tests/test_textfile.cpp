@@ -1,0 +1,236 @@
+// Text files shared with Windows machines: Windows-1251 bytes, CR LF lines, and the file error texts.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <csignal>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include <dirent.h>
+#include <iconv.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "coef/Errors.h"
+#include "coef/TextFile.h"
+
+namespace {
+
+class TempDir {
+public:
+    TempDir() {
+        char pattern[] = "/tmp/rq7-textfile-XXXXXX";
+        const char* made = ::mkdtemp(pattern);
+        EXPECT_NE(made, nullptr);
+        path_ = made ? made : "/tmp";
+    }
+    ~TempDir() { std::system(("rm -rf '" + path_ + "'").c_str()); }
+    std::string operator/(const std::string& name) const { return path_ + "/" + name; }
+    const std::string& Path() const { return path_; }
+    // Names in the folder, to see that no temporary file was left behind.
+    std::vector<std::string> Names() const {
+        std::vector<std::string> names;
+        if (DIR* d = ::opendir(path_.c_str())) {
+            while (const dirent* e = ::readdir(d)) {
+                const std::string n = e->d_name;
+                if (n != "." && n != "..") {
+                    names.push_back(n);
+                }
+            }
+            ::closedir(d);
+        }
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+
+private:
+    std::string path_;
+};
+
+std::string ReadBytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+void WriteBytes(const std::string& path, const std::string& bytes) {
+    std::ofstream out(path, std::ios::binary);
+    out << bytes;
+}
+
+// The message and code of the file error a call raises ("" when it raises none).
+template <typename F> std::string FileErrorOf(F&& call, int* code = nullptr) {
+    try {
+        call();
+    } catch (const EInOutError& e) {
+        if (code) {
+            *code = e.ErrorCode;
+        }
+        return e.what();
+    }
+    return "";
+}
+
+// The system's own Windows-1251 decoder, as an independent reference for the table.
+std::string IconvCp1251ToUtf8(unsigned char byte) {
+    iconv_t cd = ::iconv_open("UTF-8", "CP1251");
+    if (cd == reinterpret_cast<iconv_t>(-1)) {
+        return "<no iconv>";
+    }
+    char in[1] = {static_cast<char>(byte)};
+    char out[8] = {};
+    char* pin = in;
+    char* pout = out;
+    std::size_t inLeft = 1;
+    std::size_t outLeft = sizeof out;
+    const std::size_t r = ::iconv(cd, &pin, &inLeft, &pout, &outLeft);
+    ::iconv_close(cd);
+    if (r == static_cast<std::size_t>(-1)) {
+        return "<undefined>";
+    }
+    return std::string(out, pout);
+}
+
+} // namespace
+
+TEST(Cp1251, EveryByteDecodesAsTheSystemCodecDoesAndRoundTrips) {
+    for (int b = 0; b < 256; ++b) {
+        const std::string byte(1, static_cast<char>(b));
+        const std::string utf8 = Cp1251ToUtf8(byte);
+        if (b != 0x98) { // the one byte without a character in the code page
+            EXPECT_EQ(utf8, IconvCp1251ToUtf8(static_cast<unsigned char>(b))) << "byte " << b;
+        }
+        EXPECT_EQ(Utf8ToCp1251(utf8), byte) << "byte " << b;
+    }
+}
+
+TEST(Cp1251, RussianTextAndCharactersOutsideTheCodePage) {
+    EXPECT_EQ(Utf8ToCp1251("Чётность: Ёж №5"), "\xD7\xB8\xF2\xED\xEE\xF1\xF2\xFC: \xA8\xE6 \xB9"
+                                               "5");
+    EXPECT_EQ(Cp1251ToUtf8("\xCF\xF0\xEE\xE2\xE5\xF0\xFC\xF2\xE5"), "Проверьте");
+    // Characters Windows-1251 lacks (Greek, CJK, an emoji) become "?", one per character.
+    EXPECT_EQ(Utf8ToCp1251("aΩ中😀b"), "a???b");
+    // Broken UTF-8 gives "?" per bad byte and does not swallow the following text.
+    EXPECT_EQ(Utf8ToCp1251("a\xD0"), "a?");
+    EXPECT_EQ(Utf8ToCp1251("\xFF\xFEok"), "??ok");
+    EXPECT_EQ(Utf8ToCp1251("\xC0\xAF/"), "?"
+                                         "?/");       // overlong encoding of "/"
+    EXPECT_EQ(Utf8ToCp1251("\xED\xA0\x80x"), "???x"); // a UTF-16 surrogate
+}
+
+TEST(TextFile, ReadsLinesEndedByLfOrCrLf) {
+    TempDir dir;
+    const auto cases = std::vector<std::pair<std::string, std::vector<std::string>>>{
+        {"", {}},
+        {"one", {"one"}},
+        {"one\r\ntwo\r\n", {"one", "two"}},
+        {"one\ntwo", {"one", "two"}},
+        {"a\r\n\r\nb\n\n", {"a", "", "b", ""}},
+        {"cr\rinside\r\nend\r", {"cr\rinside", "end\r"}},
+        {"\xC4\xE0\xF2\xE0\r\n", {"Дата"}},
+    };
+    for (const auto& [bytes, lines] : cases) {
+        WriteBytes(dir / "in.dat", bytes);
+        EXPECT_EQ(ReadTextFileLines(dir / "in.dat"), lines) << "bytes: " << bytes;
+    }
+}
+
+TEST(TextFile, WritesCp1251WithCrLfAndReadsItBack) {
+    TempDir dir;
+    const std::vector<std::string> lines = {"20.5", "", "Заводской №", "-1.25E-5"};
+    WriteTextFileLines(dir / "out.dat", lines);
+    EXPECT_EQ(ReadBytes(dir / "out.dat"),
+              "20.5\r\n\r\n\xC7\xE0\xE2\xEE\xE4\xF1\xEA\xEE\xE9 \xB9\r\n-1.25E-5\r\n");
+    EXPECT_EQ(ReadTextFileLines(dir / "out.dat"), lines);
+
+    // Replacing a longer file leaves nothing of it behind, nor any temporary file.
+    WriteTextFileLines(dir / "out.dat", {"x"});
+    EXPECT_EQ(ReadBytes(dir / "out.dat"), "x\r\n");
+    WriteTextFileLines(dir / "out.dat", {});
+    EXPECT_EQ(ReadBytes(dir / "out.dat"), "");
+    EXPECT_EQ(dir.Names(), std::vector<std::string>{"out.dat"});
+}
+
+TEST(TextFile, ReplacingKeepsPermissionsAndWritesThroughALink) {
+    TempDir dir;
+    WriteBytes(dir / "real.dat", "old\r\n");
+    ASSERT_EQ(::chmod((dir / "real.dat").c_str(), 0640), 0);
+    ASSERT_EQ(::symlink("real.dat", (dir / "link.dat").c_str()), 0);
+    WriteTextFileLines(dir / "link.dat", {"new"});
+    struct stat lst {};
+    ASSERT_EQ(::lstat((dir / "link.dat").c_str(), &lst), 0);
+    EXPECT_TRUE(S_ISLNK(lst.st_mode));
+    EXPECT_EQ(ReadBytes(dir / "real.dat"), "new\r\n");
+    struct stat st {};
+    ASSERT_EQ(::stat((dir / "real.dat").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0640u);
+}
+
+TEST(TextFile, MissingFileAndMissingFolderHaveTheirOwnTexts) {
+    TempDir dir;
+    int code = 0;
+    EXPECT_EQ(FileErrorOf([&] { ReadTextFileLines(dir / "absent.dat"); }, &code), "File not found");
+    EXPECT_EQ(code, 2);
+    EXPECT_EQ(FileErrorOf([&] { ReadTextFileLines(dir / "nofolder/a.dat"); }, &code), "Invalid filename");
+    EXPECT_EQ(code, 3);
+    EXPECT_EQ(FileErrorOf([&] { WriteTextFileLines(dir / "nofolder/a.dat", {"x"}); }), "Invalid filename");
+    // A plain file where a folder should be.
+    WriteBytes(dir / "plain", "x");
+    EXPECT_EQ(FileErrorOf([&] { ReadTextFileLines(dir / "plain/a.dat"); }), "Invalid filename");
+    EXPECT_EQ(FileErrorOf([&] { WriteTextFileLines(dir / "plain/a.dat", {"x"}); }), "Invalid filename");
+    EXPECT_EQ(FileErrorOf([&] { ReadTextFileLines(""); }), "Invalid filename");
+}
+
+TEST(TextFile, FolderInPlaceOfTheFileIsAccessDeniedAndLeavesNoTemporaryFile) {
+    TempDir dir;
+    ASSERT_EQ(::mkdir((dir / "sub").c_str(), 0755), 0);
+    WriteBytes(dir / "sub/keep", "k");
+    int code = 0;
+    EXPECT_EQ(FileErrorOf([&] { ReadTextFileLines(dir / "sub"); }, &code), "File access denied");
+    EXPECT_EQ(code, 5);
+    EXPECT_EQ(FileErrorOf([&] { WriteTextFileLines(dir / "sub", {"x"}); }), "File access denied");
+    EXPECT_EQ(dir.Names(), std::vector<std::string>{"sub"});
+    EXPECT_EQ(ReadBytes(dir / "sub/keep"), "k");
+}
+
+TEST(TextFile, FailedWriteLeavesTheEarlierFileIntact) {
+    TempDir dir;
+    WriteTextFileLines(dir / "coef.dat", {"earlier"});
+    // Cap the size of files this process may write: the new contents cannot be written whole.
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit old{};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &old), 0);
+    rlimit small = old;
+    small.rlim_cur = 16;
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+    int code = 0;
+    const std::string error =
+        FileErrorOf([&] { WriteTextFileLines(dir / "coef.dat", {std::string(100, 'x')}); }, &code);
+    ::setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, oldHandler);
+
+    EXPECT_EQ(error, "I/O error 27"); // EFBIG: an error without a text of its own
+    EXPECT_EQ(code, 27);
+    EXPECT_EQ(ReadBytes(dir / "coef.dat"), "earlier\r\n");
+    EXPECT_EQ(dir.Names(), std::vector<std::string>{"coef.dat"});
+}
+
+TEST(TextFile, RunningOutOfDescriptorsIsTooManyOpenFiles) {
+    TempDir dir;
+    WriteBytes(dir / "a.dat", "x\r\n");
+    rlimit old{};
+    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &old), 0);
+    rlimit none = old;
+    none.rlim_cur = 0;
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &none), 0);
+    const std::string readError = FileErrorOf([&] { ReadTextFileLines(dir / "a.dat"); });
+    const std::string writeError = FileErrorOf([&] { WriteTextFileLines(dir / "b.dat", {"x"}); });
+    ::setrlimit(RLIMIT_NOFILE, &old);
+    EXPECT_EQ(readError, "Too many open files");
+    EXPECT_EQ(writeError, "Too many open files");
+    EXPECT_EQ(dir.Names(), std::vector<std::string>{"a.dat"});
+}
