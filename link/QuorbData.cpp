@@ -1,0 +1,18 @@
+// The data module's port starts every run with these settings; nothing is loaded from storage.
+
+#include "link/QuorbData.h"
+
+TQuorbDataModule::TQuorbDataModule() {
+    ComPort.SetName("ComPort");
+    ComPort.SetPort("COM1");
+    ComPort.SetBaudRate(br9600);
+    ComPort.SetCustomBaudRate(9600);
+    ComPort.SetDataBits(dbEight);
+    ComPort.SetStopBits(sbOneStopBit);
+    ComPort.Parity().SetBits(prNone);
+    ComPort.FlowControl().SetControlDTR(dtrDisable);
+    ComPort.FlowControl().SetControlRTS(rtsDisable);
+    // No asynchronous event delivery: the port opens with an empty event set.
+    ComPort.SetEvents(TComEvents{});
+    ComPort.SetStoredGroups(1);
+}

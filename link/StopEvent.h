@@ -1,0 +1,27 @@
+#pragma once
+// The stop event: a manual-reset, unnamed event that ends a wait for received characters. It starts
+// not signalled; once signalled it stays so (nothing resets it). Signal() may be called from a
+// signal handler or from another thread.
+
+#ifdef _WIN32
+using TStopEventHandle = void*; // a Win32 event object (HANDLE)
+#else
+using TStopEventHandle = int; // a descriptor that becomes readable when the event is signalled
+#endif
+
+class TStopEvent {
+public:
+    TStopEvent();
+    ~TStopEvent();
+    TStopEvent(const TStopEvent&) = delete;
+    TStopEvent& operator=(const TStopEvent&) = delete;
+
+    // Async-signal-safe: an eventfd (or pipe) write on Linux, SetEvent on Windows.
+    void Signal() const noexcept;
+    bool IsSignalled() const noexcept;
+    // What a wait polls: on Linux a descriptor readable once signalled, on Windows the event handle.
+    TStopEventHandle NativeHandle() const noexcept { return handle_; }
+
+private:
+    TStopEventHandle handle_;
+};
