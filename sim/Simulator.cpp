@@ -1,0 +1,611 @@
+#include "sim/Simulator.h"
+
+#include "coef/Crc.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <stdexcept>
+#include <stdlib.h>
+#include <sys/eventfd.h>
+#include <system_error>
+#include <termios.h>
+#include <unistd.h>
+
+namespace {
+constexpr std::size_t kMaxInput = 1024; // more unframed input than this is noise whatever follows
+constexpr std::uint16_t kFirstBlockRegister = 257;
+constexpr std::uint16_t kLastBlockRegister = 288;
+constexpr std::uint16_t kTranslationRegister = 373;
+constexpr std::uint16_t kAddressRegister = 375;
+constexpr std::uint8_t kIllegalFunction = 1;
+constexpr std::uint8_t kIllegalAddress = 2;
+constexpr std::uint8_t kIllegalValue = 3;
+// Frame length not known from the bytes so far / a function whose frames end with a silence.
+constexpr std::size_t kNotYet = 0;
+constexpr std::size_t kUntilSilence = static_cast<std::size_t>(-1);
+
+[[noreturn]] void ThrowErrno(const char* what) {
+    throw std::system_error(errno, std::generic_category(), what);
+}
+
+void MakeRaw(int fd) {
+    termios t{};
+    if (tcgetattr(fd, &t) != 0) {
+        ThrowErrno("tcgetattr");
+    }
+    cfmakeraw(&t);
+    t.c_cflag |= CLOCAL | CREAD;
+    t.c_cc[VMIN] = 1;
+    t.c_cc[VTIME] = 0;
+    cfsetispeed(&t, B9600);
+    cfsetospeed(&t, B9600);
+    if (tcsetattr(fd, TCSANOW, &t) != 0) {
+        ThrowErrno("tcsetattr");
+    }
+}
+
+void SetFlags(int fd, bool nonBlocking) {
+    if (fcntl(fd, F_SETFD, FD_CLOEXEC) != 0) {
+        ThrowErrno("fcntl");
+    }
+    if (nonBlocking) {
+        const int flags = fcntl(fd, F_GETFL);
+        if (flags < 0 || fcntl(fd, F_SETFL, flags | O_NONBLOCK) != 0) {
+            ThrowErrno("fcntl");
+        }
+    }
+}
+
+std::uint16_t Word(const std::uint8_t* p) {
+    return static_cast<std::uint16_t>((p[0] << 8) | p[1]);
+}
+
+bool ChecksumOk(const std::uint8_t* p, std::size_t n) {
+    if (n < 4) {
+        return false;
+    }
+    const std::uint16_t crc = ModbusCrc16Of(p, static_cast<std::int32_t>(n - 2));
+    return p[n - 2] == (crc & 0xFFu) && p[n - 1] == (crc >> 8);
+}
+
+// The length of the request that starts at p, as far as the bytes so far tell.
+std::size_t ExpectedLength(const std::uint8_t* p, std::size_t available) {
+    if (available < 2) {
+        return kNotYet;
+    }
+    switch (p[1]) {
+    case 3:
+    case 6:
+        return 8;
+    case 16:
+        return available < 7 ? kNotYet : 9 + static_cast<std::size_t>(p[6]);
+    default:
+        return kUntilSilence;
+    }
+}
+
+void CloseIfOpen(int& fd) {
+    if (fd >= 0) {
+        close(fd);
+        fd = -1;
+    }
+}
+} // namespace
+
+bool TSimMatch::Matches(const TSimBytes& request) const {
+    if (Function && (request.size() < 2 || request[1] != *Function)) {
+        return false;
+    }
+    if (Register && (request.size() < 6 || Word(&request[2]) != *Register)) {
+        return false;
+    }
+    return true;
+}
+
+TAdapterSimulator::TAdapterSimulator(std::uint8_t address)
+    : image_(DefaultSimImage(address)), address_(address) {
+    if (openpty(&master_, &slave_, nullptr, nullptr, nullptr) != 0) {
+        ThrowErrno("openpty");
+    }
+    try {
+        char name[128] = {};
+        if (ptsname_r(master_, name, sizeof name) != 0) {
+            ThrowErrno("ptsname_r");
+        }
+        devicePath_ = name;
+        MakeRaw(slave_);
+        MakeRaw(master_);
+        SetFlags(slave_, false);
+        SetFlags(master_, true);
+        wake_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+        if (wake_ < 0) {
+            ThrowErrno("eventfd");
+        }
+        thread_ = std::thread(&TAdapterSimulator::Run, this);
+    } catch (...) {
+        CloseIfOpen(wake_);
+        CloseIfOpen(master_);
+        CloseIfOpen(slave_);
+        throw;
+    }
+}
+
+TAdapterSimulator::~TAdapterSimulator() {
+    stop_ = true;
+    Wake();
+    if (thread_.joinable()) {
+        thread_.join();
+    }
+    CloseIfOpen(wake_);
+    CloseIfOpen(master_);
+    CloseIfOpen(slave_);
+}
+
+// ---- the adapter's thread -------------------------------------------------------------------------
+
+void TAdapterSimulator::Run() {
+    while (!stop_) {
+        auto now = TSimClock::now();
+        auto deadline = TSimClock::time_point::max();
+        if (!input_.empty() || !noise_.empty()) {
+            deadline = lastInput_ + kSimSilence;
+        }
+        bool writeNow = false;
+        {
+            std::lock_guard lock(mutex_);
+            if (!outgoing_.empty()) {
+                if (outgoing_.front().Due <= now) {
+                    writeNow = true;
+                } else {
+                    deadline = std::min(deadline, outgoing_.front().Due);
+                }
+            }
+        }
+        int timeoutMs = -1;
+        if (deadline != TSimClock::time_point::max()) {
+            timeoutMs = static_cast<int>(std::max<std::int64_t>(
+                0, std::chrono::ceil<std::chrono::milliseconds>(deadline - now).count()));
+        }
+        // A reply that is due but did not fit into the line waits for room.
+        const short events = writeNow ? static_cast<short>(POLLIN | POLLOUT) : static_cast<short>(POLLIN);
+        pollfd fds[2] = {{master_, events, 0}, {wake_, POLLIN, 0}};
+        if (poll(fds, 2, timeoutMs) < 0 && errno != EINTR) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            continue;
+        }
+        if ((fds[1].revents & POLLIN) != 0) {
+            std::uint64_t count = 0;
+            [[maybe_unused]] const auto got = read(wake_, &count, sizeof count);
+        }
+        if (stop_) {
+            break;
+        }
+        if ((fds[0].revents & (POLLIN | POLLHUP | POLLERR)) != 0) {
+            ReadInput();
+        }
+        now = TSimClock::now();
+        if ((!input_.empty() || !noise_.empty()) && now - lastInput_ >= kSimSilence) {
+            Extract(true, now);
+        }
+        WriteDue();
+        NotifyObserver();
+    }
+}
+
+void TAdapterSimulator::ReadInput() {
+    std::uint8_t buffer[4096];
+    bool got = false;
+    for (;;) {
+        const ssize_t n = read(master_, buffer, sizeof buffer);
+        if (n > 0) {
+            input_.insert(input_.end(), buffer, buffer + n);
+            got = true;
+            continue;
+        }
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n < 0 && errno != EAGAIN) {
+            // Cannot happen while our own slave descriptor is open; do not spin if it does.
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        break;
+    }
+    if (got) {
+        lastInput_ = TSimClock::now();
+        Extract(false, lastInput_);
+    }
+}
+
+void TAdapterSimulator::Extract(bool afterSilence, TSimClock::time_point now) {
+    std::size_t pos = 0;
+    while (pos < input_.size()) {
+        const std::uint8_t* p = input_.data() + pos;
+        const std::size_t available = input_.size() - pos;
+        const std::size_t need = ExpectedLength(p, available);
+        std::size_t frameLength = 0;
+        if (need != kNotYet && need != kUntilSilence && available >= need) {
+            if (ChecksumOk(p, need)) {
+                frameLength = need;
+            }
+        } else if (!afterSilence) {
+            break; // wait for the rest of the frame or for a silence
+        } else if (need == kUntilSilence && ChecksumOk(p, available)) {
+            frameLength = available;
+        }
+        if (frameLength == 0) {
+            noise_.push_back(*p);
+            ++pos;
+            continue;
+        }
+        FlushNoise(now);
+        HandleFrame(TSimBytes(p, p + frameLength), now);
+        pos += frameLength;
+    }
+    input_.erase(input_.begin(), input_.begin() + static_cast<std::ptrdiff_t>(pos));
+    if (input_.size() > kMaxInput) {
+        const auto excess = static_cast<std::ptrdiff_t>(input_.size() - kMaxInput);
+        noise_.insert(noise_.end(), input_.begin(), input_.begin() + excess);
+        input_.erase(input_.begin(), input_.begin() + excess);
+    }
+    if (afterSilence || noise_.size() > kMaxInput) {
+        FlushNoise(now);
+    }
+}
+
+void TAdapterSimulator::FlushNoise(TSimClock::time_point now) {
+    if (noise_.empty()) {
+        return;
+    }
+    std::lock_guard lock(mutex_);
+    Log({TSimRecord::EKind::Noise, std::move(noise_), now});
+    noise_.clear();
+}
+
+void TAdapterSimulator::HandleFrame(const TSimBytes& frame, TSimClock::time_point now) {
+    std::lock_guard lock(mutex_);
+    Log({TSimRecord::EKind::Request, frame, now});
+    if (frame[0] != 0 && frame[0] != address_) {
+        return; // another slave's request
+    }
+    const auto rule = std::find_if(rules_.begin(), rules_.end(), [&](const TSimRule& r) {
+        return r.Remaining != 0 && r.Match.Matches(frame);
+    });
+    if (rule == rules_.end()) {
+        Queue(Execute(frame), now, TSimRecord::EKind::Reply);
+        return;
+    }
+    const TSimAction action = rule->Action;
+    if (action.Kind == TSimAction::EKind::AnswerSecondAttempt && !rule->FirstAttemptSeen) {
+        rule->FirstAttemptSeen = true;
+        return;
+    }
+    rule->FirstAttemptSeen = false;
+    if (rule->Remaining > 0) {
+        --rule->Remaining;
+    }
+    switch (action.Kind) {
+    case TSimAction::EKind::Silent:
+        return;
+    case TSimAction::EKind::AnswerSecondAttempt:
+        Queue(Execute(frame), now, TSimRecord::EKind::Reply);
+        return;
+    case TSimAction::EKind::Exception:
+        Queue(ExceptionReply(frame[1], action.Code), now, TSimRecord::EKind::Reply);
+        return;
+    case TSimAction::EKind::Flood:
+        Queue(Noise(action.Count), now, TSimRecord::EKind::Reply);
+        return;
+    case TSimAction::EKind::RawReply:
+        Queue(action.Bytes, now, TSimRecord::EKind::Reply);
+        return;
+    case TSimAction::EKind::BadChecksum: {
+        TSimBytes reply = Execute(frame);
+        reply[reply.size() - 2] ^= 0xFF;
+        Queue(std::move(reply), now, TSimRecord::EKind::Reply);
+        return;
+    }
+    case TSimAction::EKind::StrayBefore: {
+        TSimBytes bytes = action.Bytes;
+        const TSimBytes reply = Execute(frame);
+        bytes.insert(bytes.end(), reply.begin(), reply.end());
+        Queue(std::move(bytes), now, TSimRecord::EKind::Reply);
+        return;
+    }
+    case TSimAction::EKind::Late:
+        Queue(Execute(frame), now + std::chrono::milliseconds(action.DelayMs), TSimRecord::EKind::Reply);
+        return;
+    case TSimAction::EKind::Truncated: {
+        TSimBytes reply = Execute(frame);
+        reply.resize(std::min(reply.size(), action.Count));
+        Queue(std::move(reply), now, TSimRecord::EKind::Reply);
+        return;
+    }
+    }
+}
+
+TSimBytes TAdapterSimulator::Execute(const TSimBytes& request) {
+    const std::uint8_t function = request[1];
+    if (function != 3 && function != 6 && function != 16) {
+        return ExceptionReply(function, kIllegalFunction);
+    }
+    const std::uint16_t first = Word(&request[2]);
+    const std::uint16_t second = Word(&request[4]);
+    if (function == 3) {
+        const std::uint16_t count = second;
+        if (count < 1 || count > 125) {
+            return ExceptionReply(function, kIllegalValue);
+        }
+        TSimBytes body{address_, 3, static_cast<std::uint8_t>(2 * count)};
+        for (std::uint32_t reg = first; reg < std::uint32_t{first} + count; ++reg) {
+            const auto value = reg <= 0xFFFFu ? ReadRegister(static_cast<std::uint16_t>(reg)) : std::nullopt;
+            if (!value) {
+                return ExceptionReply(function, kIllegalAddress);
+            }
+            body.push_back(static_cast<std::uint8_t>(*value >> 8));
+            body.push_back(static_cast<std::uint8_t>(*value & 0xFFu));
+        }
+        return Framed(std::move(body));
+    }
+    if (function == 16) {
+        const std::uint16_t count = second;
+        if (count < 1 || count > 123 || request[6] != 2 * count) {
+            return ExceptionReply(function, kIllegalValue);
+        }
+        if (first < kFirstBlockRegister || std::uint32_t{first} + count - 1 > kLastBlockRegister) {
+            return ExceptionReply(function, kIllegalAddress);
+        }
+        const std::size_t at = 4 + 2 * static_cast<std::size_t>(first - kFirstBlockRegister);
+        std::copy_n(request.begin() + 7, 2 * count, image_.begin() + static_cast<std::ptrdiff_t>(at));
+        return Framed({address_, 16, request[2], request[3], request[4], request[5]});
+    }
+    // Function 6.
+    if (first != kTranslationRegister && first != kAddressRegister) {
+        return ExceptionReply(function, kIllegalAddress);
+    }
+    TSimBytes echo = Framed({address_, 6, request[2], request[3], request[4], request[5]});
+    registerWrites_.push_back({first, second});
+    registerValues_[first] = second;
+    if (first == kTranslationRegister) {
+        translation_ = second;
+    } else {
+        address_ = static_cast<std::uint8_t>(second & 0xFFu);
+    }
+    return echo;
+}
+
+std::optional<std::uint16_t> TAdapterSimulator::ReadRegister(std::uint16_t reg) const {
+    if (reg <= 6) {
+        // Identification: "RQ7", a zero, firmware 1.2, the address, the factory number, a zero word.
+        const std::uint32_t factory = static_cast<std::uint32_t>(image_[52]) | (image_[53] << 8) |
+                                      (image_[54] << 16) | (static_cast<std::uint32_t>(image_[55]) << 24);
+        const std::uint16_t ident[7] = {0x5251,
+                                        0x3700,
+                                        0x0102,
+                                        address_,
+                                        static_cast<std::uint16_t>(factory >> 16),
+                                        static_cast<std::uint16_t>(factory & 0xFFFFu),
+                                        0};
+        return ident[reg];
+    }
+    if (reg >= kFirstBlockRegister && reg <= kLastBlockRegister) {
+        return Word(&image_[4 + 2 * static_cast<std::size_t>(reg - kFirstBlockRegister)]);
+    }
+    if (reg == kTranslationRegister) {
+        return translation_;
+    }
+    if (reg == kAddressRegister) {
+        return address_;
+    }
+    return std::nullopt;
+}
+
+TSimBytes TAdapterSimulator::Framed(TSimBytes body) const {
+    const std::uint16_t crc = ModbusCrc16Of(body.data(), static_cast<std::int32_t>(body.size()));
+    body.push_back(static_cast<std::uint8_t>(crc & 0xFFu));
+    body.push_back(static_cast<std::uint8_t>(crc >> 8));
+    return body;
+}
+
+TSimBytes TAdapterSimulator::ExceptionReply(std::uint8_t function, std::uint8_t code) const {
+    return Framed({address_, static_cast<std::uint8_t>(function | 0x80u), code});
+}
+
+TSimBytes TAdapterSimulator::Noise(std::size_t count) {
+    TSimBytes bytes(count);
+    for (auto& b : bytes) {
+        noiseSeed_ ^= noiseSeed_ << 13;
+        noiseSeed_ ^= noiseSeed_ >> 17;
+        noiseSeed_ ^= noiseSeed_ << 5;
+        b = static_cast<std::uint8_t>(noiseSeed_ >> 24);
+    }
+    return bytes;
+}
+
+void TAdapterSimulator::Queue(TSimBytes bytes, TSimClock::time_point due, TSimRecord::EKind kind) {
+    if (bytes.empty()) {
+        return;
+    }
+    TOutgoing item{due, sequence_++, std::move(bytes), 0, kind};
+    const auto at =
+        std::upper_bound(outgoing_.begin(), outgoing_.end(), item, [](const auto& a, const auto& b) {
+            return a.Due < b.Due || (a.Due == b.Due && a.Sequence < b.Sequence);
+        });
+    outgoing_.insert(at, std::move(item));
+}
+
+void TAdapterSimulator::WriteDue() {
+    std::lock_guard lock(mutex_);
+    const auto now = TSimClock::now();
+    while (!outgoing_.empty() && outgoing_.front().Due <= now) {
+        TOutgoing& item = outgoing_.front();
+        const ssize_t n = write(master_, item.Bytes.data() + item.Sent, item.Bytes.size() - item.Sent);
+        if (n > 0) {
+            item.Sent += static_cast<std::size_t>(n);
+            if (item.Sent == item.Bytes.size()) {
+                Log({item.Kind, std::move(item.Bytes), TSimClock::now()});
+                outgoing_.erase(outgoing_.begin());
+            }
+            continue;
+        }
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n < 0 && errno != EAGAIN) {
+            outgoing_.erase(outgoing_.begin()); // the line is gone; nothing to keep it for
+            continue;
+        }
+        break; // the line is full: poll waits for room
+    }
+}
+
+void TAdapterSimulator::Log(TSimRecord record) {
+    if (observer_) {
+        toNotify_.push_back(record);
+    }
+    const bool request = record.Kind == TSimRecord::EKind::Request || record.Kind == TSimRecord::EKind::Noise;
+    (request ? requests_ : replies_).push_back(std::move(record));
+    logChanged_.notify_all();
+}
+
+void TAdapterSimulator::NotifyObserver() {
+    std::function<void(const TSimRecord&)> observer;
+    std::vector<TSimRecord> records;
+    {
+        std::lock_guard lock(mutex_);
+        observer = observer_;
+        records.swap(toNotify_);
+    }
+    if (observer) {
+        for (const auto& record : records) {
+            observer(record);
+        }
+    }
+}
+
+void TAdapterSimulator::Wake() {
+    const std::uint64_t one = 1;
+    [[maybe_unused]] const auto written = write(wake_, &one, sizeof one);
+}
+
+// ---- accessors ------------------------------------------------------------------------------------
+
+TSimImage TAdapterSimulator::Image() const {
+    std::lock_guard lock(mutex_);
+    return image_;
+}
+
+void TAdapterSimulator::SetImage(const TSimImage& image) {
+    std::lock_guard lock(mutex_);
+    image_ = image;
+}
+
+TSimSlot TAdapterSimulator::Slot(int k) const {
+    if (k < 1 || k > 16) {
+        throw std::out_of_range("slot number out of range");
+    }
+    std::lock_guard lock(mutex_);
+    TSimSlot slot{};
+    std::copy_n(image_.begin() + 4 * k, 4, slot.begin());
+    return slot;
+}
+
+void TAdapterSimulator::SetSlot(int k, const TSimSlot& bytes) {
+    if (k < 1 || k > 16) {
+        throw std::out_of_range("slot number out of range");
+    }
+    std::lock_guard lock(mutex_);
+    std::copy(bytes.begin(), bytes.end(), image_.begin() + 4 * k);
+}
+
+void TAdapterSimulator::SealImage() {
+    std::lock_guard lock(mutex_);
+    SealSimImage(image_);
+}
+
+std::uint8_t TAdapterSimulator::Address() const {
+    std::lock_guard lock(mutex_);
+    return address_;
+}
+
+void TAdapterSimulator::SetAddress(std::uint8_t address) {
+    std::lock_guard lock(mutex_);
+    address_ = address;
+}
+
+std::vector<TSimRegisterWrite> TAdapterSimulator::RegisterWrites() const {
+    std::lock_guard lock(mutex_);
+    return registerWrites_;
+}
+
+std::optional<std::uint16_t> TAdapterSimulator::RegisterValue(std::uint16_t reg) const {
+    std::lock_guard lock(mutex_);
+    const auto it = registerValues_.find(reg);
+    if (it == registerValues_.end()) {
+        return std::nullopt;
+    }
+    return it->second;
+}
+
+bool TAdapterSimulator::TranslationMode() const {
+    std::lock_guard lock(mutex_);
+    return translation_ == 1;
+}
+
+std::vector<TSimRecord> TAdapterSimulator::Requests() const {
+    std::lock_guard lock(mutex_);
+    return requests_;
+}
+
+std::vector<TSimRecord> TAdapterSimulator::Replies() const {
+    std::lock_guard lock(mutex_);
+    return replies_;
+}
+
+bool TAdapterSimulator::WaitForRequests(std::size_t n, std::chrono::milliseconds timeout) const {
+    std::unique_lock lock(mutex_);
+    return logChanged_.wait_for(lock, timeout, [&] { return requests_.size() >= n; });
+}
+
+bool TAdapterSimulator::WaitForReplies(std::size_t n, std::chrono::milliseconds timeout) const {
+    std::unique_lock lock(mutex_);
+    return logChanged_.wait_for(lock, timeout, [&] { return replies_.size() >= n; });
+}
+
+void TAdapterSimulator::ClearLog() {
+    std::lock_guard lock(mutex_);
+    requests_.clear();
+    replies_.clear();
+}
+
+void TAdapterSimulator::SetObserver(std::function<void(const TSimRecord&)> observer) {
+    std::lock_guard lock(mutex_);
+    observer_ = std::move(observer);
+}
+
+void TAdapterSimulator::AddRule(const TSimMatch& match, const TSimAction& action, int times) {
+    std::lock_guard lock(mutex_);
+    rules_.push_back({match, action, times, false});
+}
+
+void TAdapterSimulator::ClearRules() {
+    std::lock_guard lock(mutex_);
+    rules_.clear();
+}
+
+std::size_t TAdapterSimulator::ActiveRules() const {
+    std::lock_guard lock(mutex_);
+    return static_cast<std::size_t>(
+        std::count_if(rules_.begin(), rules_.end(), [](const TSimRule& r) { return r.Remaining != 0; }));
+}
+
+void TAdapterSimulator::SendRaw(TSimBytes bytes) {
+    {
+        std::lock_guard lock(mutex_);
+        Queue(std::move(bytes), TSimClock::now(), TSimRecord::EKind::Unsolicited);
+    }
+    Wake();
+}

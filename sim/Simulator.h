@@ -1,0 +1,272 @@
+#pragma once
+// The RQ7 adapter simulator. It opens a pseudo-terminal, puts both sides in raw mode and runs the adapter
+// on the master side in a thread of its own; the program (or a test) opens DevicePath(), the slave side,
+// as its serial port. The simulator keeps a slave descriptor of its own open for its whole life, so the
+// program may open and close the port as often as it likes.
+//
+// What the adapter answers (requests go to slave address 0 or to its own address, replies always carry
+// its own address in byte 0; requests for other addresses are logged and left unanswered):
+//   function 3  read holding registers: 0..6 (identification, 14 bytes), 257..288 (the coefficient
+//               block, slot k in 255+2k and 256+2k), 373 (translation switch) and 375 (address); any
+//               count of 1..125 registers that all exist. Reply: addr 03 N*2 data CRC.
+//   function 16 write registers 257..288 (any count of 1..123 registers within the block, byte count
+//               2*count); the bytes go into the block. Reply: addr 10 RH RL NH NL CRC.
+//   function 6  write register 373 (value 1 turns translation mode on, any other value off) or 375 (the
+//               adapter takes the low byte as its new address). Reply: the request echoed with the
+//               address it had when the request came in.
+//   Anything else is answered with an exception reply addr fn|80 code CRC: code 1 for an unknown
+//   function, 2 for registers that do not exist, 3 for a bad count or byte count.
+//   A frame with a wrong checksum gets no answer.
+//
+// Frames: functions 3 and 6 are 8 bytes long, function 16 is 9 bytes plus its byte count; a frame of any
+// other function ends with a silence of kSimSilence. Bytes that do not start a frame with a good checksum
+// are dropped one by one until one does (so stray bytes in front of a request are skipped at once); what
+// is still incomplete after a silence is dropped. Dropped bytes are logged as one noise record.
+//
+// Misbehaviour is scripted with rules. Each request addressed to the adapter is checked against the
+// rules in the order they were added; the first rule that matches and still has uses left decides:
+//
+//   sim.AddRule(TSimMatch::ReadSlot(2), TSimAction::Silent(), 2);     // slot 2: no answer, twice
+//   sim.AddRule(TSimMatch::Any(), TSimAction::BadChecksum());          // next request: bad CRC
+//   sim.AddRule(TSimMatch::WriteRegister(375), TSimAction::Exception(4), TSimRule::kAlways);
+//   sim.ReplyOnce(TSimMatch::Identify(), {0x07, 0x03, 0x00});         // a custom reply, once
+//   sim.SendRaw({0xAA, 0x55});                                          // unsolicited bytes, now
+//
+// Whether the adapter carries out the request under a rule: Silent, the first attempt of
+// AnswerSecondAttempt, Exception, Flood and RawReply model a request that never reached it (nothing is
+// executed); BadChecksum, StrayBefore, Late and Truncated model a reply spoiled on its way back (the
+// request is carried out, so a slot write is stored).
+//
+// All public members are thread-safe. The destructor stops the thread, dropping replies not yet sent.
+
+#include "sim/SimBlock.h"
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+using TSimBytes = std::vector<std::uint8_t>;
+using TSimClock = std::chrono::steady_clock;
+
+// The quiet time after which an incomplete frame is given up (and a frame of an unknown function ends).
+inline constexpr std::chrono::milliseconds kSimSilence{5};
+
+// Which requests a rule applies to.
+struct TSimMatch {
+    std::optional<std::uint8_t> Function;  // empty: any function
+    std::optional<std::uint16_t> Register; // empty: any starting register (bytes 2 and 3 of the request)
+
+    static TSimMatch Any() { return {}; }
+    static TSimMatch Request(std::uint8_t function, std::uint16_t reg) { return {function, reg}; }
+    static TSimMatch AnyOfFunction(std::uint8_t function) { return {function, std::nullopt}; }
+    static TSimMatch Identify() { return {3, 0}; }
+    static TSimMatch Read(std::uint16_t reg) { return {3, reg}; }
+    static TSimMatch Write(std::uint16_t reg) { return {16, reg}; }
+    static TSimMatch WriteRegister(std::uint16_t reg) { return {6, reg}; }
+    // Slot k (1..16) starts at register 255 + 2k.
+    static TSimMatch ReadSlot(int k) { return Read(static_cast<std::uint16_t>(255 + 2 * k)); }
+    static TSimMatch WriteSlot(int k) { return Write(static_cast<std::uint16_t>(255 + 2 * k)); }
+
+    bool Matches(const TSimBytes& request) const;
+};
+
+// What a rule does to a matching request.
+struct TSimAction {
+    enum class EKind {
+        Silent,              // no answer
+        AnswerSecondAttempt, // no answer to the first matching request, a normal answer to the next
+        BadChecksum,         // the reply with its checksum spoiled
+        Exception,           // an exception reply with Code
+        StrayBefore,         // Bytes, then the reply
+        Late,                // the reply after DelayMs
+        Truncated,           // the first Count bytes of the reply
+        Flood,               // Count bytes of noise instead of the reply
+        RawReply,            // Bytes instead of the reply
+    };
+    EKind Kind = EKind::Silent;
+    std::uint8_t Code = 0;
+    int DelayMs = 0;
+    std::size_t Count = 0;
+    TSimBytes Bytes;
+
+    static TSimAction Silent() { return Of(EKind::Silent); }
+    static TSimAction AnswerSecondAttempt() { return Of(EKind::AnswerSecondAttempt); }
+    static TSimAction BadChecksum() { return Of(EKind::BadChecksum); }
+    static TSimAction Exception(std::uint8_t code) {
+        TSimAction a = Of(EKind::Exception);
+        a.Code = code;
+        return a;
+    }
+    static TSimAction StrayBefore(TSimBytes stray) {
+        TSimAction a = Of(EKind::StrayBefore);
+        a.Bytes = std::move(stray);
+        return a;
+    }
+    static TSimAction Late(int delayMs) {
+        TSimAction a = Of(EKind::Late);
+        a.DelayMs = delayMs;
+        return a;
+    }
+    static TSimAction Truncated(std::size_t keep) {
+        TSimAction a = Of(EKind::Truncated);
+        a.Count = keep;
+        return a;
+    }
+    static TSimAction Flood(std::size_t count) {
+        TSimAction a = Of(EKind::Flood);
+        a.Count = count;
+        return a;
+    }
+    static TSimAction RawReply(TSimBytes reply) {
+        TSimAction a = Of(EKind::RawReply);
+        a.Bytes = std::move(reply);
+        return a;
+    }
+
+private:
+    static TSimAction Of(EKind kind) {
+        TSimAction a;
+        a.Kind = kind;
+        return a;
+    }
+};
+
+struct TSimRule {
+    static constexpr int kAlways = -1; // a rule with this count never runs out
+    TSimMatch Match;
+    TSimAction Action;
+    int Remaining = 1;
+    bool FirstAttemptSeen = false; // AnswerSecondAttempt: the silent attempt has been made
+};
+
+// One entry of the line log.
+struct TSimRecord {
+    enum class EKind {
+        Request,     // a whole frame with a good checksum
+        Noise,       // received bytes that formed no such frame (a bad checksum, garbage, a torn frame)
+        Reply,       // bytes the adapter sent in answer to a request
+        Unsolicited, // bytes sent by SendRaw
+    };
+    EKind Kind = EKind::Request;
+    TSimBytes Bytes;
+    TSimClock::time_point Time; // requests: when the frame was complete; replies: when the last byte left
+};
+
+struct TSimRegisterWrite {
+    std::uint16_t Register = 0;
+    std::uint16_t Value = 0;
+};
+
+class TAdapterSimulator {
+public:
+    // Opens the pseudo-terminal and starts the adapter with the default block. Throws std::system_error.
+    explicit TAdapterSimulator(std::uint8_t address = 1);
+    ~TAdapterSimulator();
+    TAdapterSimulator(const TAdapterSimulator&) = delete;
+    TAdapterSimulator& operator=(const TAdapterSimulator&) = delete;
+
+    // The slave side (/dev/pts/N) for the program to open.
+    const std::string& DevicePath() const { return devicePath_; }
+
+    // The coefficient block.
+    TSimImage Image() const;
+    void SetImage(const TSimImage& image);
+    TSimSlot Slot(int k) const;                 // k = 1..16
+    void SetSlot(int k, const TSimSlot& bytes); // k = 1..16; the checksum is left as it is
+    void SealImage();                           // marker and checksum in slot 16 fitted to slots 1..15
+
+    // The adapter's own address (replies carry it in byte 0).
+    std::uint8_t Address() const;
+    void SetAddress(std::uint8_t address);
+
+    // Register writes by function 6, in order, and the last value written to a register.
+    std::vector<TSimRegisterWrite> RegisterWrites() const;
+    std::optional<std::uint16_t> RegisterValue(std::uint16_t reg) const;
+    bool TranslationMode() const;
+
+    // The line log.
+    std::vector<TSimRecord> Requests() const; // Request and Noise records
+    std::vector<TSimRecord> Replies() const;  // Reply and Unsolicited records
+    // Wait until at least n requests (n replies) are in the log; false on time-out.
+    bool WaitForRequests(std::size_t n, std::chrono::milliseconds timeout) const;
+    bool WaitForReplies(std::size_t n, std::chrono::milliseconds timeout) const;
+    void ClearLog();
+    // Called on the simulator's thread for every record as it is logged (the rq7sim tool's trace).
+    void SetObserver(std::function<void(const TSimRecord&)> observer);
+
+    // Misbehaviour.
+    void AddRule(const TSimMatch& match, const TSimAction& action, int times = 1);
+    void ReplyOnce(const TSimMatch& match, TSimBytes reply) {
+        AddRule(match, TSimAction::RawReply(std::move(reply)), 1);
+    }
+    void ClearRules();
+    std::size_t ActiveRules() const; // rules with uses left
+    void SendRaw(TSimBytes bytes);
+
+private:
+    struct TOutgoing {
+        TSimClock::time_point Due;
+        std::uint64_t Sequence = 0;
+        TSimBytes Bytes;
+        std::size_t Sent = 0;
+        TSimRecord::EKind Kind = TSimRecord::EKind::Reply;
+    };
+
+    void Run();
+    void ReadInput();
+    void Extract(bool afterSilence, TSimClock::time_point now);
+    void HandleFrame(const TSimBytes& frame, TSimClock::time_point now);
+    void FlushNoise(TSimClock::time_point now);
+    void WriteDue();
+    void Wake();
+
+    void NotifyObserver();
+
+    // With mutex_ held.
+    TSimBytes Execute(const TSimBytes& request);
+    std::optional<std::uint16_t> ReadRegister(std::uint16_t reg) const;
+    TSimBytes Framed(TSimBytes body) const;
+    TSimBytes ExceptionReply(std::uint8_t function, std::uint8_t code) const;
+    void Queue(TSimBytes bytes, TSimClock::time_point due, TSimRecord::EKind kind);
+    void Log(TSimRecord record);
+    TSimBytes Noise(std::size_t count);
+
+    int master_ = -1;
+    int slave_ = -1;
+    int wake_ = -1;
+    std::string devicePath_;
+
+    mutable std::mutex mutex_;
+    mutable std::condition_variable logChanged_;
+    TSimImage image_{};
+    std::uint8_t address_ = 1;
+    std::uint16_t translation_ = 0;
+    std::vector<TSimRegisterWrite> registerWrites_;
+    std::map<std::uint16_t, std::uint16_t> registerValues_;
+    std::vector<TSimRecord> requests_;
+    std::vector<TSimRecord> replies_;
+    std::vector<TSimRule> rules_;
+    std::vector<TOutgoing> outgoing_; // sorted by (Due, Sequence)
+    std::uint64_t sequence_ = 0;
+    std::uint32_t noiseSeed_ = 0x12345678u;
+    std::function<void(const TSimRecord&)> observer_;
+
+    // Only the simulator's thread touches these.
+    TSimBytes input_;
+    TSimClock::time_point lastInput_{};
+    TSimBytes noise_;                  // dropped input not yet logged
+    std::vector<TSimRecord> toNotify_; // filled with mutex_ held, handed to the observer without it
+
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+};
