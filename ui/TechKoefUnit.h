@@ -1,9 +1,27 @@
 #pragma once
-// The technological mode window.
+// The technological mode window: the whole coefficient block of the adapter, read, edited, reset to the
+// initial values, saved to and loaded from a coefficient file, and written behind the second password.
 
+#include <QString>
 #include <QWidget>
+#include <array>
+#include <memory>
+#include <string>
+#include <vector>
 
+namespace Ui {
+class TTehForm;
+}
 class TRq7Program;
+class QKeyEvent;
+class QLineEdit;
+
+// What a file dialog of the window is preset to; the dialog itself is shown through the prompts.
+struct TFileDialogSettings {
+    QString DefaultExt; // appended when the chosen name has no extension
+    QString Filter;     // in the file dialog's filter form
+    QString FileName;   // preset name, and the name last chosen
+};
 
 class TTehForm : public QWidget {
     Q_OBJECT
@@ -11,9 +29,45 @@ public:
     explicit TTehForm(TRq7Program& program, QWidget* parent = nullptr);
     ~TTehForm() override;
 
-    // The main window's command "Технолог.режим".
+    // The main window's command "Технолог.режим": the first password, then the window and its read.
     void N5Click();
+    // Reads the whole block from the adapter into the controls.
+    void ReadButtonClick();
+    // Offers to save the controls to a coefficient file, then writes the block behind the second password.
+    void WriteButtonClick();
+    // Fills the controls with the initial values.
+    void NachButtonClick();
+    // Fills the controls from a coefficient file.
+    void ReadFileButtonClick();
+
+    // The key filter of the twelve value edits (KoefEdit1KeyPress .. Edit34KeyPress are all alike).
+    // True when the key was taken care of here (discarded, or its changed character inserted).
+    bool ValueEditKeyPress(QLineEdit& edit, QKeyEvent& event);
+
+    TFileDialogSettings SaveDialog1;
+    TFileDialogSettings OpenDialog1;
+
+    // The coefficient file's lines: address, saving time, factory number, then slots 1..12.
+    static constexpr int kCoefficientFileLines = 15;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    // The read and write sequences; the caller holds the exchange.
+    void ReadCoefficients();
+    void WriteCoefficients();
+    void SaveCoefficientFile(const QString& fileName);
+    std::vector<std::string> CoefficientFileLines() const;
+    // The value edits in slot order (slot k at index k - 1).
+    std::array<QLineEdit*, 12> ValueEdits() const;
+    void SetWriteButtonAllowed(bool allowed);
+    void UpdateDeviceButtons();
+
     TRq7Program& program_;
+    std::unique_ptr<Ui::TTehForm> ui_;
+    // WriteButton is usable once a read or the initial values filled the controls.
+    bool writeAllowed_ = false;
+    // A device command is running (here or elsewhere): the device buttons are refused.
+    bool exchangeBusy_ = false;
 };
