@@ -1,0 +1,246 @@
+// The serial port on Windows: the communications device opened for overlapped, exclusive use.
+// Failures carry GetLastError().
+
+#include <memory>
+#include <string>
+#include <vector>
+#include <windows.h>
+
+#include "link/SerialBackend.h"
+#include "link/StopEvent.h"
+
+namespace {
+
+[[noreturn]] void FailWith(const char* operation, DWORD error) {
+    throw EComPort(operation, static_cast<std::int32_t>(error));
+}
+
+[[noreturn]] void FailLast(const char* operation) {
+    FailWith(operation, GetLastError());
+}
+
+// A manual-reset, non-signalled event for one overlapped operation, closed in every case.
+class TOverlappedEvent {
+public:
+    explicit TOverlappedEvent(const char* operation) : handle_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {
+        if (handle_ == nullptr) {
+            FailLast(operation);
+        }
+    }
+    ~TOverlappedEvent() { CloseHandle(handle_); }
+    TOverlappedEvent(const TOverlappedEvent&) = delete;
+    TOverlappedEvent& operator=(const TOverlappedEvent&) = delete;
+    HANDLE Handle() const { return handle_; }
+
+private:
+    HANDLE handle_;
+};
+
+// Platform flag of each TComEvent, by ordinal.
+constexpr DWORD kEventFlags[] = {EV_RXCHAR, EV_TXEMPTY, EV_RXFLAG, EV_RING, EV_BREAK,
+                                 EV_CTS,    EV_DSR,     EV_ERR,    EV_RLSD, EV_RX80FULL};
+
+DWORD PlatformMask(TComEvents events) {
+    DWORD mask = 0;
+    for (int e = evRxChar; e <= evRx80Full; ++e) {
+        if (events.Contains(static_cast<TComEvent>(e))) {
+            mask |= kEventFlags[e];
+        }
+    }
+    return mask;
+}
+
+TComEvents EventsOfMask(DWORD mask) {
+    TComEvents events;
+    for (int e = evRxChar; e <= evRx80Full; ++e) {
+        if ((mask & kEventFlags[e]) != 0) {
+            events.Include(static_cast<TComEvent>(e));
+        }
+    }
+    return events;
+}
+
+class TWin32SerialDevice final : public TSerialDevice {
+public:
+    explicit TWin32SerialDevice(HANDLE handle) : handle_(handle) {}
+    ~TWin32SerialDevice() override { CloseHandle(handle_); }
+    TWin32SerialDevice(const TWin32SerialDevice&) = delete;
+    TWin32SerialDevice& operator=(const TWin32SerialDevice&) = delete;
+
+    void SetQueueSizes(std::int32_t inputSize, std::int32_t outputSize) override {
+        if (!SetupComm(handle_, static_cast<DWORD>(inputSize), static_cast<DWORD>(outputSize))) {
+            FailLast(kErrSetupComm);
+        }
+    }
+
+    void SetLineSettings(const TLineSettings& s) override {
+        DCB dcb;
+        ZeroMemory(&dcb, sizeof dcb);
+        dcb.DCBlength = sizeof dcb;
+        dcb.BaudRate = static_cast<DWORD>(s.BaudRate);
+        dcb.ByteSize = s.ByteSize;
+        dcb.Parity = s.Parity;
+        dcb.StopBits = s.StopBits;
+        dcb.fBinary = 1;
+        dcb.fParity = s.ParityCheck ? 1 : 0;
+        dcb.fOutxCtsFlow = s.OutxCtsFlow ? 1 : 0;
+        dcb.fOutxDsrFlow = s.OutxDsrFlow ? 1 : 0;
+        dcb.fDtrControl = s.DtrControl & 3u;
+        dcb.fDsrSensitivity = s.DsrSensitivity ? 1 : 0;
+        dcb.fTXContinueOnXoff = s.TXContinueOnXoff ? 1 : 0;
+        dcb.fOutX = s.OutX ? 1 : 0;
+        dcb.fInX = s.InX ? 1 : 0;
+        dcb.fErrorChar = s.ErrorCharOn ? 1 : 0;
+        dcb.ErrorChar = static_cast<char>(s.ErrorCharOn ? s.ErrorChar : 0);
+        dcb.fNull = s.Null ? 1 : 0;
+        dcb.fRtsControl = s.RtsControl & 3u;
+        dcb.fAbortOnError = 0;
+        dcb.XonLim = s.XonLim;
+        dcb.XoffLim = s.XoffLim;
+        dcb.XonChar = static_cast<char>(s.XonChar);
+        dcb.XoffChar = static_cast<char>(s.XoffChar);
+        dcb.EvtChar = static_cast<char>(s.EvtChar);
+        dcb.EofChar = 0;
+        if (!SetCommState(handle_, &dcb)) {
+            FailLast(kErrSetCommState);
+        }
+    }
+
+    void SetTimeouts(const TTimeoutSettings& t) override {
+        COMMTIMEOUTS timeouts;
+        timeouts.ReadIntervalTimeout = t.ReadInterval;
+        timeouts.ReadTotalTimeoutMultiplier = t.ReadTotalMultiplier;
+        timeouts.ReadTotalTimeoutConstant = t.ReadTotalConstant;
+        timeouts.WriteTotalTimeoutMultiplier = t.WriteTotalMultiplier;
+        timeouts.WriteTotalTimeoutConstant = t.WriteTotalConstant;
+        if (!SetCommTimeouts(handle_, &timeouts)) {
+            FailLast(kErrSetCommTimeouts);
+        }
+    }
+
+    void AbortPending() override {
+        if (!PurgeComm(handle_, PURGE_TXABORT | PURGE_RXABORT)) {
+            FailLast(kErrPurgeComm);
+        }
+    }
+
+    std::int32_t Write(const void* buffer, std::int32_t count) override {
+        // The request owns a copy of the bytes and its completion event until it has completed.
+        const auto* bytes = static_cast<const char*>(buffer);
+        std::vector<char> copy(bytes, bytes + count);
+        TOverlappedEvent completion(kErrWriteFile);
+        OVERLAPPED overlapped;
+        ZeroMemory(&overlapped, sizeof overlapped);
+        overlapped.hEvent = completion.Handle();
+        if (!WriteFile(handle_, copy.data(), static_cast<DWORD>(count), nullptr, &overlapped)) {
+            const DWORD error = GetLastError();
+            if (error != ERROR_IO_PENDING) {
+                FailWith(kErrWriteFile, error);
+            }
+        }
+        return Finish(overlapped, kErrWriteFile);
+    }
+
+    std::int32_t Waiting() override {
+        DWORD errors = 0;
+        COMSTAT status;
+        ZeroMemory(&status, sizeof status);
+        if (!ClearCommError(handle_, &errors, &status)) {
+            FailLast(kErrClearCommError);
+        }
+        return static_cast<std::int32_t>(status.cbInQue);
+    }
+
+    std::int32_t Read(char* buffer, std::int32_t count) override {
+        TOverlappedEvent completion(kErrReadFile);
+        OVERLAPPED overlapped;
+        ZeroMemory(&overlapped, sizeof overlapped);
+        overlapped.hEvent = completion.Handle();
+        if (!ReadFile(handle_, buffer, static_cast<DWORD>(count), nullptr, &overlapped)) {
+            const DWORD error = GetLastError();
+            if (error != ERROR_IO_PENDING) {
+                FailWith(kErrReadFile, error);
+            }
+        }
+        return Finish(overlapped, kErrReadFile);
+    }
+
+    void WaitForEvent(TComEvents& events, const TStopEvent* stopEvent, std::int32_t timeoutMs) override {
+        TOverlappedEvent completion(kErrWaitForEvent);
+        OVERLAPPED overlapped;
+        ZeroMemory(&overlapped, sizeof overlapped);
+        overlapped.hEvent = completion.Handle();
+        if (!SetCommMask(handle_, PlatformMask(events))) {
+            FailLast(kErrWaitForEvent);
+        }
+        DWORD mask = 0;
+        if (!WaitCommEvent(handle_, &mask, &overlapped)) {
+            const DWORD error = GetLastError();
+            if (error != ERROR_IO_PENDING) {
+                SetCommMask(handle_, 0);
+                FailWith(kErrWaitForEvent, error);
+            }
+        }
+        HANDLE handles[2] = {completion.Handle(), nullptr};
+        DWORD handleCount = 1;
+        if (stopEvent != nullptr) {
+            handles[1] = static_cast<HANDLE>(stopEvent->NativeHandle());
+            handleCount = 2;
+        }
+        const DWORD wait = WaitForMultipleObjects(handleCount, handles, FALSE,
+                                                  timeoutMs < 0 ? INFINITE : static_cast<DWORD>(timeoutMs));
+        const DWORD waitError = GetLastError();
+        // An empty mask ends a wait that is still pending; it then reports no events. The driver
+        // writes mask and overlapped until the operation has completed, so let it complete here.
+        SetCommMask(handle_, 0);
+        DWORD ignored = 0;
+        GetOverlappedResult(handle_, &overlapped, &ignored, TRUE);
+        if (wait != WAIT_OBJECT_0 && wait != WAIT_OBJECT_0 + 1 && wait != WAIT_TIMEOUT) {
+            FailWith(kErrWaitForEvent, waitError);
+        }
+        events = wait == WAIT_OBJECT_0 ? EventsOfMask(mask) : TComEvents{};
+    }
+
+private:
+    // Waits without limit for an overlapped read or write and returns the bytes transferred.
+    std::int32_t Finish(OVERLAPPED& overlapped, const char* operation) {
+        if (WaitForSingleObject(overlapped.hEvent, INFINITE) != WAIT_OBJECT_0) {
+            const DWORD error = GetLastError();
+            CancelIo(handle_);
+            DWORD ignored = 0;
+            GetOverlappedResult(handle_, &overlapped, &ignored, TRUE);
+            FailWith(operation, error);
+        }
+        DWORD transferred = 0;
+        if (!GetOverlappedResult(handle_, &overlapped, &transferred, FALSE)) {
+            FailLast(operation);
+        }
+        return static_cast<std::int32_t>(transferred);
+    }
+
+    HANDLE handle_;
+};
+
+std::wstring Widen(const std::string& utf8) {
+    if (utf8.empty()) {
+        return std::wstring();
+    }
+    const int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
+    std::wstring wide(static_cast<std::size_t>(n > 0 ? n : 0), L'\0');
+    if (n > 0) {
+        MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), wide.data(), n);
+    }
+    return wide;
+}
+
+} // namespace
+
+std::unique_ptr<TSerialDevice> OpenSerialDevice(const std::string& portName) {
+    const std::wstring path = L"\\\\.\\" + Widen(portName);
+    HANDLE handle = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                FILE_FLAG_OVERLAPPED, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        FailLast(kErrOpen);
+    }
+    return std::make_unique<TWin32SerialDevice>(handle);
+}
