@@ -1,9 +1,19 @@
 #pragma once
-// The channel limits window.
+// The channel limits window: shows and edits the two limits of each of the three channels, the factory
+// number, the address and the recording date; reads the block on opening (keeping the limits found in
+// the backup file "tmp.dat") and on request, restores the kept limits, and writes the block behind the
+// first password.
 
 #include <QWidget>
+#include <memory>
 
+namespace Ui {
+class TKoefForPotreb;
+}
 class TRq7Program;
+class QKeyEvent;
+class QLineEdit;
+struct TLimitsTexts;
 
 class TKoefForPotreb : public QWidget {
     Q_OBJECT
@@ -11,9 +21,45 @@ public:
     explicit TKoefForPotreb(TRq7Program& program, QWidget* parent = nullptr);
     ~TKoefForPotreb() override;
 
-    // The main window's command "Изм.границ пар-ров".
+    // The backup file of the limits found on opening, in the working directory.
+    static const char* const BackupFileName;
+
+    // The main window's command "Изм.границ пар-ров": shows the window, reads the block with the backup
+    // file and enables the window. Refused while another device command runs.
     void N4Click();
+    // The opening read: the block into the controls and the limits into the backup file. Runs inside the
+    // exchange guard of its caller (N4Click).
+    void ReadLimitsWithBackup();
+    // "Чтение коэффициентов": the same read without the backup file.
+    void ReadButtonClick();
+    // "Запись коэффициентов": behind the first password, the address register and then the 16 slots.
+    void WriteButtonClick();
+    // "Восстановить исходные значения коэффициентов": the six limits of the backup file back into the edits.
+    void IschodButtonClick();
+    // The window closes (it is only hidden): the main window is made visible.
+    void FormClose();
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    enum class TReadKind { Opening, OnRequest };
+
+    // The read shared by the opening read and the read command.
+    void ReadBlock(TReadKind kind);
+    // The edit that shows slot k, or nullptr for a slot the window does not show as a limit.
+    QLineEdit* LimitEdit(int k) const;
+    TLimitsTexts CurrentLimitsTexts() const;
+    // Sends one write (the address register or a slot) and retries it once after 50 ms; true when the
+    // adapter confirmed it.
+    template <typename F> bool WriteWithRetry(F&& send);
+    // Key filters; true when the key press has been dealt with (taken in changed form or discarded).
+    // Canal1_20KeyPress serves all six limit edits.
+    static bool Canal1_20KeyPress(QLineEdit& edit, const QKeyEvent& event);
+    static bool ZavodNEditKeyPress(QLineEdit& edit, const QKeyEvent& event);
+
     TRq7Program& program_;
+    std::unique_ptr<Ui::TKoefForPotreb> ui_;
 };
