@@ -1,0 +1,180 @@
+#include "coef/CoefBlock.h"
+
+#include "coef/Crc.h"
+#include "coef/Errors.h"
+#include "coef/ValueText.h"
+
+#include <bit>
+#include <cmath>
+#include <cstring>
+#include <optional>
+
+namespace {
+
+// FLT_MAX plus half a unit in its last place: from here on the nearest single is an infinity.
+constexpr double kSingleOverflow = 0x1.ffffffp127;
+
+std::uint32_t LittleEndianWord(const TSlotBytes& d) {
+    return static_cast<std::uint32_t>(d[0]) | (static_cast<std::uint32_t>(d[1]) << 8) |
+           (static_cast<std::uint32_t>(d[2]) << 16) | (static_cast<std::uint32_t>(d[3]) << 24);
+}
+
+TSlotBytes LittleEndianBytes(std::uint32_t v) {
+    return {static_cast<std::uint8_t>(v), static_cast<std::uint8_t>(v >> 8),
+            static_cast<std::uint8_t>(v >> 16), static_cast<std::uint8_t>(v >> 24)};
+}
+
+void PutSlot(TCoefImageBytes& image, int k, const TSlotBytes& d) {
+    for (std::size_t i = 0; i < 4; ++i) {
+        image[static_cast<std::size_t>(4 * k) + i] = d[i];
+    }
+}
+
+} // namespace
+
+double DecodeDeviceFloat(const TSlotBytes& d) {
+    if (d[0] == 0 && d[1] == 0 && d[2] == 0 && d[3] == 0) {
+        return 0.0;
+    }
+    const bool negative = (d[2] & 0x80) != 0;
+    const int exponent = (d[2] & 0x7F) * 2 + (d[3] >> 7);
+    const std::uint32_t mantissa =
+        ((static_cast<std::uint32_t>(d[3]) | 0x80u) << 16) | (static_cast<std::uint32_t>(d[0]) << 8) | d[1];
+    // m / 2^23 * 2^(e - 127): a 24-bit integer times a power of two from 2^-150 to 2^105, exact in a
+    // double; exponents 0 and 255 follow the same formula (never a subnormal, an infinity or a NaN).
+    const double value = std::ldexp(static_cast<double>(mantissa), exponent - 150);
+    return negative ? -value : value;
+}
+
+TSlotBytes EncodeDeviceFloat(double x) {
+    if (!(std::fabs(x) < kSingleOverflow)) { // also an infinity or a NaN
+        throw EOverflow();
+    }
+    const auto bits = std::bit_cast<std::uint32_t>(static_cast<float>(x));
+    const auto f3 = static_cast<std::uint8_t>(bits >> 24);
+    const auto f2 = static_cast<std::uint8_t>(bits >> 16);
+    const auto f1 = static_cast<std::uint8_t>(bits >> 8);
+    const auto f0 = static_cast<std::uint8_t>(bits);
+    return {f1, static_cast<std::uint8_t>(f0 & 0xFE), f3, f2};
+}
+
+std::uint32_t PackDateTime(const TLocalTime& t) {
+    if (t.Year < 1980 || t.Year > 2107) {
+        return 0;
+    }
+    return (static_cast<std::uint32_t>(t.Year - 1980) << 25) |
+           (static_cast<std::uint32_t>(t.Month & 0x0F) << 21) |
+           (static_cast<std::uint32_t>(t.Day & 0x1F) << 16) |
+           (static_cast<std::uint32_t>(t.Hour & 0x1F) << 11) |
+           (static_cast<std::uint32_t>(t.Minute & 0x3F) << 5) |
+           static_cast<std::uint32_t>((t.Second / 2) & 0x1F);
+}
+
+TLocalTime CurrentLocalTime() {
+    const std::time_t now = std::time(nullptr);
+    std::tm parts{};
+#ifdef _WIN32
+    localtime_s(&parts, &now);
+#else
+    localtime_r(&now, &parts);
+#endif
+    TLocalTime t;
+    t.Year = parts.tm_year + 1900;
+    t.Month = parts.tm_mon + 1;
+    t.Day = parts.tm_mday;
+    t.Hour = parts.tm_hour;
+    t.Minute = parts.tm_min;
+    t.Second = parts.tm_sec;
+    return t;
+}
+
+std::uint16_t BlockChecksum(const TCoefImageBytes& image) {
+    // Bytes 1..65: the zero bytes 1-3, slots 1 to 15 and the two marker bytes; byte 0 is not covered.
+    std::array<std::uint8_t, 65> covered{};
+    std::memcpy(covered.data(), image.data() + 1, covered.size());
+    return ModbusCrc16Of(covered.data(), static_cast<std::int32_t>(covered.size()));
+}
+
+void TCoefBlock::StoreSlotReply(int k, const TSlotBytes& d) {
+    if (k < 1 || k > 16) {
+        return; // no such slot: nothing to file, and nothing outside the image is touched
+    }
+    if (k != 13 && k != 14 && k != 15) {
+        LastValue = DecodeDeviceFloat(d);
+    }
+    if (k == 13) {
+        FactoryNumber = static_cast<std::int32_t>(LittleEndianWord(d));
+    }
+    if (k == 14) {
+        RecordDateText = FileDateText(LittleEndianWord(d));
+    }
+    PutSlot(ReadImage, k, d);
+}
+
+namespace {
+
+// Where a build takes slots 1 to 12 from: a window field's text, or the kept text of the last read.
+struct TSlotSource {
+    const std::string* FieldText = nullptr; // nullptr: the slot's SlotTexts entry as it stands
+};
+
+// The steps shared by both builds. Returns after filling CoefImage, or early with ImageError = 1.
+void BuildImage(TCoefBlock& block, const std::array<TSlotSource, 12>& sources, const std::string& factoryText,
+                const std::string& addressText) {
+    block.CoefImage.fill(0);
+    block.ImageError = 0;
+    for (int k = 1; k <= 12; ++k) {
+        const TSlotSource& source = sources[static_cast<std::size_t>(k - 1)];
+        std::string& slotText = block.SlotTexts[static_cast<std::size_t>(k)];
+        if (source.FieldText != nullptr) {
+            slotText = *source.FieldText;
+        }
+        const std::optional<double> value = ParseNumber(slotText);
+        if (!value) {
+            block.ImageError = 1;
+            return;
+        }
+        const double stored = (k == 5 || k == 6) ? *value + 100.0 : *value;
+        PutSlot(block.CoefImage, k, EncodeDeviceFloat(stored));
+    }
+    const std::optional<std::int32_t> factoryNumber = ParseInteger(factoryText);
+    if (!factoryNumber) {
+        block.ImageError = 1;
+        return;
+    }
+    PutSlot(block.CoefImage, 13, LittleEndianBytes(static_cast<std::uint32_t>(*factoryNumber)));
+    PutSlot(block.CoefImage, 14, LittleEndianBytes(PackDateTime(block.LocalNow())));
+    const std::int32_t address = StrToInt(addressText);
+    PutSlot(block.CoefImage, 15, {0, static_cast<std::uint8_t>(address & 0xFF), 0, 0});
+    block.CoefImage[64] = 255;
+    block.CoefImage[65] = 0;
+    const std::uint16_t checksum = BlockChecksum(block.CoefImage);
+    block.CoefImage[66] = static_cast<std::uint8_t>(checksum & 0xFF);
+    block.CoefImage[67] = static_cast<std::uint8_t>(checksum >> 8);
+}
+
+} // namespace
+
+void TCoefBlock::BuildImageFromLimits(const TLimitsTexts& texts) {
+    std::array<TSlotSource, 12> sources{}; // slots 3, 4, 7, 8, 11, 12 from SlotTexts
+    sources[0].FieldText = &texts.Canal1_20;
+    sources[1].FieldText = &texts.Canal1_4;
+    sources[4].FieldText = &texts.Canal2_20;
+    sources[5].FieldText = &texts.Canal2_4;
+    sources[8].FieldText = &texts.Canal3_20;
+    sources[9].FieldText = &texts.Canal3_4;
+    BuildImage(*this, sources, texts.ZavodNEdit, texts.AdrEdit);
+}
+
+void TCoefBlock::BuildImageFromTech(const TTechTexts& texts) {
+    std::array<TSlotSource, 12> sources{};
+    for (std::size_t i = 0; i < sources.size(); ++i) {
+        sources[i].FieldText = &texts.Values[i];
+    }
+    BuildImage(*this, sources, texts.ZavodEdit, texts.AdrEdit);
+}
+
+bool TCoefBlock::VerifyReadImage() const {
+    const std::uint16_t checksum = BlockChecksum(ReadImage);
+    return ReadImage[66] == (checksum & 0xFF) && ReadImage[67] == (checksum >> 8);
+}
