@@ -36,7 +36,8 @@ int main(int argc, char** argv) {
         exchange.DelayWithMessages(1000);
         const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - wall0).count();
         const double cpu = processSeconds() - cpu0;
-        std::printf("DelayWithMessages(1000) run %d: wall %.3f s, processor %.4f s, processor/wall %.4f (target < 0.05)\n",
+        std::printf("DelayWithMessages(1000) run %d: wall %.3f s, processor %.4f s, processor/wall %.4f "
+                    "(target < 0.05)\n",
                     run, wall, cpu, cpu / wall);
     }
     return 0;

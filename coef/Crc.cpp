@@ -17,5 +17,9 @@ template <typename T> std::uint16_t crcOver(const T* values, std::int32_t n) {
 }
 } // namespace
 
-std::uint16_t ModbusCrc16Of(const std::int32_t* values, std::int32_t n) { return crcOver(values, n); }
-std::uint16_t ModbusCrc16Of(const std::uint8_t* bytes, std::int32_t n) { return crcOver(bytes, n); }
+std::uint16_t ModbusCrc16Of(const std::int32_t* values, std::int32_t n) {
+    return crcOver(values, n);
+}
+std::uint16_t ModbusCrc16Of(const std::uint8_t* bytes, std::int32_t n) {
+    return crcOver(bytes, n);
+}

@@ -16,10 +16,18 @@ constexpr std::int32_t kQuietMs = 800;
 constexpr int kMaxReceptions = 300;
 
 // The register of slot k: 255 + 2k, in 16 bits.
-std::uint16_t slotRegister(std::int32_t slot) { return static_cast<std::uint16_t>(255 + 2 * slot); }
-std::uint8_t high(std::uint16_t v) { return static_cast<std::uint8_t>(v >> 8); }
-std::uint8_t low(std::uint16_t v) { return static_cast<std::uint8_t>(v & 0xFF); }
-std::uint8_t replyByte(const std::string& reply, std::size_t i) { return static_cast<std::uint8_t>(reply[i]); }
+std::uint16_t slotRegister(std::int32_t slot) {
+    return static_cast<std::uint16_t>(255 + 2 * slot);
+}
+std::uint8_t high(std::uint16_t v) {
+    return static_cast<std::uint8_t>(v >> 8);
+}
+std::uint8_t low(std::uint16_t v) {
+    return static_cast<std::uint8_t>(v & 0xFF);
+}
+std::uint8_t replyByte(const std::string& reply, std::size_t i) {
+    return static_cast<std::uint8_t>(reply[i]);
+}
 } // namespace
 
 TModbusExchange::TModbusExchange(TQuorbDataModule& dataModule, TCoefBlock& block)
@@ -35,7 +43,8 @@ std::uint16_t TModbusExchange::ModbusCrc16(std::int32_t n) const {
 void TModbusExchange::SendFrame(std::int32_t n) {
     std::string bytes(static_cast<std::size_t>(n), '\0');
     for (std::int32_t i = 0; i < n; ++i) {
-        bytes[static_cast<std::size_t>(i)] = static_cast<char>(FrameBuffer[static_cast<std::size_t>(i)] & 0xFF);
+        bytes[static_cast<std::size_t>(i)] =
+            static_cast<char>(FrameBuffer[static_cast<std::size_t>(i)] & 0xFF);
     }
     // The count written is not looked at: a short write shows up as a missing reply.
     dataModule_.ComPort.WriteBytes(bytes.data(), n);
@@ -59,7 +68,8 @@ void TModbusExchange::DelayWithMessages(std::int32_t ms) {
         if (ProcessMessages) {
             ProcessMessages();
         }
-        const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+        const auto elapsed =
+            std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
         if (elapsed > ms) {
             return;
         }
@@ -147,16 +157,16 @@ void TModbusExchange::ReadSlot() {
         ExchangeState = esRefusedReply;
         return;
     }
-    block_.StoreSlotReply(SlotIndex, {replyByte(ReplyText, 3), replyByte(ReplyText, 4), replyByte(ReplyText, 5),
-                                      replyByte(ReplyText, 6)});
+    block_.StoreSlotReply(SlotIndex, {replyByte(ReplyText, 3), replyByte(ReplyText, 4),
+                                      replyByte(ReplyText, 5), replyByte(ReplyText, 6)});
 }
 
 void TModbusExchange::WriteSlot() {
     const std::uint16_t reg = slotRegister(SlotIndex);
     const auto k = static_cast<std::size_t>(SlotIndex) * 4;
     const TCoefImageBytes& image = block_.CoefImage;
-    FrameAndSend({0x00, 0x10, high(reg), low(reg), 0x00, 0x02, 0x04, image.at(k), image.at(k + 1), image.at(k + 2),
-                  image.at(k + 3)});
+    FrameAndSend({0x00, 0x10, high(reg), low(reg), 0x00, 0x02, 0x04, image.at(k), image.at(k + 1),
+                  image.at(k + 2), image.at(k + 3)});
     DelayWithMessages(80);
     CollectReply();
     DelayWithMessages(20);

@@ -13,10 +13,10 @@ class TCoefBlock;
 
 // Verdicts left in ExchangeState.
 enum : std::int32_t {
-    esAccepted = 0,      // reply accepted
-    esNoReply = 1,       // fewer than 3 bytes
-    esBadChecksum = 5,   // checksum mismatch (also a reply longer than FrameBuffer)
-    esRefusedReply = 7,  // slot read: an exception reply, or a reply too short to hold the data
+    esAccepted = 0,     // reply accepted
+    esNoReply = 1,      // fewer than 3 bytes
+    esBadChecksum = 5,  // checksum mismatch (also a reply longer than FrameBuffer)
+    esRefusedReply = 7, // slot read: an exception reply, or a reply too short to hold the data
 };
 
 class TModbusExchange {
@@ -80,7 +80,8 @@ private:
 // Holds the exchange for one device command; Acquired() is false when another command runs.
 class TExchangeGuard {
 public:
-    explicit TExchangeGuard(TModbusExchange& exchange) : exchange_(exchange), acquired_(exchange.TryBegin()) {}
+    explicit TExchangeGuard(TModbusExchange& exchange)
+        : exchange_(exchange), acquired_(exchange.TryBegin()) {}
     ~TExchangeGuard() {
         if (acquired_) {
             exchange_.End();

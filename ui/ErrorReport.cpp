@@ -14,7 +14,9 @@ QString ErrorReportText(const QString& message) {
     return message + QLatin1Char('.');
 }
 
-QString ErrorMessage(const std::exception& error) { return QString::fromUtf8(error.what()); }
+QString ErrorMessage(const std::exception& error) {
+    return QString::fromUtf8(error.what());
+}
 
 void ShowErrorReport(IPrompts& prompts, const std::exception& error) {
     prompts.ShowError(ApplicationTitle(), ErrorReportText(ErrorMessage(error)));
@@ -22,8 +24,10 @@ void ShowErrorReport(IPrompts& prompts, const std::exception& error) {
 
 QString StartupErrorText(const std::exception& error, const QString& moduleName, const void* address) {
     const auto* own = dynamic_cast<const ERq7Error*>(&error);
-    const QString className = own != nullptr ? QString::fromLatin1(own->ClassName()) : QStringLiteral("Exception");
-    const QString where = QStringLiteral("%1").arg(reinterpret_cast<quintptr>(address), 8, 16, QLatin1Char('0')).toUpper();
+    const QString className =
+        own != nullptr ? QString::fromLatin1(own->ClassName()) : QStringLiteral("Exception");
+    const QString where =
+        QStringLiteral("%1").arg(reinterpret_cast<quintptr>(address), 8, 16, QLatin1Char('0')).toUpper();
     return QStringLiteral("Exception %1 in module %2 at %3.\n%4\n")
         .arg(className, moduleName, where, ErrorReportText(ErrorMessage(error)));
 }

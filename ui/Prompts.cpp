@@ -51,6 +51,10 @@ QString TQtPrompts::AskOpenFileName(QWidget* parent, const QString& filter) {
     return dialog.selectedFiles().constFirst();
 }
 
-int TQtPrompts::ExecDialog(QDialog& dialog) { return dialog.exec(); }
+int TQtPrompts::ExecDialog(QDialog& dialog) {
+    return dialog.exec();
+}
 
-QPoint TQtPrompts::CursorPos() { return QCursor::pos(); }
+QPoint TQtPrompts::CursorPos() {
+    return QCursor::pos();
+}

@@ -7,8 +7,8 @@
 #include "ui/Prompts.h"
 
 void InstallRussianQtTexts(QCoreApplication& app, QTranslator& translator) {
-    if (translator.load(QLocale(QLocale::Russian, QLocale::Russia), QStringLiteral("qtbase"), QStringLiteral("_"),
-                        QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+    if (translator.load(QLocale(QLocale::Russian, QLocale::Russia), QStringLiteral("qtbase"),
+                        QStringLiteral("_"), QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
         app.installTranslator(&translator);
     }
 }

@@ -19,22 +19,41 @@ TRq7Form::TRq7Form(TRq7Program& program, QWidget* parent)
     : QMainWindow(parent), program_(program), ui_(std::make_unique<Ui::TRq7Form>()) {
     ui_->setupUi(this);
     IPrompts& prompts = program_.Prompts;
-    connect(ui_->N2, &QAction::triggered, this, [this, &prompts] { RunReported(prompts, [this] { N2Click(); }); });
-    connect(ui_->N4, &QAction::triggered, this, [this, &prompts] { RunReported(prompts, [this] { N4Click(); }); });
-    connect(ui_->N5, &QAction::triggered, this, [this, &prompts] { RunReported(prompts, [this] { N5Click(); }); });
-    connect(ui_->N6, &QAction::triggered, this, [this, &prompts] { RunReported(prompts, [this] { N6Click(); }); });
-    connect(ui_->N7, &QAction::triggered, this, [this, &prompts] { RunReported(prompts, [this] { N7Click(); }); });
+    connect(ui_->N2, &QAction::triggered, this,
+            [this, &prompts] { RunReported(prompts, [this] { N2Click(); }); });
+    connect(ui_->N4, &QAction::triggered, this,
+            [this, &prompts] { RunReported(prompts, [this] { N4Click(); }); });
+    connect(ui_->N5, &QAction::triggered, this,
+            [this, &prompts] { RunReported(prompts, [this] { N5Click(); }); });
+    connect(ui_->N6, &QAction::triggered, this,
+            [this, &prompts] { RunReported(prompts, [this] { N6Click(); }); });
+    connect(ui_->N7, &QAction::triggered, this,
+            [this, &prompts] { RunReported(prompts, [this] { N7Click(); }); });
 }
 
 TRq7Form::~TRq7Form() = default;
 
-QMenu* TRq7Form::N1() const { return ui_->N1; }
-QMenu* TRq7Form::N3() const { return ui_->N3; }
-QAction* TRq7Form::N2() const { return ui_->N2; }
-QAction* TRq7Form::N4() const { return ui_->N4; }
-QAction* TRq7Form::N5() const { return ui_->N5; }
-QAction* TRq7Form::N6() const { return ui_->N6; }
-QAction* TRq7Form::N7() const { return ui_->N7; }
+QMenu* TRq7Form::N1() const {
+    return ui_->N1;
+}
+QMenu* TRq7Form::N3() const {
+    return ui_->N3;
+}
+QAction* TRq7Form::N2() const {
+    return ui_->N2;
+}
+QAction* TRq7Form::N4() const {
+    return ui_->N4;
+}
+QAction* TRq7Form::N5() const {
+    return ui_->N5;
+}
+QAction* TRq7Form::N6() const {
+    return ui_->N6;
+}
+QAction* TRq7Form::N7() const {
+    return ui_->N7;
+}
 
 void TRq7Form::ConnectBusyGuard() {
     // While a device command runs, the menu commands that would talk to the adapter (or reopen its
@@ -55,7 +74,9 @@ void TRq7Form::showEvent(QShowEvent* event) {
     }
 }
 
-void TRq7Form::FormShow() { OpenComport(); }
+void TRq7Form::FormShow() {
+    OpenComport();
+}
 
 void TRq7Form::OpenComport() {
     TQuorbDataModule& dataModule = *program_.QuorbDataModule;
@@ -89,13 +110,21 @@ void TRq7Form::N2Click() {
     program_.NewPortSetupDialog().ShowPortSetup(program_.QuorbDataModule->ComPort);
 }
 
-void TRq7Form::N4Click() { program_.KoefForPotreb->N4Click(); }
+void TRq7Form::N4Click() {
+    program_.KoefForPotreb->N4Click();
+}
 
-void TRq7Form::N5Click() { program_.TehForm->N5Click(); }
+void TRq7Form::N5Click() {
+    program_.TehForm->N5Click();
+}
 
-void TRq7Form::N6Click() { close(); }
+void TRq7Form::N6Click() {
+    close();
+}
 
-void TRq7Form::N7Click() { SwitchToByteTranslation(); }
+void TRq7Form::N7Click() {
+    SwitchToByteTranslation();
+}
 
 void TRq7Form::SwitchToByteTranslation() {
     TModbusExchange& exchange = *program_.Exchange;

@@ -20,7 +20,8 @@ int main(int argc, char** argv) {
     } catch (const std::exception& error) {
         const QString module = QFileInfo(QCoreApplication::applicationFilePath()).fileName();
         QMessageBox box(QMessageBox::Critical, QStringLiteral("Application Error"),
-                        StartupErrorText(error, module, reinterpret_cast<const void*>(&main)), QMessageBox::Ok);
+                        StartupErrorText(error, module, reinterpret_cast<const void*>(&main)),
+                        QMessageBox::Ok);
         box.setWindowModality(Qt::ApplicationModal);
         box.exec();
         return 1;

@@ -29,8 +29,8 @@ bool TScriptedPrompts::AskYesNo(const QString& text, QMessageBox::Icon icon) {
     return answer;
 }
 
-QString TScriptedPrompts::AskSaveFileName(QWidget* /*parent*/, const QString& initialName, const QString& filter,
-                                          const QString& defaultSuffix) {
+QString TScriptedPrompts::AskSaveFileName(QWidget* /*parent*/, const QString& initialName,
+                                          const QString& filter, const QString& defaultSuffix) {
     Shown.push_back({TPromptRecord::SaveFile, QString(), initialName, QMessageBox::NoIcon});
     LastSaveInitialName = initialName;
     LastSaveFilter = filter;

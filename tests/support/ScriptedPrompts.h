@@ -9,6 +9,13 @@
 
 #include "ui/Prompts.h"
 
+#include <ostream>
+
+// Readable QStrings in test failure messages.
+inline void PrintTo(const QString& text, std::ostream* os) {
+    *os << '"' << text.toStdString() << '"';
+}
+
 struct TPromptRecord {
     enum Kind { Message, Error, Question, SaveFile, OpenFile, Dialog } kind;
     QString title;

@@ -1,0 +1,43 @@
+#pragma once
+// A data module, coefficient block and exchange whose port is opened on a fresh adapter simulator.
+
+#include <QCoreApplication>
+#include <chrono>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "coef/CoefBlock.h"
+#include "link/ModbusUnit.h"
+#include "link/QuorbData.h"
+#include "sim/Simulator.h"
+
+struct TSimLink {
+    TAdapterSimulator Sim;
+    TQuorbDataModule DataModule;
+    TCoefBlock Block;
+    TModbusExchange Exchange{DataModule, Block};
+
+    explicit TSimLink(std::uint8_t address = 1) : Sim(address) {
+        Exchange.ProcessMessages = [] { QCoreApplication::processEvents(QEventLoop::AllEvents); };
+        DataModule.ComPort.SetPort(Sim.DevicePath());
+        DataModule.StopEvent = std::make_unique<TStopEvent>();
+        DataModule.ComPort.OpenPort();
+    }
+
+    // The requests the adapter received (whole frames with a good checksum), as byte vectors.
+    std::vector<std::vector<std::uint8_t>> RequestFrames() const {
+        std::vector<std::vector<std::uint8_t>> frames;
+        for (const auto& record : Sim.Requests()) {
+            if (record.Kind == TSimRecord::EKind::Request) {
+                frames.push_back(record.Bytes);
+            }
+        }
+        return frames;
+    }
+};
+
+// The bytes of a text, for comparing replies.
+inline std::vector<std::uint8_t> BytesOf(const std::string& text) {
+    return {text.begin(), text.end()};
+}
