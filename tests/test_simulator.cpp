@@ -1,0 +1,332 @@
+// The adapter simulator is the test equipment of every exchange test, so its framing, its default block
+// and its scripted misbehaviour are checked here by talking to it through a raw pseudo-terminal
+// descriptor, without the program's port layer.
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdint>
+#include <fcntl.h>
+#include <memory>
+#include <poll.h>
+#include <termios.h>
+#include <unistd.h>
+#include <vector>
+
+#include "coef/Crc.h"
+#include "sim/Simulator.h"
+
+namespace {
+using TBytes = std::vector<std::uint8_t>;
+using namespace std::chrono_literals;
+constexpr auto kHang = 5000ms; // only to end a test that would otherwise hang
+
+TBytes Framed(TBytes body) {
+    const std::uint16_t crc = ModbusCrc16Of(body.data(), static_cast<std::int32_t>(body.size()));
+    body.push_back(static_cast<std::uint8_t>(crc & 0xFF));
+    body.push_back(static_cast<std::uint8_t>(crc >> 8));
+    return body;
+}
+
+bool ChecksumOk(const TBytes& frame) {
+    return frame.size() >= 4 && Framed(TBytes(frame.begin(), frame.end() - 2)) == frame;
+}
+
+TBytes ReadSlotRequest(int k) {
+    const int reg = 255 + 2 * k;
+    return Framed(
+        {0x00, 0x03, static_cast<std::uint8_t>(reg >> 8), static_cast<std::uint8_t>(reg), 0x00, 0x02});
+}
+
+const TBytes kIdentify = {0x00, 0x03, 0x00, 0x00, 0x00, 0x07, 0x05, 0xD9};
+
+// The program's end of the line: the slave side opened raw, as a port layer would.
+class TLine {
+public:
+    explicit TLine(const std::string& path) : fd_(open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK)) {
+        termios t{};
+        if (fd_ >= 0 && tcgetattr(fd_, &t) == 0) {
+            cfmakeraw(&t);
+            tcsetattr(fd_, TCSANOW, &t);
+        }
+    }
+    ~TLine() {
+        if (fd_ >= 0) {
+            close(fd_);
+        }
+    }
+    TLine(const TLine&) = delete;
+    TLine& operator=(const TLine&) = delete;
+
+    bool IsOpen() const { return fd_ >= 0; }
+    void Send(const TBytes& bytes) const {
+        ASSERT_EQ(write(fd_, bytes.data(), bytes.size()), ssize_t(bytes.size()));
+    }
+
+    // Reads until n bytes have arrived (or the hang guard runs out).
+    TBytes Receive(std::size_t n) const {
+        TBytes got;
+        const auto end = std::chrono::steady_clock::now() + kHang;
+        while (got.size() < n && std::chrono::steady_clock::now() < end) {
+            pollfd p{fd_, POLLIN, 0};
+            if (poll(&p, 1, 50) > 0) {
+                std::uint8_t buffer[512];
+                const ssize_t r = read(fd_, buffer, sizeof buffer);
+                if (r > 0) {
+                    got.insert(got.end(), buffer, buffer + r);
+                }
+            }
+        }
+        return got;
+    }
+
+private:
+    int fd_;
+};
+
+// Sends a request and returns the reply; the simulator has logged it once it has sent it all.
+TBytes Exchange(TAdapterSimulator& sim, const TLine& line, const TBytes& request) {
+    const std::size_t before = sim.Replies().size();
+    line.Send(request);
+    if (!sim.WaitForReplies(before + 1, kHang)) {
+        return {};
+    }
+    return line.Receive(sim.Replies().back().Bytes.size());
+}
+} // namespace
+
+TEST(Simulator, AnswersIdentifyAndSlotReadsWithItsOwnAddressInValidFrames) {
+    TAdapterSimulator sim(7);
+    TLine line(sim.DevicePath());
+    ASSERT_TRUE(line.IsOpen());
+
+    const TBytes identify = Exchange(sim, line, kIdentify);
+    ASSERT_EQ(identify.size(), 19u);
+    EXPECT_EQ(identify[0], 7);
+    EXPECT_EQ(identify[1], 3);
+    EXPECT_EQ(identify[2], 14);
+    EXPECT_TRUE(ChecksumOk(identify));
+
+    const TBytes slot5 = Exchange(sim, line, ReadSlotRequest(5));
+    EXPECT_EQ(slot5, Framed({7, 3, 4, 0x00, 0x00, 0x43, 0x39})); // 185.0: channel 2 at 20 mA shows 85.00
+
+    const auto requests = sim.Requests();
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_EQ(requests[0].Kind, TSimRecord::EKind::Request);
+    EXPECT_EQ(requests[0].Bytes, kIdentify);
+    EXPECT_LE(requests[0].Time, requests[1].Time);
+}
+
+TEST(Simulator, DefaultBlockReadOverTheLineHasTheRealLayoutAndAValidChecksum) {
+    TAdapterSimulator sim(1);
+    TLine line(sim.DevicePath());
+    TSimImage read{};
+    for (int k = 1; k <= 16; ++k) {
+        const TBytes reply = Exchange(sim, line, ReadSlotRequest(k));
+        ASSERT_EQ(reply.size(), 9u) << "slot " << k;
+        ASSERT_TRUE(ChecksumOk(reply)) << "slot " << k;
+        std::copy(reply.begin() + 3, reply.begin() + 7, read.begin() + 4 * k);
+    }
+    EXPECT_EQ(read, sim.Image());
+
+    const std::uint16_t crc = ModbusCrc16Of(read.data() + 1, 65);
+    EXPECT_EQ(read[66], crc & 0xFF);
+    EXPECT_EQ(read[67], crc >> 8);
+    EXPECT_EQ(TSimSlot({read[52], read[53], read[54], read[55]}),
+              TSimSlot({0x89, 0x8A, 0x01, 0x00})); // 101001
+    EXPECT_EQ(TSimSlot({read[56], read[57], read[58], read[59]}), TSimSlot({0xA5, 0x70, 0xE3, 0x40}));
+    EXPECT_EQ(TSimSlot({read[60], read[61], read[62], read[63]}), TSimSlot({0, 1, 0, 0}));
+    EXPECT_EQ(read[64], 0xFF);
+    EXPECT_EQ(read[65], 0x00);
+
+    // The device float: low register first, lowest mantissa bit cleared.
+    EXPECT_EQ(EncodeSimFloat(20.0), TSimSlot({0x00, 0x00, 0x41, 0xA0}));
+    EXPECT_EQ(EncodeSimFloat(-1.5), TSimSlot({0x00, 0x00, 0xBF, 0xC0}));
+    EXPECT_EQ(EncodeSimFloat(0.1), TSimSlot({0xCC, 0xCC, 0x3D, 0xCC}));
+
+    // A different address is part of the block and so of its checksum.
+    const TSimImage other = DefaultSimImage(9);
+    EXPECT_EQ(other[61], 9);
+    EXPECT_NE(SimBlockChecksum(other), SimBlockChecksum(read));
+    EXPECT_EQ(other[66] | (other[67] << 8), SimBlockChecksum(other));
+}
+
+TEST(Simulator, StoresSlotWritesAndRegisterWrites) {
+    TAdapterSimulator sim(1);
+    TLine line(sim.DevicePath());
+
+    const TBytes write = Framed({0x00, 0x10, 0x01, 0x05, 0x00, 0x02, 0x04, 0x11, 0x22, 0x33, 0x44});
+    EXPECT_EQ(Exchange(sim, line, write), Framed({0x01, 0x10, 0x01, 0x05, 0x00, 0x02}));
+    EXPECT_EQ(sim.Slot(3), TSimSlot({0x11, 0x22, 0x33, 0x44}));
+    EXPECT_EQ(Exchange(sim, line, ReadSlotRequest(3)), Framed({0x01, 0x03, 0x04, 0x11, 0x22, 0x33, 0x44}));
+
+    const TBytes translation = {0x00, 0x06, 0x01, 0x75, 0x00, 0x01, 0x59, 0xFD};
+    EXPECT_FALSE(sim.TranslationMode());
+    EXPECT_EQ(Exchange(sim, line, translation), Framed({0x01, 0x06, 0x01, 0x75, 0x00, 0x01}));
+    EXPECT_TRUE(sim.TranslationMode());
+
+    // The address write is confirmed by the old address; later replies carry the new one.
+    const TBytes address = {0x00, 0x06, 0x01, 0x77, 0x00, 0x05, 0xF9, 0xFE};
+    EXPECT_EQ(Exchange(sim, line, address), Framed({0x01, 0x06, 0x01, 0x77, 0x00, 0x05}));
+    EXPECT_EQ(sim.Address(), 5);
+    EXPECT_EQ(Exchange(sim, line, kIdentify).at(0), 5);
+
+    const auto writes = sim.RegisterWrites();
+    ASSERT_EQ(writes.size(), 2u);
+    EXPECT_EQ(writes[0].Register, 373);
+    EXPECT_EQ(writes[1].Register, 375);
+    EXPECT_EQ(sim.RegisterValue(375), 5);
+    EXPECT_FALSE(sim.RegisterValue(100).has_value());
+}
+
+TEST(Simulator, RefusesUnknownFunctionsRegistersAndCountsWithExceptionReplies) {
+    TAdapterSimulator sim(1);
+    TLine line(sim.DevicePath());
+    EXPECT_EQ(Exchange(sim, line, Framed({0x00, 0x04, 0x00, 0x00, 0x00, 0x01})), Framed({0x01, 0x84, 0x01}));
+    EXPECT_EQ(Exchange(sim, line, Framed({0x00, 0x03, 0x00, 0x64, 0x00, 0x02})), Framed({0x01, 0x83, 0x02}));
+    EXPECT_EQ(Exchange(sim, line, Framed({0x00, 0x03, 0x01, 0x1F, 0x00, 0x03})), Framed({0x01, 0x83, 0x02}));
+    EXPECT_EQ(Exchange(sim, line, Framed({0x00, 0x03, 0x01, 0x01, 0x00, 0x00})), Framed({0x01, 0x83, 0x03}));
+    EXPECT_EQ(Exchange(sim, line, Framed({0x00, 0x06, 0x01, 0x76, 0x00, 0x01})), Framed({0x01, 0x86, 0x02}));
+    EXPECT_EQ(Exchange(sim, line, Framed({0x00, 0x10, 0x01, 0x01, 0x00, 0x02, 0x02, 0x01, 0x02})),
+              Framed({0x01, 0x90, 0x03}));
+    EXPECT_EQ(sim.Image(), DefaultSimImage(1));
+}
+
+TEST(Simulator, SkipsBadFramesAndGarbageAndAnswersTheNextGoodRequest) {
+    TAdapterSimulator sim(1);
+    TLine line(sim.DevicePath());
+
+    TBytes badChecksum = kIdentify;
+    badChecksum.back() ^= 0x01;
+    line.Send(badChecksum);
+    ASSERT_TRUE(sim.WaitForRequests(1, kHang));
+    line.Send(Framed({0x05, 0x03, 0x00, 0x00, 0x00, 0x07})); // another slave's identify
+    ASSERT_TRUE(sim.WaitForRequests(2, kHang));
+    line.Send({0x00, 0x03, 0x01}); // a torn frame
+    TBytes garbageThenRequest = {0xFF, 0x10, 0x00, 0x7E};
+    const TBytes request = ReadSlotRequest(1);
+    garbageThenRequest.insert(garbageThenRequest.end(), request.begin(), request.end());
+    line.Send(garbageThenRequest);
+
+    // Only the good request was answered: its reply is the first byte on the line.
+    EXPECT_EQ(line.Receive(9), Framed({0x01, 0x03, 0x04, 0x00, 0x00, 0x41, 0x80}));
+    ASSERT_EQ(sim.Replies().size(), 1u);
+
+    const auto log = sim.Requests();
+    ASSERT_GE(log.size(), 3u);
+    EXPECT_EQ(log[0].Kind, TSimRecord::EKind::Noise);
+    EXPECT_EQ(log[0].Bytes, badChecksum);
+    EXPECT_EQ(log[1].Kind, TSimRecord::EKind::Request);
+    EXPECT_EQ(log.back().Kind, TSimRecord::EKind::Request);
+    EXPECT_EQ(log.back().Bytes, request);
+}
+
+TEST(Simulator, ScriptedSilenceAndSecondAttemptApplyOnlyToMatchingRequestsAndRunOut) {
+    TAdapterSimulator sim(1);
+    TLine line(sim.DevicePath());
+    sim.AddRule(TSimMatch::ReadSlot(2), TSimAction::Silent(), 2);
+    sim.AddRule(TSimMatch::ReadSlot(4), TSimAction::AnswerSecondAttempt());
+    EXPECT_EQ(sim.ActiveRules(), 2u);
+
+    // Slot 2 twice unanswered; slot 1 in between unaffected; the third slot 2 answered.
+    line.Send(ReadSlotRequest(2));
+    ASSERT_TRUE(sim.WaitForRequests(1, kHang));
+    EXPECT_EQ(Exchange(sim, line, ReadSlotRequest(1)).size(), 9u);
+    line.Send(ReadSlotRequest(2));
+    ASSERT_TRUE(sim.WaitForRequests(3, kHang));
+    const TBytes third = Exchange(sim, line, ReadSlotRequest(2));
+    EXPECT_EQ(TBytes(third.begin() + 3, third.end() - 2), TBytes({0x00, 0x00, 0x00, 0x00})); // slot 2: 0.0
+    EXPECT_EQ(sim.Replies().size(), 2u);
+
+    // Slot 4: first attempt silent, the retry answered, and after that the rule is spent.
+    line.Send(ReadSlotRequest(4));
+    ASSERT_TRUE(sim.WaitForRequests(5, kHang));
+    EXPECT_EQ(Exchange(sim, line, ReadSlotRequest(4)).size(), 9u);
+    EXPECT_EQ(Exchange(sim, line, ReadSlotRequest(4)).size(), 9u);
+    EXPECT_EQ(sim.Replies().size(), 4u);
+    EXPECT_EQ(sim.ActiveRules(), 0u);
+}
+
+TEST(Simulator, ScriptedSpoiledRepliesHaveTheShapeAsked) {
+    TAdapterSimulator sim(1);
+    TLine line(sim.DevicePath());
+    const TBytes good = Framed({0x01, 0x03, 0x04, 0x00, 0x00, 0x41, 0x80});
+
+    sim.AddRule(TSimMatch::Any(), TSimAction::BadChecksum());
+    const TBytes bad = Exchange(sim, line, ReadSlotRequest(1));
+    ASSERT_EQ(bad.size(), 9u);
+    EXPECT_FALSE(ChecksumOk(bad));
+    EXPECT_EQ(TBytes(bad.begin(), bad.begin() + 7), TBytes(good.begin(), good.begin() + 7));
+
+    sim.AddRule(TSimMatch::Any(), TSimAction::Exception(4));
+    EXPECT_EQ(Exchange(sim, line, ReadSlotRequest(1)), Framed({0x01, 0x83, 0x04}));
+
+    sim.AddRule(TSimMatch::Any(), TSimAction::StrayBefore({0xAA, 0x55}));
+    TBytes stray = {0xAA, 0x55};
+    stray.insert(stray.end(), good.begin(), good.end());
+    EXPECT_EQ(Exchange(sim, line, ReadSlotRequest(1)), stray);
+
+    sim.AddRule(TSimMatch::Any(), TSimAction::Truncated(2));
+    EXPECT_EQ(Exchange(sim, line, ReadSlotRequest(1)), TBytes({0x01, 0x03}));
+
+    sim.AddRule(TSimMatch::Any(), TSimAction::Flood(300));
+    const TBytes flood = Exchange(sim, line, ReadSlotRequest(1));
+    EXPECT_EQ(flood.size(), 300u);
+    EXPECT_NE(TBytes(flood.begin(), flood.begin() + 9), good);
+
+    sim.ReplyOnce(TSimMatch::Identify(), {0x07, 0x03, 0x00});
+    EXPECT_EQ(Exchange(sim, line, kIdentify), TBytes({0x07, 0x03, 0x00}));
+
+    // A spoiled reply still means the adapter carried the write out.
+    sim.AddRule(TSimMatch::WriteSlot(2), TSimAction::BadChecksum());
+    const TBytes write = Framed({0x00, 0x10, 0x01, 0x03, 0x00, 0x02, 0x04, 0x01, 0x02, 0x03, 0x04});
+    EXPECT_FALSE(ChecksumOk(Exchange(sim, line, write)));
+    EXPECT_EQ(sim.Slot(2), TSimSlot({0x01, 0x02, 0x03, 0x04}));
+
+    EXPECT_EQ(Exchange(sim, line, ReadSlotRequest(1)), good);
+}
+
+TEST(Simulator, LateRepliesAndUnsolicitedBytesReachTheLine) {
+    TAdapterSimulator sim(1);
+    TLine line(sim.DevicePath());
+    sim.AddRule(TSimMatch::Identify(), TSimAction::Late(150), TSimRule::kAlways);
+    const TBytes reply = Exchange(sim, line, kIdentify);
+    EXPECT_EQ(reply.size(), 19u);
+    const auto request = sim.Requests().back();
+    const auto sent = sim.Replies().back();
+    EXPECT_GE(sent.Time - request.Time, 150ms); // never earlier than asked
+    EXPECT_EQ(sim.ActiveRules(), 1u);
+
+    sim.SendRaw({0x01, 0x02, 0x03});
+    ASSERT_TRUE(sim.WaitForReplies(2, kHang));
+    EXPECT_EQ(sim.Replies().back().Kind, TSimRecord::EKind::Unsolicited);
+    EXPECT_EQ(line.Receive(3), TBytes({0x01, 0x02, 0x03}));
+
+    sim.ClearLog();
+    EXPECT_TRUE(sim.Requests().empty());
+    EXPECT_TRUE(sim.Replies().empty());
+}
+
+TEST(Simulator, StaysUsableWhenTheProgramClosesAndReopensThePort) {
+    TAdapterSimulator sim(1);
+    {
+        TLine first(sim.DevicePath());
+        EXPECT_EQ(Exchange(sim, first, kIdentify).size(), 19u);
+    }
+    TLine second(sim.DevicePath());
+    EXPECT_EQ(Exchange(sim, second, kIdentify).size(), 19u);
+}
+
+TEST(Simulator, StopsCleanlyWithRepliesPendingAndNoReader) {
+    auto sim = std::make_unique<TAdapterSimulator>(1);
+    sim->AddRule(TSimMatch::Any(), TSimAction::Late(60000));
+    {
+        TLine line(sim->DevicePath());
+        line.Send(kIdentify);
+        ASSERT_TRUE(sim->WaitForRequests(1, kHang));
+    }
+    sim->SendRaw(TBytes(200000, 0x55)); // far more than the line holds
+    sim.reset();                        // must return: a hang here ends the test by its time-out
+    SUCCEED();
+}
