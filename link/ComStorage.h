@@ -1,0 +1,68 @@
+#pragma once
+// Stored port settings and the port list: the parts both platforms share, and what each platform
+// provides (ComStoragePosix.cpp, ComStorageWin32.cpp).
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "link/ComPort.h"
+#include "link/RegFile.h"
+
+// The groups of StoredGroups.
+enum : int {
+    sgBasic = 1,
+    sgFlowControl = 2,
+    sgBuffer = 4,
+    sgTimeouts = 8,
+    sgParity = 16,
+    sgOther = 32,
+    sgAll = 63,
+};
+
+// Where SaveSettingsToRegistry writes: the root named before the key path's first backslash
+// (HKEY_CURRENT_USER unless it names HKEY_LOCAL_MACHINE), and the rest of the path with the
+// port's name appended.
+struct TStoredKey {
+    TRegRoot Root = TRegRoot::CurrentUser;
+    std::string Key;
+};
+TStoredKey StoredSettingsKey(const std::string& keyPath, const std::string& portName);
+
+struct TStoredValue {
+    std::string Name;
+    TRegValue Value;
+};
+// The values of the selected groups, in the order they are written.
+std::vector<TStoredValue> StoredSettingsValues(const TCustomComPort& port, int groups);
+
+// "Yes" / "No".
+std::string YesNoText(bool value);
+// A byte 33..127 as that character, any other as "#" and its decimal value (#0, #17, #200).
+std::string CharText(std::uint8_t value);
+
+// Sorts port names with ASCII letters compared without regard to case (COM1, COM10, COM2).
+void SortPortNames(std::vector<std::string>& names);
+
+// Platform: writes the values under the key; any failure throws (the caller turns it into
+// "Failed to store settings").
+void WriteStoredValues(const TStoredKey& key, const std::vector<TStoredValue>& values);
+// Platform: the names of the serial ports the system knows, unsorted. Throws EComPort
+// "Registry error" with the system code.
+std::vector<std::string> ReadComPortNames();
+
+#ifndef _WIN32
+// The serial ports of a Linux system, unsorted:
+// - every device in <sysfsRoot>/class/tty that has a "device" link, except serial ports whose
+//   "type" reads 0 (the placeholder ports the 8250 driver registers without hardware);
+// - every link directly in devRoot that leads to a pseudo-terminal /dev/pts/N (virtual ports
+//   made by rq7sim or socat).
+// The names are those OpenPort takes: the name under /dev when devRoot is "/dev", otherwise the
+// absolute path in devRoot. Throws EComPort "Registry error" when <sysfsRoot>/class/tty cannot
+// be read.
+std::vector<std::string> ListSerialDevices(const std::string& sysfsRoot, const std::string& devRoot);
+// The roots ReadComPortNames uses: "/sys" and "/dev", or the environment variables
+// RQ7_SYSFS_ROOT and RQ7_DEV_ROOT when set and not empty (used by the tests).
+std::string SysfsRoot();
+std::string DevRoot();
+#endif

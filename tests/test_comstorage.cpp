@@ -1,0 +1,489 @@
+// Stored port settings (the REGEDIT4 files standing in for the registry) and the port list
+// (sysfs serial devices and links to pseudo-terminals).
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include "link/ComStorage.h"
+#include "link/QuorbData.h"
+#include "link/RegFile.h"
+
+namespace {
+
+class TempDir {
+public:
+    TempDir() {
+        char pattern[] = "/tmp/rq7-comstorage-XXXXXX";
+        const char* made = ::mkdtemp(pattern);
+        EXPECT_NE(made, nullptr);
+        path_ = made ? made : "/tmp";
+    }
+    ~TempDir() { std::system(("rm -rf '" + path_ + "'").c_str()); }
+    std::string operator/(const std::string& name) const { return path_ + "/" + name; }
+    const std::string& Path() const { return path_; }
+
+private:
+    std::string path_;
+};
+
+// Sets an environment variable for the life of the object and restores the earlier state after.
+class ScopedEnv {
+public:
+    ScopedEnv(const char* name, const std::optional<std::string>& value) : name_(name) {
+        if (const char* old = std::getenv(name)) {
+            old_ = old;
+        }
+        Set(value);
+    }
+    ~ScopedEnv() { Set(old_); }
+    ScopedEnv(const ScopedEnv&) = delete;
+    ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+private:
+    void Set(const std::optional<std::string>& value) {
+        if (value) {
+            ::setenv(name_.c_str(), value->c_str(), 1);
+        } else {
+            ::unsetenv(name_.c_str());
+        }
+    }
+    std::string name_;
+    std::optional<std::string> old_;
+};
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+void WriteFile(const std::string& path, const std::string& bytes) {
+    std::ofstream out(path, std::ios::binary);
+    out << bytes;
+}
+
+void MakeDirs(const std::string& path) {
+    ASSERT_EQ(std::system(("mkdir -p '" + path + "'").c_str()), 0);
+}
+
+// Joins lines with CR LF, as the stored files are written.
+std::string CrLf(const std::vector<std::string>& lines) {
+    std::string s;
+    for (const auto& l : lines) {
+        s += l + "\r\n";
+    }
+    return s;
+}
+
+const std::string kKeyPath = "\\Software\\Fendral\\QUORB\\Comport Settings";
+
+// The data module's port as the main window leaves it before opening: DTR and RTS held on.
+void PrepareAsOpened(TQuorbDataModule& dm) {
+    dm.ComPort.FlowControl().SetControlDTR(dtrEnable);
+    dm.ComPort.FlowControl().SetControlRTS(rtsEnable);
+}
+
+// The message of the EComPort a call raises ("" when none).
+template <typename F> std::string ComPortErrorOf(F&& call) {
+    try {
+        call();
+    } catch (const EComPort& e) {
+        return e.what();
+    }
+    return "";
+}
+
+// A pseudo-terminal pair, raw on both sides.
+struct TPty {
+    int Master = -1;
+    int Slave = -1;
+    std::string SlavePath;
+    TPty() {
+        char name[256] = {};
+        termios raw{};
+        ::cfmakeraw(&raw);
+        EXPECT_EQ(::openpty(&Master, &Slave, name, &raw, nullptr), 0);
+        SlavePath = name;
+    }
+    ~TPty() {
+        ::close(Master);
+        ::close(Slave);
+    }
+    std::string ReadMaster() const {
+        std::string got;
+        pollfd p{Master, POLLIN, 0};
+        char buf[64];
+        while (::poll(&p, 1, 5000) > 0) {
+            const ssize_t n = ::read(Master, buf, sizeof buf);
+            if (n <= 0) {
+                break;
+            }
+            got.append(buf, static_cast<std::size_t>(n));
+            if (got.size() >= 3) {
+                break;
+            }
+        }
+        return got;
+    }
+};
+
+} // namespace
+
+// ---------------------------------------------------------------------------------------------
+// Texts and keys
+
+TEST(StoredSettings, CharacterAndYesNoTexts) {
+    EXPECT_EQ(CharText(0), "#0");
+    EXPECT_EQ(CharText(17), "#17");
+    EXPECT_EQ(CharText(32), "#32");
+    EXPECT_EQ(CharText(33), "!");
+    EXPECT_EQ(CharText('A'), "A");
+    EXPECT_EQ(CharText(127), "\x7f");
+    EXPECT_EQ(CharText(128), "#128");
+    EXPECT_EQ(CharText(200), "#200");
+    EXPECT_EQ(CharText(255), "#255");
+    EXPECT_EQ(YesNoText(true), "Yes");
+    EXPECT_EQ(YesNoText(false), "No");
+}
+
+TEST(StoredSettings, KeyPathChoosesRootAndKey) {
+    struct Case {
+        std::string Path;
+        TRegRoot Root;
+        std::string Key;
+    };
+    const std::vector<Case> cases = {
+        {kKeyPath, TRegRoot::CurrentUser, "Software\\Fendral\\QUORB\\Comport Settings\\ComPort"},
+        {"HKEY_LOCAL_MACHINE\\Software\\X", TRegRoot::LocalMachine, "Software\\X\\ComPort"},
+        {"hkey_local_machine\\Software\\X\\", TRegRoot::LocalMachine, "Software\\X\\ComPort"},
+        {"HKEY_CURRENT_USER\\Software\\X", TRegRoot::CurrentUser, "Software\\X\\ComPort"},
+        // The part before the first backslash is taken as a root name and dropped.
+        {"Software\\X", TRegRoot::CurrentUser, "X\\ComPort"},
+        {"HKEY_CLASSES_ROOT\\Y", TRegRoot::CurrentUser, "Y\\ComPort"},
+    };
+    for (const auto& c : cases) {
+        const TStoredKey key = StoredSettingsKey(c.Path, "ComPort");
+        EXPECT_EQ(key.Root, c.Root) << c.Path;
+        EXPECT_EQ(key.Key, c.Key) << c.Path;
+    }
+}
+
+TEST(StoredSettings, RegistryFilesFollowTheUsualFolders) {
+    ScopedEnv noOverride("RQ7_REGISTRY_DIR", std::nullopt);
+    {
+        ScopedEnv xdg("XDG_CONFIG_HOME", "/x/conf");
+        EXPECT_EQ(RegistryFilePath(TRegRoot::CurrentUser), "/x/conf/rq7/HKEY_CURRENT_USER.reg");
+        EXPECT_EQ(RegistryFilePath(TRegRoot::LocalMachine), "/etc/rq7/HKEY_LOCAL_MACHINE.reg");
+    }
+    {
+        ScopedEnv xdg("XDG_CONFIG_HOME", std::nullopt);
+        ScopedEnv home("HOME", "/home/op");
+        EXPECT_EQ(RegistryFilePath(TRegRoot::CurrentUser), "/home/op/.config/rq7/HKEY_CURRENT_USER.reg");
+    }
+    ScopedEnv dir("RQ7_REGISTRY_DIR", "/t/reg");
+    EXPECT_EQ(RegistryFilePath(TRegRoot::CurrentUser), "/t/reg/HKEY_CURRENT_USER.reg");
+    EXPECT_EQ(RegistryFilePath(TRegRoot::LocalMachine), "/t/reg/HKEY_LOCAL_MACHINE.reg");
+}
+
+// ---------------------------------------------------------------------------------------------
+// SaveSettingsToRegistry
+
+TEST(StoredSettings, AllGroupsOfTheDataModulesPortGiveThe28ValuesInOrder) {
+    TempDir dir;
+    ScopedEnv env("RQ7_REGISTRY_DIR", dir / "reg");
+    TQuorbDataModule dm;
+    PrepareAsOpened(dm);
+    dm.ComPort.SetStoredGroups(63);
+    dm.ComPort.SaveSettingsToRegistry(kKeyPath);
+
+    const std::vector<std::string> values = {
+        R"("Port"="COM1")",
+        R"("BaudRate"="9600")",
+        R"("StopBits"="1")",
+        R"("DataBits"="8")",
+        R"("Parity"="None")",
+        R"("FlowControl"="Custom")",
+        R"("EventChar"="#0")",
+        R"("DiscardNull"="No")",
+        R"("Parity.Check"="No")",
+        R"("Parity.Replace"="No")",
+        R"("Parity.ReplaceChar"="#0")",
+        R"("Buffer.OutputSize"=dword:00000400)",
+        R"("Buffer.InputSize"=dword:00000400)",
+        R"("Timeouts.ReadInterval"=dword:ffffffff)",
+        R"("Timeouts.ReadTotalConstant"=dword:00000000)",
+        R"("Timeouts.ReadTotalMultiplier"=dword:00000000)",
+        R"("Timeouts.WriteTotalConstant"=dword:000003e8)",
+        R"("Timeouts.WriteTotalMultiplier"=dword:00000064)",
+        R"("FlowControl.ControlRTS"="Enable")",
+        R"("FlowControl.ControlDTR"="Enable")",
+        R"("FlowControl.DSRSensitivity"="No")",
+        R"("FlowControl.OutCTSFlow"="No")",
+        R"("FlowControl.OutDSRFlow"="No")",
+        R"("FlowControl.TxContinueOnXoff"="No")",
+        R"("FlowControl.XonXoffIn"="No")",
+        R"("FlowControl.XonXoffOut"="No")",
+        R"("FlowControl.XoffChar"="#19")",
+        R"("FlowControl.XonChar"="#17")",
+    };
+    ASSERT_EQ(values.size(), 28u);
+    std::vector<std::string> lines = {
+        "REGEDIT4", "", "[HKEY_CURRENT_USER\\Software\\Fendral\\QUORB\\Comport Settings\\ComPort]"};
+    lines.insert(lines.end(), values.begin(), values.end());
+    lines.emplace_back();
+    EXPECT_EQ(ReadFile(dir / "reg/HKEY_CURRENT_USER.reg"), CrLf(lines));
+    EXPECT_FALSE(std::ifstream(dir / "reg/HKEY_LOCAL_MACHINE.reg").good());
+
+    TRegFile store(TRegRoot::CurrentUser);
+    store.Load();
+    const std::string key = "Software\\Fendral\\QUORB\\Comport Settings\\ComPort";
+    EXPECT_EQ(store.GetValue(key, "Timeouts.ReadInterval"), TRegValue::Dw(0xFFFFFFFFu));
+    EXPECT_EQ(store.GetValue(key, "Port"), TRegValue::Sz("COM1"));
+    EXPECT_EQ(store.GetValue(key, "CustomBaudRate"), std::nullopt);
+}
+
+TEST(StoredSettings, OnlySelectedGroupsAndCustomRateOnlyForCustom) {
+    TQuorbDataModule dm;
+    const auto names = [&](int groups) {
+        std::vector<std::string> n;
+        for (const auto& v : StoredSettingsValues(dm.ComPort, groups)) {
+            n.push_back(v.Name);
+        }
+        return n;
+    };
+    // The built-in value of StoredGroups is the basic group only.
+    EXPECT_EQ(dm.ComPort.StoredGroups(), 1);
+    EXPECT_EQ(names(1), (std::vector<std::string>{"Port", "BaudRate", "StopBits", "DataBits", "Parity",
+                                                  "FlowControl"}));
+    EXPECT_EQ(names(32 | 4), (std::vector<std::string>{"EventChar", "DiscardNull", "Buffer.OutputSize",
+                                                       "Buffer.InputSize"}));
+    EXPECT_TRUE(names(0).empty());
+
+    dm.ComPort.SetBaudRate(brCustom);
+    dm.ComPort.SetCustomBaudRate(250000);
+    dm.ComPort.SetEventChar(33);
+    dm.ComPort.Parity().SetReplaceChar(200);
+    const auto values = StoredSettingsValues(dm.ComPort, 63);
+    EXPECT_EQ(values.size(), 29u);
+    ASSERT_GE(values.size(), 3u);
+    EXPECT_EQ(values[1].Name, "BaudRate");
+    EXPECT_EQ(values[1].Value, TRegValue::Sz("Custom"));
+    EXPECT_EQ(values[2].Name, "CustomBaudRate");
+    EXPECT_EQ(values[2].Value, TRegValue::Dw(250000));
+    const auto find = [&](const std::string& name) {
+        const auto it =
+            std::find_if(values.begin(), values.end(), [&](const auto& v) { return v.Name == name; });
+        return it == values.end() ? TRegValue{} : it->Value;
+    };
+    EXPECT_EQ(find("EventChar"), TRegValue::Sz("!"));
+    EXPECT_EQ(find("Parity.ReplaceChar"), TRegValue::Sz("#200"));
+}
+
+TEST(StoredSettings, KeyPathRootsLandInTheirOwnFiles) {
+    TempDir dir;
+    ScopedEnv env("RQ7_REGISTRY_DIR", dir.Path());
+    TQuorbDataModule dm;
+    dm.ComPort.SaveSettingsToRegistry("HKEY_LOCAL_MACHINE\\Software\\X");
+    dm.ComPort.SaveSettingsToRegistry("Software\\X");
+
+    const std::string machine = ReadFile(dir / "HKEY_LOCAL_MACHINE.reg");
+    EXPECT_NE(machine.find("\r\n[HKEY_LOCAL_MACHINE\\Software\\X\\ComPort]\r\n\"Port\"=\"COM1\"\r\n"),
+              std::string::npos)
+        << machine;
+    const std::string user = ReadFile(dir / "HKEY_CURRENT_USER.reg");
+    EXPECT_NE(user.find("\r\n[HKEY_CURRENT_USER\\X\\ComPort]\r\n\"Port\"=\"COM1\"\r\n"), std::string::npos)
+        << user;
+    EXPECT_EQ(user.find("Software"), std::string::npos) << user;
+}
+
+TEST(StoredSettings, UnwritableLocationFailsWithoutACode) {
+    TempDir dir;
+    WriteFile(dir / "plain", "not a folder");
+    ScopedEnv env("RQ7_REGISTRY_DIR", dir / "plain/reg");
+    TQuorbDataModule dm;
+    try {
+        dm.ComPort.SaveSettingsToRegistry(kKeyPath);
+        ADD_FAILURE() << "no error raised";
+    } catch (const EComPort& e) {
+        EXPECT_STREQ(e.what(), "Failed to store settings");
+        EXPECT_EQ(e.WinCode, -1);
+    }
+    EXPECT_EQ(ReadFile(dir / "plain"), "not a folder");
+}
+
+TEST(StoredSettings, UpdateInPlaceKeepsEveryOtherKeyAndValue) {
+    TempDir dir;
+    ScopedEnv env("RQ7_REGISTRY_DIR", dir.Path());
+    // Written by someone else: another key before and after ours, a comment, a hex value running
+    // over several lines, a Cyrillic text in Windows-1251, and our key spelt in another letter case
+    // with an old "port" value and a value of its own.
+    const std::vector<std::string> before = {
+        "REGEDIT4",
+        "",
+        "; kept as it is",
+        "[HKEY_CURRENT_USER\\Software\\Other]",
+        "\"Name\"=\"\xCF\xEE\xF0\xF2 \\\"1\\\"\"",
+        "\"Blob\"=hex:01,02,03,\\",
+        "  04,05",
+        "",
+        "[hkey_current_user\\software\\fendral\\quorb\\comport settings\\comport]",
+        "\"port\"=\"COM7\"",
+        "\"Mine\"=dword:00000001",
+        "",
+        "[HKEY_CURRENT_USER\\Software\\After]",
+        "@=\"default\"",
+        "",
+    };
+    WriteFile(dir / "HKEY_CURRENT_USER.reg", CrLf(before));
+
+    TQuorbDataModule dm;
+    dm.ComPort.SetPort("C:\\dev\\\"x\"");
+    dm.ComPort.SaveSettingsToRegistry(kKeyPath);
+
+    std::vector<std::string> after = before;
+    after[9] = R"("Port"="C:\\dev\\\"x\"")"; // the old value's line, rewritten
+    const std::vector<std::string> added = {R"("BaudRate"="9600")", R"("StopBits"="1")", R"("DataBits"="8")",
+                                            R"("Parity"="None")", R"("FlowControl"="None")"};
+    after.insert(after.begin() + 11, added.begin(), added.end());
+    EXPECT_EQ(ReadFile(dir / "HKEY_CURRENT_USER.reg"), CrLf(after));
+
+    TRegFile store(TRegRoot::CurrentUser);
+    store.Load();
+    EXPECT_EQ(store.GetValue("Software\\Fendral\\QUORB\\Comport Settings\\ComPort", "Port"),
+              TRegValue::Sz("C:\\dev\\\"x\""));
+    EXPECT_EQ(store.GetValue("Software\\Other", "Name"), TRegValue::Sz("Порт \"1\""));
+    EXPECT_EQ(store.GetValue("Software\\Other", "Blob"), std::nullopt); // not a text or a number
+    EXPECT_EQ(store.GetValue("Software\\After", ""), TRegValue::Sz("default"));
+
+    // Saving again changes nothing.
+    const std::string once = ReadFile(dir / "HKEY_CURRENT_USER.reg");
+    dm.ComPort.SaveSettingsToRegistry(kKeyPath);
+    EXPECT_EQ(ReadFile(dir / "HKEY_CURRENT_USER.reg"), once);
+}
+
+TEST(StoredSettings, ValueAfterAMultiLineValueIsFoundAndReplacedWhole) {
+    TempDir dir;
+    TRegFile store(TRegRoot::LocalMachine, dir / "m.reg");
+    store.Load(); // no file yet: an empty store
+    EXPECT_TRUE(store.Lines().empty());
+    WriteFile(dir / "m.reg", CrLf({"REGEDIT4", "", "[HKEY_LOCAL_MACHINE\\K]", "\"Bin\"=hex:00,\\",
+                                   "  \"X\"=\"looks like a value\",\\", "  01", "\"X\"=dword:00000002", ""}));
+    store.Load();
+    EXPECT_EQ(store.GetValue("K", "X"), TRegValue::Dw(2));
+    store.SetValue("K", "Bin", TRegValue::Dw(7));
+    store.SetValue("K\\", "X", TRegValue::Sz("new"));
+    store.Save();
+    EXPECT_EQ(ReadFile(dir / "m.reg"), CrLf({"REGEDIT4", "", "[HKEY_LOCAL_MACHINE\\K]",
+                                             "\"Bin\"=dword:00000007", "\"X\"=\"new\"", ""}));
+    EXPECT_THROW(store.SetValue("K", "Y", TRegValue::Sz("two\nlines")), std::invalid_argument);
+}
+
+// ---------------------------------------------------------------------------------------------
+// ListComPorts
+
+TEST(PortList, SortedWithoutRegardToCase) {
+    std::vector<std::string> names = {"COM2", "ttyUSB0", "com10", "COM1", "ttyACM0", "COM1"};
+    SortPortNames(names);
+    EXPECT_EQ(names, (std::vector<std::string>{"COM1", "com10", "COM2", "ttyACM0", "ttyUSB0"}));
+}
+
+TEST(PortList, SerialDevicesFromSysfsAndLinksToPseudoTerminals) {
+    TempDir dir;
+    const std::string sys = dir / "sys";
+    const std::string cls = sys + "/class/tty";
+    const std::string dev = dir / "dev";
+    MakeDirs(dev);
+    // A real UART, a placeholder 8250 port, a USB adapter (no "type"), a virtual console (no
+    // device), a CDC modem whose device link is a symbolic link, and a device in a /dev subfolder.
+    MakeDirs(cls + "/ttyS0/device");
+    WriteFile(cls + "/ttyS0/type", "4\n");
+    MakeDirs(cls + "/ttyS1/device");
+    WriteFile(cls + "/ttyS1/type", "0\n");
+    MakeDirs(cls + "/ttyUSB0/device");
+    MakeDirs(cls + "/tty1");
+    MakeDirs(sys + "/devices/usb1/1-1");
+    MakeDirs(cls + "/ttyACM0");
+    ASSERT_EQ(::symlink((sys + "/devices/usb1/1-1").c_str(), (cls + "/ttyACM0/device").c_str()), 0);
+    MakeDirs(cls + "/serial!ttyX0/device");
+
+    TPty pty;
+    ASSERT_EQ(::symlink(pty.SlavePath.c_str(), (dev + "/ttyV0").c_str()), 0); // rq7sim --link
+    ASSERT_EQ(::symlink("/dev/pts/999999", (dev + "/ttyGone").c_str()), 0);   // its pty has gone
+    ASSERT_EQ(::symlink("/dev/null", (dev + "/ttyNull").c_str()), 0);         // not a terminal
+    ASSERT_EQ(::symlink("/proc/self/fd/0", (dev + "/stdin").c_str()), 0);     // not directly a pty
+    WriteFile(dev + "/ttyPlain", "");
+
+    const auto ports = ListSerialDevices(sys, dev);
+    std::vector<std::string> sorted = ports;
+    SortPortNames(sorted);
+    EXPECT_EQ(sorted, (std::vector<std::string>{dev + "/serial/ttyX0", dev + "/ttyACM0", dev + "/ttyS0",
+                                                dev + "/ttyUSB0", dev + "/ttyV0"}));
+
+    // Under the standard /dev the names are the bare device names.
+    const auto standard = ListSerialDevices(sys, "/dev");
+    for (const char* name : {"ttyS0", "ttyUSB0", "ttyACM0", "serial/ttyX0"}) {
+        EXPECT_NE(std::find(standard.begin(), standard.end(), name), standard.end()) << name;
+    }
+    EXPECT_EQ(std::find(standard.begin(), standard.end(), "ttyS1"), standard.end());
+
+    // The same through the port, with the roots taken from the environment; the listed link opens.
+    ScopedEnv sysEnv("RQ7_SYSFS_ROOT", sys);
+    ScopedEnv devEnv("RQ7_DEV_ROOT", dev);
+    std::vector<std::string> list = {"stale"};
+    TCustomComPort::ListComPorts(list);
+    EXPECT_EQ(list, sorted);
+
+    TComPort port;
+    port.SetPort(dev + "/ttyV0");
+    port.OpenPort();
+    EXPECT_TRUE(port.Connected());
+    port.WriteBytes("abc", 3);
+    EXPECT_EQ(pty.ReadMaster(), "abc");
+    port.ClosePort();
+}
+
+TEST(PortList, UnreadableSysfsIsARegistryErrorAndLeavesTheListAlone) {
+    TempDir dir;
+    ScopedEnv sysEnv("RQ7_SYSFS_ROOT", dir / "nosys");
+    ScopedEnv devEnv("RQ7_DEV_ROOT", dir.Path());
+    std::vector<std::string> list = {"COM3"};
+    EXPECT_EQ(ComPortErrorOf([&] { TCustomComPort::ListComPorts(list); }),
+              "Registry error (win error code: 2)");
+    EXPECT_EQ(list, std::vector<std::string>{"COM3"});
+
+    // An empty class folder gives an empty list.
+    MakeDirs(dir / "nosys/class/tty");
+    TCustomComPort::ListComPorts(list);
+    EXPECT_TRUE(list.empty());
+}
+
+TEST(PortList, TheRealSystemCanBeListed) {
+    // Whatever this machine has, the list reads without error, sorted and without placeholders.
+    ScopedEnv sysEnv("RQ7_SYSFS_ROOT", std::nullopt);
+    ScopedEnv devEnv("RQ7_DEV_ROOT", std::nullopt);
+    std::vector<std::string> list;
+    TCustomComPort::ListComPorts(list);
+    std::vector<std::string> sorted = list;
+    SortPortNames(sorted);
+    EXPECT_EQ(list, sorted);
+    for (const auto& name : list) {
+        std::ifstream type("/sys/class/tty/" + name + "/type");
+        int t = -1;
+        if (type >> t) {
+            EXPECT_NE(t, 0) << name;
+        }
+    }
+}
