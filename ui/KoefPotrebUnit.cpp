@@ -113,10 +113,11 @@ void TKoefForPotreb::showEvent(QShowEvent* event) {
     if (event->spontaneous() || !program_.Rq7Form) {
         return;
     }
-    // Centred over the main window.
-    QRect frame = frameGeometry();
-    frame.moveCenter(program_.Rq7Form->frameGeometry().center());
-    move(frame.topLeft());
+    // Centred over the main window. Client areas are compared: the frame is not always known yet
+    // when the window is first shown, and both windows carry the same frame.
+    QRect area = geometry();
+    area.moveCenter(program_.Rq7Form->geometry().center());
+    setGeometry(area);
 }
 
 void TKoefForPotreb::closeEvent(QCloseEvent* event) {
