@@ -146,6 +146,10 @@ void TModbusExchange::ReadSlot() {
     DelayWithMessages(100);
     CollectReply();
     DelayWithMessages(20);
+    JudgeSlotReply();
+}
+
+void TModbusExchange::JudgeSlotReply() {
     ExchangeState = esAccepted;
     CheckReply();
     if (ExchangeState != esAccepted) {

@@ -53,6 +53,9 @@ public:
     // Device operations (slave address 0).
     void IdentifyDevice();
     void ReadSlot();
+    // Judges ReplyText as a reply to a read of slot SlotIndex and, when it is accepted, files the slot's
+    // data bytes: ReadSlot's steps after the collection.
+    void JudgeSlotReply();
     void WriteSlot();
     void WriteRegister(std::uint16_t reg, std::uint32_t value);
     // True when a reply to a write (WriteSlot, WriteRegister) is present and sound: at least 3 bytes,
