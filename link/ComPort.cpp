@@ -339,6 +339,9 @@ std::int32_t TCustomComPort::WriteBytes(const void* buffer, std::int32_t count) 
     if (count <= 0) {
         return 0;
     }
+    if (buffer == nullptr) {
+        throw EComPort(kErrWriteFile, kWinErrorNoAccess);
+    }
     return device.Write(buffer, count);
 }
 

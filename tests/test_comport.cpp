@@ -689,6 +689,9 @@ TEST(ComPortIo, ReadWriteAndBytesWaiting) {
     EXPECT_EQ(port.WriteBytes("\x00\x03\x00\x00\x00\x07\x05\xD9", 8), 8);
     EXPECT_EQ(pty.Receive(8), std::string("\x00\x03\x00\x00\x00\x07\x05\xD9", 8));
     EXPECT_EQ(port.WriteBytes("x", 0), 0);
+    EXPECT_EQ(port.WriteBytes("x", -1), 0);
+    EXPECT_EQ(ComPortError([&] { port.WriteBytes(nullptr, 4); }),
+              "WriteFile function failed (win error code: 998)");
 }
 
 TEST(ComPortIo, DiscardNullDropsZeroBytes) {
