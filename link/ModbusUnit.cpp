@@ -92,22 +92,36 @@ void TModbusExchange::CollectReply() {
 void TModbusExchange::CollectReplyUntilQuiet() {
     ReplyText.clear();
     TComPort& port = dataModule_.ComPort;
+    const TStopEvent* stop = dataModule_.StopEvent.get();
     TComEvents events{evRxChar};
     int receptions = 0;
     std::string chunk;
-    for (;;) {
-        try {
-            port.WaitForEvent(events, dataModule_.StopEvent.get(), kQuietMs);
-        } catch (const std::exception&) {
-            // A failed wait is passed over: the events keep their previous value.
-        }
-        if (events.Contains(evRxChar)) {
-            const std::int32_t waiting = port.BytesWaiting();
+    // A quick adapter may have answered before the first wait begins, and bytes may arrive between one
+    // reading and the next wait; a wait does not end on bytes already waiting, so those are taken up
+    // here rather than left behind.
+    const auto takeWaiting = [&](bool counted) {
+        const std::int32_t waiting = port.BytesWaiting();
+        if (waiting > 0 || counted) {
             port.ReadBytes(chunk, waiting);
             ReplyText += chunk;
             ++receptions;
         }
-        if (events.Empty() || receptions >= kMaxReceptions) {
+        return waiting > 0;
+    };
+    takeWaiting(false);
+    while (receptions < kMaxReceptions) {
+        events = TComEvents{evRxChar};
+        try {
+            port.WaitForEvent(events, stop, kQuietMs);
+        } catch (const std::exception&) {
+            // A failed wait is passed over: the events keep their previous value.
+        }
+        const bool received = events.Contains(evRxChar);
+        const bool tookLate = takeWaiting(received);
+        if (!received && !tookLate) {
+            return; // quiet for the whole wait, or stopped
+        }
+        if (stop != nullptr && stop->IsSignalled()) {
             return;
         }
     }

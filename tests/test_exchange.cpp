@@ -155,6 +155,18 @@ TEST(Collection, UntilQuietEndsOnSilenceAndGathersBurstsThatComeCloserThanTheQui
     EXPECT_EQ(BytesOf(link.Exchange.ReplyText), (Bytes{1, 1, 1, 2, 2, 2, 3, 3, 3}));
 }
 
+TEST(Collection, UntilQuietTakesUpAReplyThatArrivedBeforeTheWaitBegan) {
+    // Over a quick line the adapter's echo can be complete before the collection starts waiting.
+    TSimLink link;
+    link.Sim.SendRaw({0x01, 0x06, 0x01, 0x75, 0x00, 0x01});
+    for (int i = 0; i < 2000 && link.DataModule.ComPort.BytesWaiting() < 6; ++i) {
+        std::this_thread::sleep_for(1ms);
+    }
+    ASSERT_EQ(link.DataModule.ComPort.BytesWaiting(), 6);
+    link.Exchange.CollectReplyUntilQuiet();
+    EXPECT_EQ(BytesOf(link.Exchange.ReplyText), (Bytes{0x01, 0x06, 0x01, 0x75, 0x00, 0x01}));
+}
+
 TEST(Collection, UntilQuietEndsAtOnceOnTheStopEventEvenWhileBytesKeepComing) {
     TSimLink link;
     link.DataModule.StopEvent->Signal();
