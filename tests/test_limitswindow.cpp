@@ -447,6 +447,12 @@ TEST_F(LimitsWindowTest, WriteWithWrongOrNoPasswordSendsNothing) {
     PrepareWrite();
     Prompts.DialogHandlers.push_back(TypePassword(QStringLiteral("vosek")));
     Prompts.DialogHandlers.push_back(CloseDialog());
+    // The right password typed, then the dialog closed by its close button: no consent.
+    Prompts.DialogHandlers.push_back([](QDialog& dialog) {
+        dialog.findChild<QLineEdit*>(QStringLiteral("PaswKoefEdit"))->setText(QStringLiteral("Vosek"));
+        dialog.reject();
+    });
+    Run([this] { Win().WriteButtonClick(); });
     Run([this] { Win().WriteButtonClick(); });
     Run([this] { Win().WriteButtonClick(); });
     EXPECT_TRUE(Prompts.DialogHandlers.empty());

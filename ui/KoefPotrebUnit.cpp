@@ -305,9 +305,13 @@ void TKoefForPotreb::WriteButtonClick() {
 
     TPaswKoefForm& passwordDialog = *program_.PaswKoefForm;
     passwordDialog.PasswordMode = 1;
+    // Only a password confirmed with OK in this showing lets the write go on: a right password typed
+    // and then abandoned by closing the dialog is no consent to change the adapter.
+    passwordDialog.AccessGranted = 0;
     program_.Prompts.ExecDialog(passwordDialog);
     const auto* passwordEdit = passwordDialog.findChild<QLineEdit*>(QStringLiteral("PaswKoefEdit"));
-    if (passwordEdit == nullptr || passwordEdit->text() != kWritePassword) {
+    if (passwordEdit == nullptr || passwordEdit->text() != kWritePassword ||
+        passwordDialog.AccessGranted != 1) {
         return;
     }
 
