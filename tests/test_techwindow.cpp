@@ -1,0 +1,708 @@
+// The technological mode window against the adapter simulator, through the real port and real widgets.
+
+#include <QApplication>
+#include <QClipboard>
+#include <QGroupBox>
+#include <QKeyEvent>
+#include <QTest>
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <map>
+
+#include "support/TechFixture.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+const std::vector<int> kAllProgress = {6, 12, 18, 25, 31, 37, 43, 50, 56, 62, 68, 75, 81, 87, 93, 100};
+
+// The register of slot k.
+std::uint16_t SlotRegister(int k) {
+    return static_cast<std::uint16_t>(255 + 2 * k);
+}
+
+std::uint16_t RequestRegister(const TSimBytes& frame) {
+    return static_cast<std::uint16_t>((frame.at(2) << 8) | frame.at(3));
+}
+
+class TechWindow : public TTechFixture {
+protected:
+    // Records every value the progress bar takes, and runs a probe at each.
+    void RecordProgress() {
+        QObject::connect(Progress(), &QProgressBar::valueChanged, [this](int value) {
+            ProgressValues.push_back(value);
+            if (OnProgress) {
+                OnProgress(value);
+            }
+        });
+    }
+
+    // The main menu's "Технолог.режим" with the right first password.
+    void OpenWithPassword() {
+        Prompts.DialogHandlers.push_back(TypePassword(QStringLiteral("Vosek")));
+        Program->Rq7Form->N5()->trigger();
+    }
+
+    // As after the window's first opening: shown and enabled.
+    void ShowEnabled() {
+        Teh().show();
+        Teh().setEnabled(true);
+    }
+
+    // The texts of the fourteen controls that the coefficient file holds (DataLabel included).
+    QStringList ControlTexts() {
+        QStringList texts{Edit("AdrEdit")->text(), Label("DataLabel")->text(), Edit("ZavodEdit")->text()};
+        for (const char* name : kValueEditNames) {
+            texts << Edit(name)->text();
+        }
+        return texts;
+    }
+
+    void SetValueTexts(const QString& text) {
+        for (const char* name : kValueEditNames) {
+            Edit(name)->setText(text);
+        }
+    }
+
+    static constexpr const char* kValueEditNames[12] = {"KoefEdit1", "KoefEdit2", "KoefEdit3", "KoefEdit4",
+                                                        "Edit21",    "Edit22",    "Edit23",    "Edit24",
+                                                        "Edit31",    "Edit32",    "Edit33",    "Edit34"};
+
+    std::vector<int> ProgressValues;
+    std::function<void(int)> OnProgress;
+};
+
+// A block with values that tell the display forms apart; slot 15 holds address 42 while the adapter
+// answers from address 1.
+TSimImage ReadTestImage() {
+    TSimImage image{};
+    const double values[12] = {1234.5678, 0.0,    16.0, 3.9876,     185.0,   60.0,
+                               16.0045,   4.0021, -2.5, 1.23456789, 15.9987, 3.9992};
+    for (int k = 1; k <= 12; ++k) {
+        const TSimSlot slot = EncodeSimFloat(values[k - 1]);
+        std::copy(slot.begin(), slot.end(), image.begin() + 4 * k);
+    }
+    const std::uint32_t factory = 123456;
+    const std::uint32_t date = kSimDefaultRecordDate;
+    for (int i = 0; i < 4; ++i) {
+        image[static_cast<std::size_t>(52 + i)] = static_cast<std::uint8_t>(factory >> (8 * i));
+        image[static_cast<std::size_t>(56 + i)] = static_cast<std::uint8_t>(date >> (8 * i));
+    }
+    image[61] = 42;
+    SealSimImage(image);
+    return image;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Reading
+
+TEST_F(TechWindow, OpeningReadsEveryControlInItsFormWithProgressAndNoMessage) {
+    Sim->SetImage(ReadTestImage());
+    // One bad checksum at slot 4 is retried at once and read normally.
+    Sim->AddRule(TSimMatch::ReadSlot(4), TSimAction::BadChecksum(), 1);
+    RecordProgress();
+    bool disabledWhileReading = true;
+    bool panelShownWhileReading = true;
+    OnProgress = [&](int) {
+        disabledWhileReading = disabledWhileReading && !Teh().isEnabled();
+        panelShownWhileReading = panelShownWhileReading && Panel1()->isVisible();
+    };
+
+    OpenWithPassword();
+
+    EXPECT_TRUE(Prompts.Texts().isEmpty()) << Prompts.Texts().join(" | ").toStdString();
+    EXPECT_EQ(Edit("KoefEdit1")->text(), "1234.57");
+    EXPECT_EQ(Edit("KoefEdit2")->text(), "0.00");
+    EXPECT_EQ(Edit("KoefEdit3")->text(), "16.0000");
+    EXPECT_EQ(Edit("KoefEdit4")->text(), "3.9876");
+    EXPECT_EQ(Edit("Edit21")->text(), "85.00");
+    EXPECT_EQ(Edit("Edit22")->text(), "-40.00");
+    EXPECT_EQ(Edit("Edit23")->text(), "16.0045");
+    EXPECT_EQ(Edit("Edit24")->text(), "4.0021");
+    EXPECT_EQ(Edit("Edit31")->text(), "-2.50");
+    EXPECT_EQ(Edit("Edit32")->text(), "1.23");
+    EXPECT_EQ(Edit("Edit33")->text(), "15.9987");
+    EXPECT_EQ(Edit("Edit34")->text(), "3.9992");
+    EXPECT_EQ(Edit("ZavodEdit")->text(), "0123456");
+    EXPECT_EQ(Label("DataLabel")->text(), "14:5  3.7.2012");
+    EXPECT_EQ(Edit("AdrEdit")->text(), "42");
+
+    const auto& texts = Program->CoefBlock.SlotTexts;
+    EXPECT_EQ(texts[1], "1234.5680");
+    EXPECT_EQ(texts[2], "0.0000");
+    EXPECT_EQ(texts[5], "85.0000");
+    EXPECT_EQ(texts[6], "-40.0000");
+    EXPECT_EQ(texts[9], "-2.5000");
+    EXPECT_EQ(texts[10], "1.2346");
+    EXPECT_EQ(texts[12], "3.9992");
+    EXPECT_TRUE(texts[13].empty());
+
+    EXPECT_EQ(ProgressValues, kAllProgress);
+    EXPECT_TRUE(disabledWhileReading);
+    EXPECT_TRUE(panelShownWhileReading);
+    EXPECT_FALSE(Panel1()->isVisible());
+    EXPECT_EQ(Label("Label20")->text(), " Чтение коэффициентов ");
+    EXPECT_TRUE(Teh().isVisible());
+    EXPECT_TRUE(Teh().isEnabled());
+    EXPECT_TRUE(Button("WriteButton")->isEnabled());
+    EXPECT_TRUE(Button("ReadButton")->isEnabled());
+
+    // The identify request, then slots 1 to 16 in order, slot 4 twice.
+    const auto frames = RequestFrames();
+    ASSERT_EQ(frames.size(), 18u);
+    EXPECT_EQ(frames[0], (TSimBytes{0x00, 0x03, 0x00, 0x00, 0x00, 0x07, 0x05, 0xD9}));
+    std::vector<std::uint16_t> registers;
+    for (std::size_t i = 1; i < frames.size(); ++i) {
+        EXPECT_EQ(frames[i].at(0), 0x00);
+        EXPECT_EQ(frames[i].at(1), 0x03);
+        registers.push_back(RequestRegister(frames[i]));
+    }
+    std::vector<std::uint16_t> expected;
+    for (int k = 1; k <= 16; ++k) {
+        expected.push_back(SlotRegister(k));
+        if (k == 4) {
+            expected.push_back(SlotRegister(k));
+        }
+    }
+    EXPECT_EQ(registers, expected);
+}
+
+TEST_F(TechWindow, IdentifyAnsweredOnlyOnSecondTryThenBlockWithBadChecksum) {
+    TSimImage image = DefaultSimImage(1);
+    image[66] ^= 0x01; // the stored block checksum no longer fits
+    Sim->SetImage(image);
+    Sim->AddRule(TSimMatch::Identify(), TSimAction::AnswerSecondAttempt(), 1);
+    RecordProgress();
+
+    OpenWithPassword();
+
+    EXPECT_EQ(Prompts.Texts(), QStringList{"Ошибка кс"});
+    // The values stay shown and may be written.
+    EXPECT_EQ(Edit("Edit21")->text(), "85.00");
+    EXPECT_EQ(Edit("Edit22")->text(), "-40.00");
+    EXPECT_EQ(Edit("ZavodEdit")->text(), "0101001");
+    EXPECT_EQ(Edit("AdrEdit")->text(), "1");
+    EXPECT_EQ(ProgressValues, kAllProgress);
+    EXPECT_TRUE(Button("WriteButton")->isEnabled());
+    EXPECT_TRUE(Teh().isEnabled());
+
+    const auto records = Sim->Requests();
+    std::vector<TSimRecord> frames;
+    for (const auto& record : records) {
+        if (record.Kind == TSimRecord::EKind::Request) {
+            frames.push_back(record);
+        }
+    }
+    ASSERT_EQ(frames.size(), 18u);
+    EXPECT_EQ(RequestRegister(frames[0].Bytes), 0);
+    EXPECT_EQ(RequestRegister(frames[1].Bytes), 0);
+    EXPECT_EQ(RequestRegister(frames[2].Bytes), SlotRegister(1));
+    // After the second identify: its own 50 ms before collecting, then the 50 ms wait.
+    EXPECT_GE(frames[2].Time - frames[1].Time, 100ms);
+}
+
+TEST_F(TechWindow, NoAnswerToIdentifyHidesWindowAndChangesNothing) {
+    Sim->AddRule(TSimMatch::Identify(), TSimAction::Silent(), TSimRule::kAlways);
+    Teh().NachButtonClick();
+    Label("DataLabel")->setText(QStringLiteral("earlier"));
+    Program->CoefBlock.SlotTexts[1] = "earlier";
+    const QStringList before = ControlTexts();
+    bool shownAtMessage = false;
+    Prompts.OnShow = [&](const TPromptRecord&) { shownAtMessage = Teh().isVisible(); };
+
+    OpenWithPassword();
+
+    EXPECT_EQ(Prompts.Texts(), QStringList{"Нет ответа"});
+    EXPECT_TRUE(shownAtMessage);
+    EXPECT_FALSE(Teh().isVisible());
+    EXPECT_FALSE(Panel1()->isVisible());
+    EXPECT_EQ(ControlTexts(), before);
+    EXPECT_EQ(Program->CoefBlock.SlotTexts[1], "earlier");
+    const auto frames = RequestFrames();
+    ASSERT_EQ(frames.size(), 2u);
+    EXPECT_EQ(RequestRegister(frames[0]), 0);
+    EXPECT_EQ(RequestRegister(frames[1]), 0);
+}
+
+TEST_F(TechWindow, FailureAtSlotNineStopsTheReadAndKeepsLaterControls) {
+    // The first try gets an exception reply, the retry a spoiled checksum: both count as failures.
+    Sim->AddRule(TSimMatch::ReadSlot(9), TSimAction::Exception(4), 1);
+    Sim->AddRule(TSimMatch::ReadSlot(9), TSimAction::BadChecksum(), 1);
+    SetValueTexts(QStringLiteral("old"));
+    Edit("ZavodEdit")->setText(QStringLiteral("oldZ"));
+    Edit("AdrEdit")->setText(QStringLiteral("oldA"));
+    Label("DataLabel")->setText(QStringLiteral("oldD"));
+    ASSERT_FALSE(Button("WriteButton")->isEnabled());
+    RecordProgress();
+
+    OpenWithPassword();
+
+    EXPECT_EQ(Prompts.Texts(), QStringList{"Сбой!"});
+    EXPECT_EQ(Edit("KoefEdit1")->text(), "16.00");
+    EXPECT_EQ(Edit("Edit21")->text(), "85.00");
+    EXPECT_EQ(Edit("Edit24")->text(), "4.0021");
+    for (const char* name : {"Edit31", "Edit32", "Edit33", "Edit34"}) {
+        EXPECT_EQ(Edit(name)->text(), "old") << name;
+    }
+    EXPECT_EQ(Edit("ZavodEdit")->text(), "oldZ");
+    EXPECT_EQ(Edit("AdrEdit")->text(), "oldA");
+    EXPECT_EQ(Label("DataLabel")->text(), "oldD");
+    EXPECT_EQ(ProgressValues, (std::vector<int>{6, 12, 18, 25, 31, 37, 43, 50}));
+    EXPECT_FALSE(Panel1()->isVisible());
+    EXPECT_TRUE(Button("WriteButton")->isEnabled());
+    EXPECT_TRUE(Teh().isEnabled());
+    // Identify, slots 1..8, slot 9 twice, and nothing after.
+    const auto frames = RequestFrames();
+    ASSERT_EQ(frames.size(), 11u);
+    EXPECT_EQ(RequestRegister(frames[9]), SlotRegister(9));
+    EXPECT_EQ(RequestRegister(frames[10]), SlotRegister(9));
+}
+
+TEST_F(TechWindow, OtherDeviceCommandsAreRefusedWhileAReadRuns) {
+    ShowEnabled();
+    Teh().NachButtonClick();
+    ASSERT_TRUE(Button("WriteButton")->isEnabled());
+    RecordProgress();
+    bool probed = false;
+    bool readButtonEnabled = true, writeButtonEnabled = true, menuN5Enabled = true, menuN4Enabled = true;
+    std::size_t requestsBefore = 0, requestsAfter = 0;
+    OnProgress = [&](int value) {
+        if (value != 18 || probed) {
+            return;
+        }
+        probed = true;
+        // In the middle of the read, between two slots.
+        readButtonEnabled = Button("ReadButton")->isEnabled();
+        writeButtonEnabled = Button("WriteButton")->isEnabled();
+        menuN5Enabled = Program->Rq7Form->N5()->isEnabled();
+        menuN4Enabled = Program->Rq7Form->N4()->isEnabled();
+        requestsBefore = RequestFrames().size();
+        // None of these may ask anything or send anything.
+        Teh().ReadButtonClick();
+        Teh().WriteButtonClick();
+        Teh().N5Click();
+        Program->Rq7Form->N5Click();
+        requestsAfter = RequestFrames().size();
+    };
+
+    Button("ReadButton")->click();
+
+    ASSERT_TRUE(probed);
+    EXPECT_FALSE(readButtonEnabled);
+    EXPECT_FALSE(writeButtonEnabled);
+    EXPECT_FALSE(menuN5Enabled);
+    EXPECT_FALSE(menuN4Enabled);
+    EXPECT_EQ(requestsAfter, requestsBefore);
+    EXPECT_TRUE(Prompts.Texts().isEmpty());
+    EXPECT_EQ(ProgressValues, kAllProgress);
+    EXPECT_EQ(RequestFrames().size(), 17u);
+    // Released at the end.
+    EXPECT_TRUE(Button("ReadButton")->isEnabled());
+    EXPECT_TRUE(Button("WriteButton")->isEnabled());
+    EXPECT_TRUE(Program->Rq7Form->N5()->isEnabled());
+}
+
+// ---------------------------------------------------------------------------------------------
+// Writing
+
+// The block that the initial values give, built independently of the program's encoder.
+TSimImage InitialValuesImage() {
+    TSimImage image{};
+    const double values[12] = {1010, 630, 16, 4, 185, 60, 16, 4, 200, 1.5, 16, 4};
+    for (int k = 1; k <= 12; ++k) {
+        const TSimSlot slot = EncodeSimFloat(values[k - 1]);
+        std::copy(slot.begin(), slot.end(), image.begin() + 4 * k);
+    }
+    const std::uint32_t factory = 101001;
+    // 2013-04-05 06:07:08, the fixture's clock, packed.
+    const std::uint32_t date =
+        ((2013u - 1980u) << 25) | (4u << 21) | (5u << 16) | (6u << 11) | (7u << 5) | 4u;
+    for (int i = 0; i < 4; ++i) {
+        image[static_cast<std::size_t>(52 + i)] = static_cast<std::uint8_t>(factory >> (8 * i));
+        image[static_cast<std::size_t>(56 + i)] = static_cast<std::uint8_t>(date >> (8 * i));
+    }
+    image[61] = 1;
+    image[64] = 0xFF;
+    image[65] = 0x00;
+    const std::uint16_t crc = SimBlockChecksum(image);
+    image[66] = static_cast<std::uint8_t>(crc & 0xFF);
+    image[67] = static_cast<std::uint8_t>(crc >> 8);
+    return image;
+}
+
+TEST_F(TechWindow, CompleteWriteSendsTheBuiltBlockSlotBySlot) {
+    Sim->SetImage(TSimImage{});
+    ShowEnabled();
+    Teh().NachButtonClick();
+    // Slot 3's first write gets an exception reply: it counts as unanswered and is sent again.
+    Sim->AddRule(TSimMatch::WriteSlot(3), TSimAction::Exception(4), 1);
+    RecordProgress();
+    bool panelShownWhileWriting = true;
+    OnProgress = [&](int) { panelShownWhileWriting = panelShownWhileWriting && Panel1()->isVisible(); };
+    Prompts.YesNoAnswers = {false, true}; // no saving; programming confirmed
+    Prompts.DialogHandlers.push_back(TypePassword(QStringLiteral("Trimel")));
+
+    Button("WriteButton")->click();
+
+    EXPECT_EQ(Prompts.Texts(),
+              (QStringList{"Сохранить данные на диске?", "Пароль введен верно. Будем программировать?"}));
+    EXPECT_EQ(ProgressValues, kAllProgress);
+    EXPECT_TRUE(panelShownWhileWriting);
+    EXPECT_FALSE(Panel1()->isVisible());
+    EXPECT_EQ(Label("Label20")->text(), "Внимание! Идет запись коэффициентов ППЗУ!");
+
+    const TSimImage expected = InitialValuesImage();
+    const auto frames = RequestFrames();
+    ASSERT_EQ(frames.size(), 17u);
+    int k = 1;
+    for (std::size_t i = 0; i < frames.size(); ++i) {
+        const TSimBytes& frame = frames[i];
+        ASSERT_EQ(frame.size(), 13u);
+        EXPECT_EQ(frame[0], 0x00);
+        EXPECT_EQ(frame[1], 0x10);
+        EXPECT_EQ(RequestRegister(frame), SlotRegister(k)) << "request " << i;
+        EXPECT_EQ(frame[4], 0x00);
+        EXPECT_EQ(frame[5], 0x02);
+        EXPECT_EQ(frame[6], 0x04);
+        const TSimBytes data(frame.begin() + 7, frame.begin() + 11);
+        const TSimBytes want(expected.begin() + 4 * k, expected.begin() + 4 * k + 4);
+        EXPECT_EQ(data, want) << "slot " << k;
+        if (!(k == 3 && i == 2)) {
+            ++k;
+        }
+    }
+    const TSimImage written = Sim->Image();
+    EXPECT_EQ(written, expected);
+    const std::uint16_t crc = SimBlockChecksum(written);
+    EXPECT_EQ(written[66], crc & 0xFF);
+    EXPECT_EQ(written[67], crc >> 8);
+}
+
+TEST_F(TechWindow, WriteThatLosesTheAdapterAtSlotSevenStopsThere) {
+    ShowEnabled();
+    Teh().NachButtonClick();
+    Sim->AddRule(TSimMatch::WriteSlot(7), TSimAction::Silent(), 2);
+    RecordProgress();
+    Prompts.YesNoAnswers = {false, true};
+    Prompts.DialogHandlers.push_back(TypePassword(QStringLiteral("Trimel")));
+
+    Button("WriteButton")->click();
+
+    EXPECT_EQ(Prompts.Texts().count("Нет ответа"), 1);
+    EXPECT_EQ(Prompts.Texts().last(), "Нет ответа");
+    EXPECT_TRUE(Panel1()->isVisible());
+    EXPECT_EQ(Progress()->value(), 37);
+    EXPECT_EQ(ProgressValues, (std::vector<int>{6, 12, 18, 25, 31, 37}));
+    EXPECT_FALSE(Sim->WaitForRequests(9, 300ms));
+    const auto frames = RequestFrames();
+    ASSERT_EQ(frames.size(), 8u);
+    EXPECT_EQ(RequestRegister(frames[6]), SlotRegister(7));
+    EXPECT_EQ(RequestRegister(frames[7]), SlotRegister(7));
+    EXPECT_TRUE(Button("WriteButton")->isEnabled());
+}
+
+TEST_F(TechWindow, GarbledWriteRepliesCountAsNoAnswer) {
+    ShowEnabled();
+    Teh().NachButtonClick();
+    // The adapter stores the slot, but neither reply comes back sound.
+    Sim->AddRule(TSimMatch::WriteSlot(1), TSimAction::BadChecksum(), 1);
+    Sim->AddRule(TSimMatch::WriteSlot(1), TSimAction::Exception(4), 1);
+    Prompts.YesNoAnswers = {false, true};
+    Prompts.DialogHandlers.push_back(TypePassword(QStringLiteral("Trimel")));
+
+    Button("WriteButton")->click();
+
+    EXPECT_EQ(Prompts.Texts().last(), "Нет ответа");
+    EXPECT_EQ(RequestFrames().size(), 2u);
+    EXPECT_TRUE(Panel1()->isVisible());
+}
+
+TEST_F(TechWindow, WrongPasswordOrNoToProgrammingSendsNothing) {
+    ShowEnabled();
+    Teh().NachButtonClick();
+    // Wrong password; save answered No.
+    Prompts.YesNoAnswers = {false};
+    Prompts.DialogHandlers.push_back(TypePassword(QStringLiteral("Vosek")));
+    Button("WriteButton")->click();
+    EXPECT_EQ(Prompts.Texts(), (QStringList{"Сохранить данные на диске?", "Пароль введен неверно!"}));
+    EXPECT_FALSE(Panel1()->isVisible());
+
+    // Right password, programming refused; the save dialog cancelled still leads to the password.
+    Prompts.Shown.clear();
+    Prompts.YesNoAnswers = {true, false};
+    Prompts.SaveFileAnswers = {QString()};
+    Prompts.DialogHandlers.push_back(TypePassword(QStringLiteral("Trimel")));
+    Button("WriteButton")->click();
+    EXPECT_EQ(Prompts.Texts(),
+              (QStringList{"Сохранить данные на диске?", "Пароль введен верно. Будем программировать?"}));
+    EXPECT_EQ(QDir(Dir.path()).entryList(QDir::Files), QStringList{});
+
+    // The dialog closed by its close button, even with programming confirmed by an earlier showing.
+    Pasw().ProgramConfirmed = 1;
+    Prompts.Shown.clear();
+    Prompts.YesNoAnswers = {false};
+    Prompts.DialogHandlers.push_back(CloseDialog());
+    Button("WriteButton")->click();
+    EXPECT_EQ(Prompts.Texts(), QStringList{"Сохранить данные на диске?"});
+
+    EXPECT_FALSE(Sim->WaitForRequests(1, 200ms));
+    EXPECT_FALSE(Panel1()->isVisible());
+}
+
+TEST_F(TechWindow, EmptySaveNameEndsTheWriteSilently) {
+    ShowEnabled();
+    Teh().NachButtonClick();
+    Prompts.YesNoAnswers = {true};
+    Prompts.SaveFileAnswers = {QString(QLatin1String(""))}; // confirmed, but with no name
+    Button("WriteButton")->click();
+    EXPECT_EQ(Prompts.Texts(), QStringList{"Сохранить данные на диске?"});
+    for (const auto& shown : Prompts.Shown) {
+        EXPECT_NE(shown.kind, TPromptRecord::Dialog);
+    }
+    EXPECT_EQ(QDir(Dir.path()).entryList(QDir::Files), QStringList{});
+    EXPECT_FALSE(Sim->WaitForRequests(1, 200ms));
+}
+
+TEST_F(TechWindow, BuildFailuresWriteNothing) {
+    ShowEnabled();
+    Teh().NachButtonClick();
+    Edit("Edit23")->setText(QStringLiteral("1.2.3"));
+    Prompts.YesNoAnswers = {false, true};
+    Prompts.DialogHandlers.push_back(TypePassword(QStringLiteral("Trimel")));
+    Button("WriteButton")->click();
+    EXPECT_EQ(Prompts.Texts().last(), "Проверьте данные");
+    EXPECT_TRUE(Panel1()->isVisible());
+    // The texts up to the failing slot were taken into SlotTexts.
+    EXPECT_EQ(Program->CoefBlock.SlotTexts[7], "1.2.3");
+
+    // An address that is not an integer reaches the general error report.
+    Edit("Edit23")->setText(QStringLiteral("16"));
+    Edit("AdrEdit")->setText(QStringLiteral("1x"));
+    Prompts.Shown.clear();
+    Prompts.YesNoAnswers = {false, true};
+    Prompts.DialogHandlers.push_back(TypePassword(QStringLiteral("Trimel")));
+    Button("WriteButton")->click();
+    ASSERT_FALSE(Prompts.Shown.empty());
+    EXPECT_EQ(Prompts.Shown.back().kind, TPromptRecord::Error);
+    EXPECT_EQ(Prompts.Shown.back().text, "'1x' is not a valid integer value.");
+
+    EXPECT_FALSE(Sim->WaitForRequests(1, 200ms));
+    // The guard was released by the error.
+    EXPECT_FALSE(Program->Exchange->Busy());
+}
+
+// ---------------------------------------------------------------------------------------------
+// Initial values and the coefficient file
+
+TEST_F(TechWindow, InitialValuesSavedAsFifteenLinesAndLoadedBack) {
+    ShowEnabled();
+    ASSERT_FALSE(Button("WriteButton")->isEnabled());
+    Label("DataLabel")->setText(QStringLiteral("kept"));
+    Button("NachButton")->click();
+    EXPECT_TRUE(Button("WriteButton")->isEnabled());
+    EXPECT_EQ(Label("DataLabel")->text(), "kept");
+    const QStringList initial{"1",   "kept", "0101001", "1010", "630", "16", "4", "85",
+                              "-40", "16",   "4",       "200",  "1.5", "16", "4"};
+    EXPECT_EQ(ControlTexts(), initial);
+
+    // Saved under the unchanged preset name: the factory number plus the default extension.
+    Prompts.YesNoAnswers = {true};
+    Prompts.SaveFileAnswers = {QStringLiteral("0101001")};
+    Prompts.DialogHandlers.push_back(TypePassword(QStringLiteral("wrong")));
+    Button("WriteButton")->click();
+    EXPECT_EQ(Prompts.LastSaveInitialName, "0101001");
+    EXPECT_EQ(Prompts.LastSaveSuffix, "dat");
+    EXPECT_EQ(Prompts.LastSaveFilter, "текстовые(*.dat) (*.dat)");
+    EXPECT_EQ(Prompts.Texts(), (QStringList{"Сохранить данные на диске?", "Пароль введен неверно!"}));
+    const std::string saved = FileBytes(Dir.filePath(QStringLiteral("0101001.dat")));
+    EXPECT_EQ(saved,
+              "1\r\n05/04/2013(06:07:08)\r\n0101001\r\n1010\r\n630\r\n16\r\n4\r\n85\r\n-40\r\n16\r\n4\r\n"
+              "200\r\n1.5\r\n16\r\n4\r\n");
+    EXPECT_FALSE(Sim->WaitForRequests(1, 100ms));
+
+    // Loaded back into changed controls; the load does not touch WriteButton.
+    SetValueTexts(QStringLiteral("x"));
+    Edit("AdrEdit")->setText(QStringLiteral("x"));
+    Edit("ZavodEdit")->setText(QStringLiteral("x"));
+    Prompts.OpenFileAnswers = {Dir.filePath(QStringLiteral("0101001.dat"))};
+    Button("ReadFileButton")->click();
+    EXPECT_EQ(Prompts.LastOpenFilter, "");
+    QStringList loaded = initial;
+    loaded[1] = "05/04/2013(06:07:08)";
+    EXPECT_EQ(ControlTexts(), loaded);
+    EXPECT_TRUE(Button("WriteButton")->isEnabled());
+}
+
+TEST_F(TechWindow, SaveKeepsTextsAsTheyAreInWindows1251) {
+    ShowEnabled();
+    Teh().NachButtonClick();
+    Edit("ZavodEdit")->setText(QStringLiteral("Зав1"));
+    Edit("KoefEdit1")->setText(QStringLiteral(" 1e3 "));
+    Prompts.YesNoAnswers = {true};
+    Prompts.SaveFileAnswers = {QStringLiteral("set.txt")}; // has an extension: none added
+    Prompts.DialogHandlers.push_back(CloseDialog());
+    Button("WriteButton")->click();
+    EXPECT_EQ(Prompts.LastSaveInitialName, "Зав1");
+    const std::string saved = FileBytes(Dir.filePath(QStringLiteral("set.txt")));
+    EXPECT_EQ(saved, "1\r\n05/04/2013(06:07:08)\r\n\xC7\xE0\xE2"
+                     "1\r\n 1e3 \r\n630\r\n16\r\n4\r\n85\r\n-40\r\n16\r\n4\r\n200\r\n1.5\r\n16\r\n4\r\n");
+    EXPECT_EQ(FileBytes(Dir.filePath(QStringLiteral("set.txt.dat"))), "<missing>");
+}
+
+TEST_F(TechWindow, FailedSaveIsReportedAndEndsTheWrite) {
+    ShowEnabled();
+    Teh().NachButtonClick();
+    Prompts.YesNoAnswers = {true};
+    Prompts.SaveFileAnswers = {Dir.filePath(QStringLiteral("no/such/folder/x.dat"))};
+    Button("WriteButton")->click();
+    ASSERT_EQ(Prompts.Shown.size(), 3u); // question, save dialog, error
+    EXPECT_EQ(Prompts.Shown[2].kind, TPromptRecord::Error);
+    EXPECT_EQ(Prompts.Shown[2].text, "Invalid filename.");
+    EXPECT_FALSE(Sim->WaitForRequests(1, 100ms));
+    EXPECT_FALSE(Program->Exchange->Busy());
+}
+
+TEST_F(TechWindow, LoadingAShortFileEmptiesTheValuesAndMissingFileChangesNothing) {
+    ShowEnabled();
+    SetValueTexts(QStringLiteral("old"));
+    {
+        QFile file(Dir.filePath(QStringLiteral("short.dat")));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write("7\r\n\xE4\xE0\xF2\xE0\nN5\r\n"); // "дата" in Windows-1251, a bare LF line end
+    }
+    Prompts.OpenFileAnswers = {Dir.filePath(QStringLiteral("short.dat"))};
+    Button("ReadFileButton")->click();
+    EXPECT_TRUE(Prompts.Texts().isEmpty());
+    QStringList expected{"7", "дата", "N5"};
+    for (int i = 0; i < 12; ++i) {
+        expected << QString();
+    }
+    EXPECT_EQ(ControlTexts(), expected);
+    EXPECT_FALSE(Button("WriteButton")->isEnabled());
+
+    // A file that does not exist: the general error report, controls unchanged.
+    SetValueTexts(QStringLiteral("old"));
+    const QStringList before = ControlTexts();
+    Prompts.OpenFileAnswers = {Dir.filePath(QStringLiteral("none.dat"))};
+    Button("ReadFileButton")->click();
+    EXPECT_EQ(Prompts.Texts(), QStringList{"File not found."});
+    EXPECT_EQ(ControlTexts(), before);
+
+    // Cancelled: nothing.
+    Prompts.OpenFileAnswers = {QString()};
+    Button("ReadFileButton")->click();
+    EXPECT_EQ(Prompts.Texts().size(), 1);
+    EXPECT_EQ(ControlTexts(), before);
+    EXPECT_FALSE(Sim->WaitForRequests(1, 50ms));
+}
+
+// ---------------------------------------------------------------------------------------------
+// The window itself
+
+TEST_F(TechWindow, WindowControlsAndCaptions) {
+    EXPECT_EQ(Teh().windowTitle(), "Технолог.режим работы с коэффициентами RQ7");
+    EXPECT_EQ(Teh().size(), QSize(449, 681));
+    EXPECT_FALSE(Teh().isVisible());
+    EXPECT_FALSE(Teh().isEnabled());
+    EXPECT_FALSE(Button("WriteButton")->isEnabled());
+    EXPECT_FALSE(Panel1()->isVisibleTo(&Teh()));
+    EXPECT_EQ(Progress()->minimum(), 0);
+    EXPECT_EQ(Progress()->maximum(), 100);
+    EXPECT_EQ(Label("Label20")->text(), "Label20");
+    EXPECT_EQ(Label("Label19")->text(), "");
+    EXPECT_EQ(Label("Label20")->parentWidget(), Panel1());
+    EXPECT_EQ(Progress()->parentWidget(), Panel1());
+    EXPECT_EQ(Label("DataLabel")->text(), "DataLabel");
+    EXPECT_EQ(Teh().SaveDialog1.DefaultExt, "dat");
+    EXPECT_EQ(Teh().OpenDialog1.Filter, "");
+
+    const std::map<QString, QString> groups = {
+        {"GroupBox1", "      Коэф.по первому каналу"},
+        {"GroupBox2", "      Коэф.по второму каналу"},
+        {"GroupBox3", "      Коэф.по третьему каналу"},
+        {"GroupBox4", "Дата записи коэф. RQ7 "},
+    };
+    for (const auto& [name, title] : groups) {
+        auto* box = Teh().findChild<QGroupBox*>(name);
+        ASSERT_NE(box, nullptr) << name.toStdString();
+        EXPECT_EQ(box->title(), title);
+    }
+    const std::vector<std::pair<const char*, std::vector<QString>>> members = {
+        {"GroupBox1", {"KoefLabel1", "KoefLabel2", "KoefLabel3", "KoefLabel4", "KoefLabel5", "KoefLabel6"}},
+        {"GroupBox2", {"Label1", "Label2", "Label3", "Label4", "Label5", "Label6"}},
+        {"GroupBox3", {"Label10", "Label11", "Label12", "Label13", "Label14", "Label15"}},
+    };
+    const QStringList ordered{"Знач. пар-ра 1-го ЦАП",    "при токе 20 mA", "при токе 4mA",
+                              "Знач.тока без коррекции ", "при коде 16 mA", "при коде 4 mA"};
+    for (const auto& [group, labels] : members) {
+        auto* box = Teh().findChild<QGroupBox*>(QString::fromLatin1(group));
+        ASSERT_NE(box, nullptr);
+        int previousY = -1;
+        for (std::size_t i = 0; i < labels.size(); ++i) {
+            auto* label = box->findChild<QLabel*>(labels[i]);
+            ASSERT_NE(label, nullptr) << labels[i].toStdString();
+            EXPECT_EQ(label->text(), ordered[static_cast<int>(i)]);
+            EXPECT_GT(label->y(), previousY);
+            previousY = label->y();
+        }
+    }
+    const std::map<QString, QString> captions = {
+        {"ZavodLabel", "Зав.№ "},
+        {"AdrLabel", "Адрес обращения"},
+    };
+    for (const auto& [name, text] : captions) {
+        EXPECT_EQ(Label(name.toLatin1().constData())->text(), text);
+    }
+    EXPECT_EQ(Button("ReadButton")->text(), "Чтение коэффициентов");
+    EXPECT_EQ(Button("WriteButton")->text(), "Запись коэффициентов");
+    EXPECT_EQ(Button("ReadFileButton")->text(), "Чтение коэф. из файла");
+    EXPECT_EQ(Button("NachButton")->text(), "Начальная установка коэф. ");
+    for (const char* name : {"KoefEdit1", "KoefEdit4", "Edit21", "Edit24", "Edit31", "Edit34"}) {
+        EXPECT_EQ(Edit(name)->text(), "") << name;
+    }
+}
+
+TEST_F(TechWindow, ValueEditsFilterKeystrokes) {
+    ShowEnabled();
+    QLineEdit* edit = Edit("KoefEdit1");
+    QTest::keyClicks(edit, QStringLiteral("1,5"));
+    EXPECT_EQ(edit->text(), "1.5");
+    edit->clear();
+    QTest::keyClicks(edit, QStringLiteral("2e-3"));
+    EXPECT_EQ(edit->text(), "2E-3");
+    edit->clear();
+    QTest::keyClicks(edit, QStringLiteral("+7 a."));
+    // The Cyrillic letter е is taken as a Latin E.
+    QKeyEvent cyrillic(QEvent::KeyPress, 0, Qt::NoModifier, QStringLiteral("е"));
+    QApplication::sendEvent(edit, &cyrillic);
+    EXPECT_EQ(edit->text(), "7.E");
+    QTest::keyClick(edit, Qt::Key_Backspace);
+    EXPECT_EQ(edit->text(), "7.");
+    QTest::keyClick(edit, Qt::Key_Left);
+    QTest::keyClicks(edit, QStringLiteral("9"));
+    EXPECT_EQ(edit->text(), "79.");
+
+    // Clipboard shortcuts do nothing in a value field.
+    QGuiApplication::clipboard()->setText(QStringLiteral("123"));
+    QTest::keyClick(edit, Qt::Key_V, Qt::ControlModifier);
+    QTest::keyClick(edit, Qt::Key_Insert, Qt::ShiftModifier);
+    EXPECT_EQ(edit->text(), "79.");
+    edit->selectAll();
+    QTest::keyClick(edit, Qt::Key_X, Qt::ControlModifier);
+    EXPECT_EQ(edit->text(), "79.");
+
+    // Every one of the twelve filters; the factory number and address do not.
+    edit->clear();
+    for (const char* name : kValueEditNames) {
+        QTest::keyClicks(Edit(name), QStringLiteral("a+1"));
+        EXPECT_EQ(Edit(name)->text(), "1") << name;
+    }
+    QTest::keyClicks(Edit("ZavodEdit"), QStringLiteral("a+1"));
+    QTest::keyClicks(Edit("AdrEdit"), QStringLiteral("x,"));
+    EXPECT_EQ(Edit("ZavodEdit")->text(), "a+1");
+    EXPECT_EQ(Edit("AdrEdit")->text(), "x,");
+}
+
+} // namespace
