@@ -26,18 +26,13 @@ skip() {
     echo "SKIPPED: end-to-end test: $*"
     exit 77
 }
-[ "$(id -u)" -eq 0 ] || skip "needs root to make the simulator's link in /dev"
-command -v Xvfb >/dev/null || skip "Xvfb is not installed (bash scripts/install-deps.sh installs xvfb)"
-command -v xdotool >/dev/null || skip "xdotool is not installed (bash scripts/install-deps.sh installs it)"
-command -v xwininfo >/dev/null || skip "xwininfo is not installed (bash scripts/install-deps.sh installs x11-utils)"
-command -v perl >/dev/null || skip "perl is not installed"
+# shellcheck source=tests/e2e/lib.sh
+source "$(dirname "$0")/lib.sh"
+if reason="$(rq7_missing)"; then skip "$reason"; fi
 [ -x "$RQ7" ] || { echo "e2e: no program at $RQ7"; exit 1; }
 [ -x "$RQ7SIM" ] || { echo "e2e: no simulator at $RQ7SIM"; exit 1; }
 
 WORK="$(mktemp -d /tmp/rq7-e2e.XXXXXX)"
-LINK_NAME="ttyRQ7E2E$$"
-LINK="/dev/$LINK_NAME"
-XVFB_PID="" SIM_PID="" RQ7_PID="" HOLD_PID=""
 PASSED=0
 FAILED=0
 STEP="start"
@@ -46,13 +41,7 @@ T0=$SECONDS
 log() { echo "e2e [$((SECONDS - T0))s] $*"; }
 
 cleanup() {
-    for pid in "$RQ7_PID" "$SIM_PID" "$HOLD_PID" "$XVFB_PID"; do
-        if [ -n "$pid" ] && kill -0 "$pid" 2>/dev/null; then
-            kill "$pid" 2>/dev/null
-            wait "$pid" 2>/dev/null
-        fi
-    done
-    if [ -L "$LINK" ]; then rm -f "$LINK"; fi
+    rq7_stop_session
     if [ "$FAILED" -eq 0 ] && [ -z "${RQ7_E2E_KEEP:-}" ] && [ "$STEP" = "done" ]; then
         rm -rf "$WORK"
     else
@@ -60,8 +49,6 @@ cleanup() {
     fi
 }
 trap cleanup EXIT
-
-screenshot() { import -display "$DISPLAY" -window root "$WORK/$1.png" 2>/dev/null || true; }
 
 pass() { PASSED=$((PASSED + 1)); }
 fail() {
@@ -83,175 +70,22 @@ abort() {
     exit 1
 }
 
-# ---- waiting helpers: every wait has a time-out, nothing sleeps blindly for long
-
-# Polls a command until it succeeds, for at most $1 seconds.
-wait_until() {
-    local timeout="$1"
-    shift
-    local deadline=$((SECONDS + timeout))
-    until "$@"; do
-        ((SECONDS < deadline)) || return 1
-        sleep 0.05
-    done
-}
-
-# The visible windows whose title matches the regular expression, one id a line.
-visible_windows() { xdotool search --onlyvisible --name "$1" 2>/dev/null; }
-
-program_alive() { [ -z "$RQ7_PID" ] || kill -0 "$RQ7_PID" 2>/dev/null; }
-
-# Waits for a visible window whose whole title is $1 and prints its id. Gives up at the time-out or
-# as soon as the program has ended.
-wait_window() { # title timeout
-    local deadline=$((SECONDS + $2)) id
-    while ((SECONDS < deadline)) && program_alive; do
-        id="$(timeout 1 xdotool search --sync --onlyvisible --name "^$1\$" 2>/dev/null | head -n 1)"
-        if [ -n "$id" ]; then
-            echo "$id"
-            return 0
-        fi
-    done
-    return 1
-}
-
-window_size() { xdotool getwindowgeometry "$1" 2>/dev/null | sed -n 's/.*Geometry: \([0-9]*x[0-9]*\).*/\1/p'; }
-
-# The program's message boxes and its password dialog are all titled "rq7" (the application title;
-# the password dialog has no caption of its own), and so are its open menus. xdotool's --name finds
-# the first two only by a case-insensitive pattern that also fits "Работа с RQ7", and the menus not
-# at all, so the visible windows are listed and their titles compared. Menus are override-redirect
-# windows; the password dialog is the one of 280 x 186.
-PASSWORD_SIZE="280x186"
-override_redirect() { xwininfo -id "$1" 2>/dev/null | grep -q "Override Redirect State: yes"; }
-find_rq7_window() { # wanted: password | box | menu
-    local id size
-    for id in $(visible_windows ''); do
-        [ "$(xdotool getwindowname "$id" 2>/dev/null)" = "rq7" ] || continue
-        size="$(window_size "$id")"
-        if override_redirect "$id"; then
-            [ "$1" = menu ] && { echo "$id"; return 0; }
-            continue
-        fi
-        case "$1" in
-        password) [ "$size" = "$PASSWORD_SIZE" ] && { echo "$id"; return 0; } ;;
-        box) [ "$size" != "$PASSWORD_SIZE" ] && { echo "$id"; return 0; } ;;
-        esac
-    done
-    return 1
-}
-wait_rq7_window() { # wanted timeout
-    local deadline=$((SECONDS + $2)) id
-    while ((SECONDS < deadline)) && program_alive; do
-        if id="$(find_rq7_window "$1")"; then
-            echo "$id"
-            return 0
-        fi
-        sleep 0.05
-    done
-    return 1
-}
-window_gone() { ! visible_windows '' | grep -qx "$1"; }
-wait_gone() { wait_until "$2" window_gone "$1"; }
-
-focus() { xdotool windowfocus --sync "$1" 2>/dev/null || true; }
-press() { xdotool key --delay 40 "$@"; }
-type_text() { xdotool type --delay 25 "$1"; }
-
-# The centre of a widget of a form, from the form's .ui file (its geometry relative to the window).
-ui_centre() { # form widget
-    awk -v name="$2" '
-        index($0, "name=\"" name "\"") { found = 1 }
-        found && /<x>/      { gsub(/[^0-9]/, ""); x = $0 }
-        found && /<y>/      { gsub(/[^0-9]/, ""); y = $0 }
-        found && /<width>/  { gsub(/[^0-9]/, ""); w = $0 }
-        found && /<height>/ { gsub(/[^0-9]/, ""); h = $0 }
-        found && /<\/rect>/ { printf "%d %d\n", x + w / 2, y + h / 2; exit }
-    ' "$UI_DIR/$1.ui"
-}
-click_widget() { # window form widget
-    local xy
-    xy="$(ui_centre "$2" "$3")"
-    [ -n "$xy" ] || abort "no geometry for $3 in $2.ui"
-    # shellcheck disable=SC2086
-    xdotool mousemove --window "$1" $xy click 1
-}
-
-# Main menu: click "Настройки" (the first title of the menu bar), then walk with the keyboard:
-# each "Right" moves to the next title (its first item is then selected), each "Down" to the next item.
-menu() { # keys...
-    # Other windows may lie over the main window (the channel limits window is centred over it):
-    # bring it to the front first, as a person would from the task bar.
-    xdotool windowraise "$MAIN"
-    xdotool mousemove --window "$MAIN" 30 10 click 1
-    wait_until 5 find_rq7_window menu >/dev/null || abort "the menu did not open"
-    press "$@"
-}
-
-# ---- the simulator's line log (rq7sim --verbose): "<- request  00 03 01 01 ..."
-count_requests() { grep -c -- "<- request  $1" "$WORK/sim.log"; }
-count_replies_to() { grep -A1 -- "<- request  $1" "$WORK/sim.log" | grep -c -- "-> reply"; }
-requests_at_least() { [ "$(count_requests "$1")" -ge "$2" ]; }
-replies_at_least() { [ "$(count_replies_to "$1")" -ge "$2" ]; }
-
 # ---- set-up
 log "scratch folder $WORK"
-mkdir -p "$WORK/config" "$WORK/runtime" "$WORK/saved"
-chmod 700 "$WORK/runtime"
-
-: >"$WORK/display"
-Xvfb -displayfd 5 -screen 0 1280x1024x24 -nolisten tcp 5>"$WORK/display" >"$WORK/xvfb.log" 2>&1 &
-XVFB_PID=$!
-wait_until 20 test -s "$WORK/display" || abort "Xvfb did not start: $(cat "$WORK/xvfb.log")"
-DISPLAY=":$(head -n 1 "$WORK/display")"
-export DISPLAY
-log "X server on $DISPLAY"
-
-# COM1 (/dev/ttyS0) is held the way another program holds a port (an exclusive lock), so the
-# program's first opening fails the same way on every machine.
-if [ -e /dev/ttyS0 ]; then
-    perl -MFcntl=:DEFAULT,:flock -e '
-        sysopen(my $f, "/dev/ttyS0", O_RDWR | O_NONBLOCK | O_NOCTTY) or exit 0;
-        flock($f, LOCK_EX | LOCK_NB); $| = 1; print "held\n"; sleep 3600' >"$WORK/hold.log" 2>&1 &
-    HOLD_PID=$!
-    wait_until 5 test -s "$WORK/hold.log" || true
-fi
-
-# A real adapter answers within milliseconds whatever the computer is doing; the simulator gets a
-# higher priority so that a busy machine does not starve it past the program's 100 ms reply wait.
-nice -n -10 "$RQ7SIM" --link "$LINK" --verbose --dump "$WORK/dump.txt" >"$WORK/sim.log" 2>&1 &
-SIM_PID=$!
-wait_until 10 grep -q "serving" "$WORK/sim.log" || abort "rq7sim did not start: $(cat "$WORK/sim.log")"
-SIM_DEVICE="$(sed -n 's/^rq7sim: adapter at address [0-9]* on \(.*\)$/\1/p' "$WORK/sim.log")"
-log "simulator on $SIM_DEVICE behind $LINK"
+mkdir -p "$WORK/saved"
+rq7_start_session
 
 STEP="start-up"
-(cd "$WORK" && exec env QT_QPA_PLATFORM=xcb XDG_CONFIG_HOME="$WORK/config" XDG_RUNTIME_DIR="$WORK/runtime" \
-    "$RQ7" >"$WORK/rq7.log" 2>&1) &
-RQ7_PID=$!
-
-BOX="$(wait_window "Неудача при открытии порта" 60)" || abort "no port failure box at the start"
-screenshot "01-port-failure"
-focus "$BOX"
-press Return
-wait_gone "$BOX" 10 || abort "the port failure box did not close on Return"
+rq7_start_program
+rq7_pass_start "01-port-failure"
 pass
-MAIN="$(wait_window "Работа с RQ7" 20)" || abort "the main window did not appear"
-# Where its form puts it (without a window manager it would sit at 0,0, and the channel limits
-# window, centred over it, partly off the screen).
-xdotool windowmove --sync "$MAIN" 461 294
 log "main window $MAIN"
 
 # ---- port setup: choose the simulator's link
 STEP="port setup"
 log "$STEP"
-menu Down Return
-DLG="$(wait_window "Настройка порта" 10)" || abort "no port setup dialog"
-focus "$DLG"
-type_text "$LINK_NAME" # a closed list selects the item that starts with the typed letters
-screenshot "02-port-setup"
-press Return
-wait_gone "$DLG" 10 || abort "the port setup dialog did not close on Return"
+shot_port_setup() { screenshot "02-port-setup"; }
+rq7_choose_simulator shot_port_setup
 port_open() { for fd in /proc/"$RQ7_PID"/fd/*; do [ "$(readlink "$fd")" = "$SIM_DEVICE" ] && return 0; done; return 1; }
 check "the program holds the simulator's device open after OK" wait_until 10 port_open
 REG="$WORK/config/rq7/HKEY_CURRENT_USER.reg"
