@@ -64,8 +64,10 @@ TTehForm::TTehForm(TRq7Program& program, QWidget* parent)
     SaveDialog1.Filter = QStringLiteral("текстовые(*.dat) (*.dat)");
     // OpenDialog1: no filter, no default extension.
 
+    // Value edits take typed characters through their key filter only (no dropped text either).
     for (QLineEdit* edit : ValueEdits()) {
         edit->installEventFilter(this);
+        edit->setAcceptDrops(false);
     }
 
     IPrompts& prompts = program_.Prompts;
