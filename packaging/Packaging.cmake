@@ -5,6 +5,10 @@
 #
 # The programs' own install lines are in ui/CMakeLists.txt and sim/CMakeLists.txt.
 
+if(NOT CMAKE_SYSTEM_NAME STREQUAL "Linux")
+    return() # the desktop entry, the icon folders and the .deb are Linux matters
+endif()
+
 include(GNUInstallDirs)
 
 if(RQ7_BUILD_UI)
