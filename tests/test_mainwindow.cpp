@@ -1,8 +1,10 @@
 // Start-up, the main window, the port opening, the additional mode and the general error report.
 
 #include <QAction>
+#include <QApplication>
 #include <QMenu>
 #include <QMenuBar>
+#include <QTimer>
 #include <gtest/gtest.h>
 
 #include "coef/Errors.h"
@@ -167,6 +169,19 @@ TEST_F(MainWindowFixture, ExitClosesTheMainWindow) {
     ASSERT_TRUE(Program.Rq7Form->isVisible());
     Program.Rq7Form->N6()->trigger();
     EXPECT_FALSE(Program.Rq7Form->isVisible());
+}
+
+TEST_F(MainWindowFixture, ClosingTheMainWindowEndsTheProgramWhileOtherWindowsAreOpen) {
+    Program.Rq7Form->show();
+    Program.TehForm->show();
+    QTimer::singleShot(0, [this] { Program.Rq7Form->close(); });
+    QTimer hangGuard;
+    hangGuard.setSingleShot(true);
+    QObject::connect(&hangGuard, &QTimer::timeout, [] { QCoreApplication::exit(99); });
+    hangGuard.start(20000);
+    EXPECT_EQ(QApplication::exec(), 0) << "the message loop went on after the main window closed";
+    hangGuard.stop();
+    Program.TehForm->hide();
 }
 
 TEST(GeneralErrorReport, FullStopRule) {

@@ -1,5 +1,7 @@
 #include "ui/Rq7Unit.h"
 
+#include <QCloseEvent>
+#include <QCoreApplication>
 #include <QShowEvent>
 
 #include "link/ComPort.h"
@@ -76,6 +78,14 @@ void TRq7Form::showEvent(QShowEvent* event) {
 
 void TRq7Form::FormShow() {
     OpenComport();
+}
+
+void TRq7Form::closeEvent(QCloseEvent* event) {
+    QMainWindow::closeEvent(event);
+    if (event->isAccepted()) {
+        // Closing the main window ends the program, whatever other windows are open.
+        QCoreApplication::quit();
+    }
 }
 
 void TRq7Form::OpenComport() {
