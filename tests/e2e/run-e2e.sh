@@ -9,8 +9,9 @@
 # script, so the box always comes), chooses the simulator in "Настройка порта", opens
 # "Технолог.режим" behind the first password, lets it read, sets the initial values, saves them
 # through the real file dialog and writes them behind the second password, opens
-# "Изм.границ пар-ров" and ends the program by "Выход". Then it checks the saved coefficient file,
-# "tmp.dat", the stored port settings and what the simulator received and holds (its --dump file).
+# "Изм.границ пар-ров", switches the adapter by "Доп.режим" and ends the program by "Выход". Then it
+# checks the saved coefficient file, "tmp.dat", the stored port settings and what the simulator
+# received and holds (its --dump file).
 #
 # Needs root (the link in /dev), Xvfb and xdotool; without them it prints why and exits 77, which
 # CTest counts as skipped. UI_DIR is the folder of the .ui forms: button positions come from there.
@@ -179,6 +180,19 @@ fi
 check "no message after a good read" test -z "$(find_rq7_window box)"
 screenshot "06-limits"
 
+# ---- "Доп.режим": the adapter is switched into byte-by-byte translation and the program says so
+STEP="additional mode"
+log "$STEP"
+menu Right Down Return
+check "the switch request reaches the adapter" wait_until 10 requests_at_least "00 06 01 75 00 01 59 FD" 1
+# The answer is collected until the line has been quiet for 800 ms; then comes the message.
+BOX="$(wait_rq7_window box 10)" || abort "no message after \"Доп.режим\""
+screenshot "07-additional-mode"
+focus "$BOX"
+press Return
+wait_gone "$BOX" 10 || abort "the message of \"Доп.режим\" did not close on Return"
+pass
+
 # ---- "Выход" ends the program and closes the port
 STEP="exit"
 log "$STEP"
@@ -213,7 +227,9 @@ if [ -f "$DUMP" ]; then
     check "slot 14 holds today's date ($today)" grep -qE "^slot 14 .* date .* $today\$" "$DUMP"
     check "slot 15 holds the address 1" grep -qx 'slot 15 .* address 1' "$DUMP"
     check "the block's checksum is good" grep -qx 'slot 16 .* checksum good' "$DUMP"
-    check "no register was written (only slots)" test "$(grep -c '^register' "$DUMP")" -eq 0
+    check "the only register written is the translation switch, with 1" \
+        test "$(grep '^register' "$DUMP" | tr '\n' ' ')" = "register 373 1 "
+    check "the adapter is in translation mode" grep -qx 'translation on' "$DUMP"
     check "no noise reached the adapter" test "$(grep -c '^noise' "$DUMP")" -eq 0
     # The order on the line: identify, 16 reads, 16 writes, identify, 16 reads.
     order="$(awk '$1 == "request" {
@@ -221,10 +237,11 @@ if [ -f "$DUMP" ]; then
             if (f == "00 03 00 00") printf "I"
             else if ($4 == "03") printf "r"
             else if ($4 == "10") printf "w"
+            else if ($4 == "06") printf "t"
             else printf "?"
         }' "$DUMP")"
-    check "requests in order: identify, 16 reads, 16 writes, identify, 16 reads (got $order)" \
-        test "$order" = "I$(printf 'r%.0s' {1..16})$(printf 'w%.0s' {1..16})I$(printf 'r%.0s' {1..16})"
+    check "requests in order: identify, 16 reads, 16 writes, identify, 16 reads, the switch (got $order)" \
+        test "$order" = "I$(printf 'r%.0s' {1..16})$(printf 'w%.0s' {1..16})I$(printf 'r%.0s' {1..16})t"
     slots_written="$(awk '$1 == "request" && $4 == "10" { printf "%s%s,", $5, $6 }' "$DUMP")"
     check "slots written in order 1..16" test "$slots_written" = \
         "0101,0103,0105,0107,0109,010B,010D,010F,0111,0113,0115,0117,0119,011B,011D,011F,"
