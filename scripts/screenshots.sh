@@ -41,7 +41,11 @@ abort() {
     echo "screenshots: the screen at the failure and the logs are in $WORK" >&2
     exit 1
 }
-cleanup() { rq7_stop_session; }
+DONE=""
+cleanup() {
+    rq7_stop_session
+    if [ -n "$DONE" ]; then rm -rf "$WORK"; fi
+}
 trap cleanup EXIT
 
 # A window's picture, taken with the window in front so nothing lies over it; metadata stripped so
@@ -110,4 +114,5 @@ wait_until 30 read_finished 2 || abort "the channel limits read did not finish"
 sleep 0.5
 shoot_window limits-window "$LIMITS"
 
+DONE=1
 log "done"
