@@ -14,6 +14,7 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     QTranslator translator;
     InstallRussianQtTexts(app, translator);
+    InstallFontSubstitutes();
     testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }

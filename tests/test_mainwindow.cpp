@@ -82,6 +82,7 @@ TEST_F(MainWindowFixture, WindowAndMenuLookAsDesigned) {
     TRq7Form& form = *Program.Rq7Form;
     EXPECT_EQ(form.windowTitle(), QStringLiteral("Работа с RQ7"));
     EXPECT_EQ(form.geometry().size(), QSize(416, 271));
+    EXPECT_EQ(form.pos(), QPoint(461, 294));
     EXPECT_EQ(form.N1()->title(), QStringLiteral("Настройки"));
     EXPECT_EQ(form.N2()->text(), QStringLiteral("Настройка порта"));
     EXPECT_EQ(form.N3()->title(), QStringLiteral("Режим работы"));

@@ -1,5 +1,6 @@
 #include "ui/Rq7Application.h"
 
+#include <QFont>
 #include <QLibraryInfo>
 #include <QLocale>
 
@@ -13,8 +14,19 @@ void InstallRussianQtTexts(QCoreApplication& app, QTranslator& translator) {
     }
 }
 
+void InstallFontSubstitutes() {
+    // The forms name the Windows fonts they were designed with; where those are missing, fonts of
+    // about the same width keep the captions inside their controls.
+    const QStringList narrowSans{QStringLiteral("Liberation Sans"), QStringLiteral("Arimo"),
+                                 QStringLiteral("Arial"), QStringLiteral("DejaVu Sans Condensed"),
+                                 QStringLiteral("DejaVu Sans")};
+    QFont::insertSubstitutions(QStringLiteral("MS Sans Serif"), narrowSans);
+    QFont::insertSubstitutions(QStringLiteral("Tahoma"), narrowSans);
+}
+
 TRq7Application::TRq7Application(int& argc, char** argv) : QApplication(argc, argv) {
     InstallRussianQtTexts(*this, qtTranslator_);
+    InstallFontSubstitutes();
 }
 
 bool TRq7Application::notify(QObject* receiver, QEvent* event) {

@@ -21,3 +21,5 @@ private:
 
 // Loads Qt's own Russian texts ("Да", "Нет", file dialogs) into the application.
 void InstallRussianQtTexts(QCoreApplication& app, QTranslator& translator);
+// Stands in fonts of the same width for the Windows fonts the forms name.
+void InstallFontSubstitutes();

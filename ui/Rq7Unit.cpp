@@ -20,6 +20,8 @@
 TRq7Form::TRq7Form(TRq7Program& program, QWidget* parent)
     : QMainWindow(parent), program_(program), ui_(std::make_unique<Ui::TRq7Form>()) {
     ui_->setupUi(this);
+    // The form's design position; the form description gives only its size.
+    move(461, 294);
     IPrompts& prompts = program_.Prompts;
     connect(ui_->N2, &QAction::triggered, this,
             [this, &prompts] { RunReported(prompts, [this] { N2Click(); }); });
