@@ -6,6 +6,7 @@
 #include <vector>
 #include <windows.h>
 
+#include "link/ComPortWin32.h"
 #include "link/SerialBackend.h"
 #include "link/StopEvent.h"
 
@@ -36,30 +37,6 @@ private:
     HANDLE handle_;
 };
 
-// Platform flag of each TComEvent, by ordinal.
-constexpr DWORD kEventFlags[] = {EV_RXCHAR, EV_TXEMPTY, EV_RXFLAG, EV_RING, EV_BREAK,
-                                 EV_CTS,    EV_DSR,     EV_ERR,    EV_RLSD, EV_RX80FULL};
-
-DWORD PlatformMask(TComEvents events) {
-    DWORD mask = 0;
-    for (int e = evRxChar; e <= evRx80Full; ++e) {
-        if (events.Contains(static_cast<TComEvent>(e))) {
-            mask |= kEventFlags[e];
-        }
-    }
-    return mask;
-}
-
-TComEvents EventsOfMask(DWORD mask) {
-    TComEvents events;
-    for (int e = evRxChar; e <= evRx80Full; ++e) {
-        if ((mask & kEventFlags[e]) != 0) {
-            events.Include(static_cast<TComEvent>(e));
-        }
-    }
-    return events;
-}
-
 class TWin32SerialDevice final : public TSerialDevice {
 public:
     explicit TWin32SerialDevice(HANDLE handle) : handle_(handle) {}
@@ -74,45 +51,14 @@ public:
     }
 
     void SetLineSettings(const TLineSettings& s) override {
-        DCB dcb;
-        ZeroMemory(&dcb, sizeof dcb);
-        dcb.DCBlength = sizeof dcb;
-        dcb.BaudRate = static_cast<DWORD>(s.BaudRate);
-        dcb.ByteSize = s.ByteSize;
-        dcb.Parity = s.Parity;
-        dcb.StopBits = s.StopBits;
-        dcb.fBinary = 1;
-        dcb.fParity = s.ParityCheck ? 1 : 0;
-        dcb.fOutxCtsFlow = s.OutxCtsFlow ? 1 : 0;
-        dcb.fOutxDsrFlow = s.OutxDsrFlow ? 1 : 0;
-        dcb.fDtrControl = s.DtrControl & 3u;
-        dcb.fDsrSensitivity = s.DsrSensitivity ? 1 : 0;
-        dcb.fTXContinueOnXoff = s.TXContinueOnXoff ? 1 : 0;
-        dcb.fOutX = s.OutX ? 1 : 0;
-        dcb.fInX = s.InX ? 1 : 0;
-        dcb.fErrorChar = s.ErrorCharOn ? 1 : 0;
-        dcb.ErrorChar = static_cast<char>(s.ErrorCharOn ? s.ErrorChar : 0);
-        dcb.fNull = s.Null ? 1 : 0;
-        dcb.fRtsControl = s.RtsControl & 3u;
-        dcb.fAbortOnError = 0;
-        dcb.XonLim = s.XonLim;
-        dcb.XoffLim = s.XoffLim;
-        dcb.XonChar = static_cast<char>(s.XonChar);
-        dcb.XoffChar = static_cast<char>(s.XoffChar);
-        dcb.EvtChar = static_cast<char>(s.EvtChar);
-        dcb.EofChar = 0;
+        DCB dcb = DcbOf(s);
         if (!SetCommState(handle_, &dcb)) {
             FailLast(kErrSetCommState);
         }
     }
 
     void SetTimeouts(const TTimeoutSettings& t) override {
-        COMMTIMEOUTS timeouts;
-        timeouts.ReadIntervalTimeout = t.ReadInterval;
-        timeouts.ReadTotalTimeoutMultiplier = t.ReadTotalMultiplier;
-        timeouts.ReadTotalTimeoutConstant = t.ReadTotalConstant;
-        timeouts.WriteTotalTimeoutMultiplier = t.WriteTotalMultiplier;
-        timeouts.WriteTotalTimeoutConstant = t.WriteTotalConstant;
+        COMMTIMEOUTS timeouts = CommTimeoutsOf(t);
         if (!SetCommTimeouts(handle_, &timeouts)) {
             FailLast(kErrSetCommTimeouts);
         }
@@ -170,7 +116,7 @@ public:
         OVERLAPPED overlapped;
         ZeroMemory(&overlapped, sizeof overlapped);
         overlapped.hEvent = completion.Handle();
-        if (!SetCommMask(handle_, PlatformMask(events))) {
+        if (!SetCommMask(handle_, CommMaskOf(events))) {
             FailLast(kErrWaitForEvent);
         }
         DWORD mask = 0;
@@ -191,14 +137,18 @@ public:
                                                   timeoutMs < 0 ? INFINITE : static_cast<DWORD>(timeoutMs));
         const DWORD waitError = GetLastError();
         // An empty mask ends a wait that is still pending; it then reports no events. The driver
-        // writes mask and overlapped until the operation has completed, so let it complete here.
+        // writes mask and overlapped until the operation has completed, so it must complete before
+        // they go out of scope: should the empty mask not end it, it is cancelled.
         SetCommMask(handle_, 0);
+        if (!HasOverlappedIoCompleted(&overlapped)) {
+            CancelIoEx(handle_, &overlapped);
+        }
         DWORD ignored = 0;
         GetOverlappedResult(handle_, &overlapped, &ignored, TRUE);
         if (wait != WAIT_OBJECT_0 && wait != WAIT_OBJECT_0 + 1 && wait != WAIT_TIMEOUT) {
             FailWith(kErrWaitForEvent, waitError);
         }
-        events = wait == WAIT_OBJECT_0 ? EventsOfMask(mask) : TComEvents{};
+        events = wait == WAIT_OBJECT_0 ? EventsOfCommMask(mask) : TComEvents{};
     }
 
 private:
@@ -234,6 +184,72 @@ std::wstring Widen(const std::string& utf8) {
 }
 
 } // namespace
+
+DCB DcbOf(const TLineSettings& s) {
+    DCB dcb;
+    ZeroMemory(&dcb, sizeof dcb); // EofChar and the reserved fields stay 0
+    dcb.DCBlength = sizeof dcb;
+    dcb.BaudRate = static_cast<DWORD>(s.BaudRate);
+    dcb.ByteSize = s.ByteSize;
+    dcb.Parity = s.Parity;
+    dcb.StopBits = s.StopBits;
+    dcb.fBinary = 1;
+    dcb.fParity = s.ParityCheck ? 1 : 0;
+    dcb.fOutxCtsFlow = s.OutxCtsFlow ? 1 : 0;
+    dcb.fOutxDsrFlow = s.OutxDsrFlow ? 1 : 0;
+    dcb.fDtrControl = s.DtrControl & 3u;
+    dcb.fDsrSensitivity = s.DsrSensitivity ? 1 : 0;
+    dcb.fTXContinueOnXoff = s.TXContinueOnXoff ? 1 : 0;
+    dcb.fOutX = s.OutX ? 1 : 0;
+    dcb.fInX = s.InX ? 1 : 0;
+    dcb.fErrorChar = s.ErrorCharOn ? 1 : 0;
+    dcb.ErrorChar = static_cast<char>(s.ErrorCharOn ? s.ErrorChar : 0);
+    dcb.fNull = s.Null ? 1 : 0;
+    dcb.fRtsControl = s.RtsControl & 3u;
+    dcb.fAbortOnError = 0;
+    dcb.XonLim = s.XonLim;
+    dcb.XoffLim = s.XoffLim;
+    dcb.XonChar = static_cast<char>(s.XonChar);
+    dcb.XoffChar = static_cast<char>(s.XoffChar);
+    dcb.EvtChar = static_cast<char>(s.EvtChar);
+    return dcb;
+}
+
+COMMTIMEOUTS CommTimeoutsOf(const TTimeoutSettings& t) {
+    COMMTIMEOUTS timeouts;
+    timeouts.ReadIntervalTimeout = t.ReadInterval;
+    timeouts.ReadTotalTimeoutMultiplier = t.ReadTotalMultiplier;
+    timeouts.ReadTotalTimeoutConstant = t.ReadTotalConstant;
+    timeouts.WriteTotalTimeoutMultiplier = t.WriteTotalMultiplier;
+    timeouts.WriteTotalTimeoutConstant = t.WriteTotalConstant;
+    return timeouts;
+}
+
+namespace {
+// Platform flag of each TComEvent, by ordinal.
+constexpr DWORD kEventFlags[] = {EV_RXCHAR, EV_TXEMPTY, EV_RXFLAG, EV_RING, EV_BREAK,
+                                 EV_CTS,    EV_DSR,     EV_ERR,    EV_RLSD, EV_RX80FULL};
+} // namespace
+
+DWORD CommMaskOf(TComEvents events) {
+    DWORD mask = 0;
+    for (int e = evRxChar; e <= evRx80Full; ++e) {
+        if (events.Contains(static_cast<TComEvent>(e))) {
+            mask |= kEventFlags[e];
+        }
+    }
+    return mask;
+}
+
+TComEvents EventsOfCommMask(DWORD mask) {
+    TComEvents events;
+    for (int e = evRxChar; e <= evRx80Full; ++e) {
+        if ((mask & kEventFlags[e]) != 0) {
+            events.Include(static_cast<TComEvent>(e));
+        }
+    }
+    return events;
+}
 
 std::unique_ptr<TSerialDevice> OpenSerialDevice(const std::string& portName) {
     const std::wstring path = L"\\\\.\\" + Widen(portName);
