@@ -1,0 +1,216 @@
+// Text files on Windows: Windows-1251 bytes with CR LF lines through the Win32 file calls, the file
+// error texts as the system's codes map onto them, and names outside the code page.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+#include <windows.h>
+
+#include "coef/Errors.h"
+#include "coef/TextFile.h"
+#include "support/WinTestSupport.h"
+
+namespace {
+
+// A fresh folder under the temporary folder, removed with its contents.
+class TTempDir {
+public:
+    TTempDir() {
+        wchar_t base[MAX_PATH + 1] = {};
+        GetTempPathW(MAX_PATH, base);
+        path_ = Narrow(base) + "rq7-textfile-" + std::to_string(GetCurrentProcessId()) + "-" +
+                std::to_string(counter_++);
+        EXPECT_TRUE(CreateDirectoryW(Widen(path_).c_str(), nullptr)) << path_;
+    }
+    ~TTempDir() { RemoveTree(Widen(path_)); }
+    TTempDir(const TTempDir&) = delete;
+    TTempDir& operator=(const TTempDir&) = delete;
+
+    std::string operator/(const std::string& name) const { return path_ + "\\" + name; }
+
+    // Names in the folder, to see that no temporary file was left behind.
+    std::vector<std::string> Names() const {
+        std::vector<std::string> names;
+        WIN32_FIND_DATAW found;
+        HANDLE find = FindFirstFileW(Widen(path_ + "\\*").c_str(), &found);
+        if (find != INVALID_HANDLE_VALUE) {
+            do {
+                const std::wstring name = found.cFileName;
+                if (name != L"." && name != L"..") {
+                    names.push_back(Narrow(name));
+                }
+            } while (FindNextFileW(find, &found));
+            FindClose(find);
+        }
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+
+private:
+    static void RemoveTree(const std::wstring& dir) {
+        WIN32_FIND_DATAW found;
+        HANDLE find = FindFirstFileW((dir + L"\\*").c_str(), &found);
+        if (find != INVALID_HANDLE_VALUE) {
+            do {
+                const std::wstring name = found.cFileName;
+                if (name == L"." || name == L"..") {
+                    continue;
+                }
+                const std::wstring path = dir + L"\\" + name;
+                if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+                    RemoveTree(path);
+                } else {
+                    SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+                    DeleteFileW(path.c_str());
+                }
+            } while (FindNextFileW(find, &found));
+            FindClose(find);
+        }
+        RemoveDirectoryW(dir.c_str());
+    }
+    static inline int counter_ = 0;
+    std::string path_;
+};
+
+std::string ReadBytes(const std::string& path) {
+    std::string bytes;
+    HANDLE file =
+        CreateFileW(Widen(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        return "<cannot open>";
+    }
+    char chunk[4096];
+    DWORD n = 0;
+    while (ReadFile(file, chunk, sizeof chunk, &n, nullptr) && n > 0) {
+        bytes.append(chunk, n);
+    }
+    CloseHandle(file);
+    return bytes;
+}
+
+void WriteBytes(const std::string& path, const std::string& bytes) {
+    HANDLE file = CreateFileW(Widen(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE) << path;
+    DWORD n = 0;
+    WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &n, nullptr);
+    CloseHandle(file);
+}
+
+// The message and code of the file error a call raises ("" when it raises none).
+template <typename F> std::string FileErrorOf(F&& call, int* code = nullptr) {
+    try {
+        call();
+    } catch (const EInOutError& e) {
+        if (code) {
+            *code = e.ErrorCode;
+        }
+        return e.what();
+    }
+    return "";
+}
+
+// The system's own Windows-1251 decoder, as an independent reference for the table.
+std::string SystemCp1251ToUtf8(unsigned char byte) {
+    const char in = static_cast<char>(byte);
+    wchar_t wide[4] = {};
+    const int n = MultiByteToWideChar(1251, MB_ERR_INVALID_CHARS, &in, 1, wide, 4);
+    if (n <= 0) {
+        return "<undefined>";
+    }
+    return Narrow(std::wstring(wide, static_cast<std::size_t>(n)));
+}
+
+} // namespace
+
+TEST(WinCp1251, EveryByteDecodesAsTheSystemCodePageDoesAndRoundTrips) {
+    int compared = 0;
+    for (int b = 0; b < 256; ++b) {
+        const std::string byte(1, static_cast<char>(b));
+        const std::string utf8 = Cp1251ToUtf8(byte);
+        const std::string reference = SystemCp1251ToUtf8(static_cast<unsigned char>(b));
+        if (reference != "<undefined>") { // 0x98 has no character in the code page
+            EXPECT_EQ(utf8, reference) << "byte " << b;
+            ++compared;
+        }
+        EXPECT_EQ(Utf8ToCp1251(utf8), byte) << "byte " << b;
+    }
+    EXPECT_GE(compared, 255);
+}
+
+TEST(WinTextFile, WritesCp1251WithCrLfAndReadsItBack) {
+    TTempDir dir;
+    const std::vector<std::string> lines = {"20.5", "", "Заводской №", "-1.25E-5"};
+    WriteTextFileLines(dir / "out.dat", lines);
+    EXPECT_EQ(ReadBytes(dir / "out.dat"),
+              "20.5\r\n\r\n\xC7\xE0\xE2\xEE\xE4\xF1\xEA\xEE\xE9 \xB9\r\n-1.25E-5\r\n");
+    EXPECT_EQ(ReadTextFileLines(dir / "out.dat"), lines);
+    // Replacing a longer file leaves nothing of it behind, nor any temporary file.
+    WriteTextFileLines(dir / "out.dat", {"x"});
+    EXPECT_EQ(ReadBytes(dir / "out.dat"), "x\r\n");
+    WriteTextFileLines(dir / "out.dat", {});
+    EXPECT_EQ(ReadBytes(dir / "out.dat"), "");
+    EXPECT_EQ(dir.Names(), std::vector<std::string>{"out.dat"});
+    // Lines ended by LF alone, and a last line without an end, are read as well.
+    WriteBytes(dir / "in.dat", "a\r\n\r\nb\nlast");
+    EXPECT_EQ(ReadTextFileLines(dir / "in.dat"), (std::vector<std::string>{"a", "", "b", "last"}));
+}
+
+TEST(WinTextFile, RussianFileNamesWork) {
+    TTempDir dir;
+    const std::string path = dir / "Коэффициенты №1.dat";
+    WriteTextFileLines(path, {"1010"});
+    EXPECT_EQ(ReadTextFileLines(path), std::vector<std::string>{"1010"});
+    EXPECT_EQ(dir.Names(), std::vector<std::string>{"Коэффициенты №1.dat"});
+}
+
+TEST(WinTextFile, MissingFileAndFolderHaveTheirOwnTexts) {
+    TTempDir dir;
+    int code = 0;
+    EXPECT_EQ(FileErrorOf([&] { ReadTextFileLines(dir / "absent.dat"); }, &code), "File not found");
+    EXPECT_EQ(code, 2);
+    EXPECT_EQ(FileErrorOf([&] { ReadTextFileLines(dir / "nofolder\\a.dat"); }, &code), "Invalid filename");
+    EXPECT_EQ(code, 3);
+    EXPECT_EQ(FileErrorOf([&] { WriteTextFileLines(dir / "nofolder\\a.dat", {"x"}); }), "Invalid filename");
+    EXPECT_EQ(dir.Names(), std::vector<std::string>{});
+}
+
+TEST(WinTextFile, FolderInPlaceOfTheFileIsAccessDenied) {
+    TTempDir dir;
+    ASSERT_TRUE(CreateDirectoryW(Widen(dir / "sub").c_str(), nullptr));
+    int code = 0;
+    EXPECT_EQ(FileErrorOf([&] { ReadTextFileLines(dir / "sub"); }, &code), "File access denied");
+    EXPECT_EQ(code, 5);
+    EXPECT_EQ(FileErrorOf([&] { WriteTextFileLines(dir / "sub", {"x"}); }), "File access denied");
+    EXPECT_EQ(dir.Names(), std::vector<std::string>{"sub"});
+}
+
+TEST(WinTextFile, FileHeldByAnotherProgramIsAccessDeniedAndKeepsItsContents) {
+    TTempDir dir;
+    WriteTextFileLines(dir / "coef.dat", {"earlier"});
+    // Another program holds the file open without sharing it.
+    HANDLE held = CreateFileW(Widen(dir / "coef.dat").c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    int code = 0;
+    const std::string readError = FileErrorOf([&] { ReadTextFileLines(dir / "coef.dat"); }, &code);
+    const std::string writeError = FileErrorOf([&] { WriteTextFileLines(dir / "coef.dat", {"new"}); });
+    CloseHandle(held);
+    EXPECT_EQ(readError, "File access denied");
+    EXPECT_EQ(code, 5);
+    EXPECT_EQ(writeError, "File access denied");
+    EXPECT_EQ(ReadBytes(dir / "coef.dat"), "earlier\r\n");
+    EXPECT_EQ(dir.Names(), std::vector<std::string>{"coef.dat"});
+}
+
+TEST(WinTextFile, ReadOnlyFileCannotBeReplaced) {
+    RQ7_SKIP_UNDER_WINE("MoveFileEx with MOVEFILE_REPLACE_EXISTING replaces a read-only file, where Windows "
+                        "refuses with ERROR_ACCESS_DENIED");
+    TTempDir dir;
+    WriteTextFileLines(dir / "tmp.dat", {"kept"});
+    ASSERT_TRUE(SetFileAttributesW(Widen(dir / "tmp.dat").c_str(), FILE_ATTRIBUTE_READONLY));
+    EXPECT_EQ(FileErrorOf([&] { WriteTextFileLines(dir / "tmp.dat", {"new"}); }), "File access denied");
+    EXPECT_EQ(ReadTextFileLines(dir / "tmp.dat"), std::vector<std::string>{"kept"});
+    EXPECT_EQ(dir.Names(), std::vector<std::string>{"tmp.dat"});
+}
