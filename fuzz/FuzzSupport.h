@@ -67,6 +67,13 @@ inline std::uint16_t ReferenceCrc(std::string_view bytes) {
     return crc;
 }
 
+// Appends the checksum of the bytes, low byte first.
+inline void AppendChecksum(std::string& bytes) {
+    const std::uint16_t crc = ReferenceCrc(bytes);
+    bytes += static_cast<char>(crc & 0xFF);
+    bytes += static_cast<char>(crc >> 8);
+}
+
 // At least 3 bytes whose last two are the checksum of the others, low byte first.
 inline bool ChecksumHolds(std::string_view frame) {
     if (frame.size() < 3) {

@@ -1,5 +1,7 @@
 // The judging and filing of a reply to a slot read, on arbitrary reply bytes.
-// Input: byte 0 chooses the slot (1 + byte % 16), the rest is the reply as it came off the line.
+// Input: bits 0-3 of byte 0 choose the slot (1 to 16); the rest is the reply as it came off the line,
+// followed by its checksum when bit 4 of byte 0 is set (so replies with a good checksum are explored as
+// freely as any others).
 // Invariants: the verdict is 0, 1, 5 or 7 and is the one the reply deserves; the slot's bytes and the
 // kept values change only when the reply is accepted, and then exactly as the slot's content says;
 // nothing is read or written beyond the reply or FrameBuffer (the sanitizers and the checked
@@ -74,8 +76,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const TCoefBlock before = block;
 
     TModbusExchange exchange(dataModule, block);
-    const int slot = 1 + data[0] % 16;
-    const std::string reply(fuzz::AsText(data + 1, size - 1));
+    const int slot = 1 + (data[0] & 0x0F);
+    std::string reply(fuzz::AsText(data + 1, size - 1));
+    if ((data[0] & 0x10) != 0) {
+        fuzz::AppendChecksum(reply);
+    }
     exchange.SlotIndex = slot;
     exchange.ReplyText = reply;
     exchange.ExchangeState = 42; // whatever an earlier operation left

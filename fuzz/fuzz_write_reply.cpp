@@ -4,6 +4,8 @@
 // bit 7 of byte 1 clear; CheckReply gives 1 below 3 bytes, 5 for a bad checksum or a reply too long for
 // FrameBuffer, and otherwise leaves the preset verdict alone; neither changes the reply, and
 // WriteConfirmed leaves ExchangeState alone.
+// Input: byte 0 is a mode, the rest the reply; when bit 0 of the mode is set, the reply's checksum is
+// appended to it.
 
 #include <cstdint>
 #include <string>
@@ -23,7 +25,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     static TQuorbDataModule dataModule; // its port is never opened: judging does not touch it
     static TCoefBlock block;
     TModbusExchange exchange(dataModule, block);
-    const std::string reply(fuzz::AsText(data, size));
+    if (size == 0) {
+        return 0;
+    }
+    std::string reply(fuzz::AsText(data + 1, size - 1));
+    if ((data[0] & 1) != 0) {
+        fuzz::AppendChecksum(reply);
+    }
     const auto context = [&] { return " (reply " + fuzz::Hex(reply) + ")"; };
 
     const bool checksum = fuzz::ChecksumHolds(reply);
