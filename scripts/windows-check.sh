@@ -1,0 +1,122 @@
+#!/usr/bin/env bash
+# The Windows build, proven: cross compiles coef/, link/ and their tests for 64-bit Windows with
+# MinGW-w64 (warnings as errors, linked statically) and runs the test programs under Wine in a fresh,
+# throwaway Wine prefix. The serial tests talk to the adapter simulator, which runs natively on a
+# pseudo-terminal that Wine's COM5 is mapped onto.
+#
+#   bash scripts/windows-check.sh
+#
+# Ends with the line "N passed, N failed, N skipped" (test cases of all programs; a program that
+# crashes or hangs counts as one failure) and exits non-zero on any failure. Every Wine call has a time
+# limit. Build folders: build-windows (cross) and build-windows-sim (the native simulator), or
+# RQ7_WINDOWS_BUILD_DIR and RQ7_WINDOWS_SIM_BUILD_DIR.
+set -euo pipefail
+ROOT="$(cd "$(dirname "$0")/.." && pwd)"
+cd "$ROOT"
+JOBS="${JOBS:-2}"
+BUILD="${RQ7_WINDOWS_BUILD_DIR:-$ROOT/build-windows}"
+SIM_BUILD="${RQ7_WINDOWS_SIM_BUILD_DIR:-$ROOT/build-windows-sim}"
+PORT=COM5
+TEST_TIMEOUT=300
+
+bash scripts/install-windows-deps.sh
+
+echo "== cross build for Windows (MinGW-w64) in $BUILD"
+timeout 1200 cmake -S . -B "$BUILD" -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-w64-x86_64.cmake" \
+    -DRQ7_BUILD_UI=OFF -DRQ7_BUILD_TESTS=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo --no-warn-unused-cli >/dev/null
+timeout 1200 cmake --build "$BUILD" -j "$JOBS"
+
+echo "== native simulator in $SIM_BUILD"
+timeout 600 cmake -S . -B "$SIM_BUILD" -DRQ7_BUILD_UI=OFF -DRQ7_BUILD_TESTS=OFF \
+    -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+timeout 1200 cmake --build "$SIM_BUILD" -j "$JOBS" --target rq7sim
+SIM="$SIM_BUILD/sim/rq7sim"
+MODEM_LINES="$SIM_BUILD/pty-modem-lines.so"
+gcc -shared -fPIC -O2 -Wall -Wextra -Werror -o "$MODEM_LINES" tests/win/wine/pty-modem-lines.c -ldl
+
+mapfile -t PROGRAMS < <(find "$BUILD/tests/win" -maxdepth 1 -name 'test_*.exe' | sort)
+if ((${#PROGRAMS[@]} == 0)); then
+    echo "no test programs were built in $BUILD/tests/win" >&2
+    exit 1
+fi
+
+# A fresh Wine prefix, headless and quiet, removed at the end with everything this script started.
+WORK="$(mktemp -d /tmp/rq7-windows-check.XXXXXX)"
+export WINEPREFIX="$WORK/prefix"
+export WINEARCH=win64
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml=" # no offer to install Mono or Gecko
+unset DISPLAY WAYLAND_DISPLAY
+SIM_PID=""
+cleanup() {
+    if [ -n "$SIM_PID" ]; then
+        kill "$SIM_PID" 2>/dev/null || true
+        wait "$SIM_PID" 2>/dev/null || true
+    fi
+    timeout 30 wineserver -k >/dev/null 2>&1 || true
+    rm -rf "$WORK"
+}
+trap cleanup EXIT
+
+echo "== Wine prefix in $WINEPREFIX"
+timeout 300 wine wineboot -i >"$WORK/wineboot.log" 2>&1 </dev/null || {
+    cat "$WORK/wineboot.log"
+    echo "wineboot failed" >&2
+    exit 1
+}
+# From here one Wine server runs for the whole check, its messages kept out of the test output.
+timeout 60 wineserver -w || true
+wineserver -p >"$WORK/wineserver.log" 2>&1 </dev/null &
+echo "Wine $(wine --version 2>/dev/null)"
+
+echo "== adapter simulator on $PORT"
+"$SIM" --link "$WINEPREFIX/dosdevices/${PORT,,}" >"$WORK/rq7sim.log" 2>&1 </dev/null &
+SIM_PID=$!
+for _ in $(seq 100); do
+    [ -L "$WINEPREFIX/dosdevices/${PORT,,}" ] && break
+    sleep 0.1
+done
+if [ ! -L "$WINEPREFIX/dosdevices/${PORT,,}" ]; then
+    cat "$WORK/rq7sim.log"
+    echo "the simulator made no device for $PORT" >&2
+    exit 1
+fi
+echo "$PORT -> $(readlink "$WINEPREFIX/dosdevices/${PORT,,}")"
+
+# What the tests are told: the port the simulator answers on, that the pseudo-terminal has its modem
+# lines from the preloaded library, and that this registry may be emptied.
+export RQ7_TEST_PORT="$PORT"
+export RQ7_WINE_MODEM_LINES=emulated
+export RQ7_SCRATCH_REGISTRY=1
+
+passed=0
+failed=0
+skipped=0
+for program in "${PROGRAMS[@]}"; do
+    name="$(basename "$program" .exe)"
+    log="$WORK/$name.log"
+    echo "== $name"
+    status=0
+    (cd "$WORK" && LD_PRELOAD="$MODEM_LINES" timeout -k 10 "$TEST_TIMEOUT" wine "$program") >"$log" 2>&1 \
+        </dev/null || status=$?
+    cat "$log"
+    p=$(sed -n 's/^\[  PASSED  \] \([0-9]*\) tests\?\..*/\1/p' "$log" | tail -1)
+    f=$(sed -n 's/^\[  FAILED  \] \([0-9]*\) tests\?, listed below:.*/\1/p' "$log" | tail -1)
+    s=$(sed -n 's/^\[  SKIPPED \] \([0-9]*\) tests\?, listed below:.*/\1/p' "$log" | tail -1)
+    passed=$((passed + ${p:-0}))
+    failed=$((failed + ${f:-0}))
+    skipped=$((skipped + ${s:-0}))
+    if [ "$status" -ne 0 ] && [ -z "$f" ]; then
+        # Crashed, hung or ended without GoogleTest's summary.
+        echo "$name: ended with status $status without a test summary" >&2
+        failed=$((failed + 1))
+    elif [ "$status" -eq 0 ] && [ -z "$p" ]; then
+        echo "$name: ran no test" >&2
+        failed=$((failed + 1))
+    fi
+done
+
+echo "== simulator log"
+cat "$WORK/rq7sim.log" || true
+echo "$passed passed, $failed failed, $skipped skipped"
+[ "$failed" -eq 0 ]
