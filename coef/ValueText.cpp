@@ -150,11 +150,13 @@ std::string ValueText(double x, int n) {
 }
 
 std::string FactoryNumberText(std::int32_t n) {
-    std::string text;
-    AppendInt(text, n);
-    if (text.size() <= 6) {
-        text.insert(0, "0");
+    std::string digits;
+    AppendInt(digits, n);
+    if (digits.size() > 6) {
+        return digits;
     }
+    std::string text(1, '0');
+    text += digits;
     return text;
 }
 
