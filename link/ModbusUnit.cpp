@@ -1,5 +1,6 @@
 #include "link/ModbusUnit.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <thread>
@@ -64,17 +65,20 @@ void TModbusExchange::FrameAndSend(const std::vector<std::uint8_t>& request) {
 void TModbusExchange::DelayWithMessages(std::int32_t ms) {
     using Clock = std::chrono::steady_clock;
     const auto start = Clock::now();
+    // The wait is over once more than ms whole milliseconds have passed.
+    const auto end = start + std::chrono::milliseconds(static_cast<std::int64_t>(ms) + 1);
     for (;;) {
         if (ProcessMessages) {
             ProcessMessages();
         }
-        const auto elapsed =
-            std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+        const auto now = Clock::now();
+        const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(now - start).count();
         if (elapsed > ms) {
             return;
         }
-        // A short sleep between passes keeps the wait from costing processor time.
-        std::this_thread::sleep_for(std::chrono::microseconds(500));
+        // A short sleep between passes (never past the end of the wait) keeps the wait from costing
+        // processor time while the windows stay responsive.
+        std::this_thread::sleep_for(std::min<Clock::duration>(std::chrono::milliseconds(1), end - now));
     }
 }
 
