@@ -10,6 +10,8 @@ PACKAGES=(
     dpkg-dev file desktop-file-utils
     # The program in a real X server: the end-to-end test and the screenshots (Cyrillic fonts too).
     xvfb xauth xdotool x11-utils x11-apps imagemagick fonts-dejavu-extra fonts-liberation2
+    # The fuzz targets (fuzz/run-brief.sh): clang with libFuzzer and the sanitizer runtimes.
+    clang libclang-rt-14-dev
 )
 missing=()
 for p in "${PACKAGES[@]}"; do
