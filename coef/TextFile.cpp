@@ -154,6 +154,8 @@ std::vector<std::string> SplitLines(const std::string& bytes) {
 #endif
 #include <windows.h>
 
+#include "coef/WideText.h"
+
 namespace {
 
 [[noreturn]] void RaiseFileError(DWORD err) {
@@ -178,16 +180,6 @@ namespace {
     default:
         throw EInOutError("I/O error " + std::to_string(err), static_cast<int>(err));
     }
-}
-
-std::wstring Widen(const std::string& utf8) {
-    if (utf8.empty()) {
-        return {};
-    }
-    const int n = ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
-    std::wstring w(static_cast<std::size_t>(n), L'\0');
-    ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), w.data(), n);
-    return w;
 }
 
 class THandle {

@@ -6,6 +6,7 @@
 #include <vector>
 #include <windows.h>
 
+#include "coef/WideText.h"
 #include "link/ComPortWin32.h"
 #include "link/SerialBackend.h"
 #include "link/StopEvent.h"
@@ -170,18 +171,6 @@ private:
 
     HANDLE handle_;
 };
-
-std::wstring Widen(const std::string& utf8) {
-    if (utf8.empty()) {
-        return std::wstring();
-    }
-    const int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
-    std::wstring wide(static_cast<std::size_t>(n > 0 ? n : 0), L'\0');
-    if (n > 0) {
-        MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), wide.data(), n);
-    }
-    return wide;
-}
 
 } // namespace
 

@@ -5,29 +5,10 @@
 #endif
 #include <windows.h>
 
+#include "coef/WideText.h"
 #include "link/ComStorage.h"
 
 namespace {
-
-std::wstring Widen(const std::string& utf8) {
-    if (utf8.empty()) {
-        return {};
-    }
-    const int n = ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
-    std::wstring w(static_cast<std::size_t>(n), L'\0');
-    ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), w.data(), n);
-    return w;
-}
-
-std::string Narrow(const wchar_t* text, int length) {
-    if (length <= 0) {
-        return {};
-    }
-    const int n = ::WideCharToMultiByte(CP_UTF8, 0, text, length, nullptr, 0, nullptr, nullptr);
-    std::string s(static_cast<std::size_t>(n), '\0');
-    ::WideCharToMultiByte(CP_UTF8, 0, text, length, s.data(), n, nullptr, nullptr);
-    return s;
-}
 
 class TKey {
 public:

@@ -13,9 +13,8 @@ inline bool UnderWine() {
 // A variable of the environment, "" when unset.
 std::string EnvText(const char* name);
 
-// UTF-8 <-> UTF-16 for the wide Win32 calls.
-std::wstring Widen(const std::string& utf8);
-std::string Narrow(const std::wstring& wide);
+// UTF-8 <-> UTF-16 for the wide Win32 calls: Widen, Narrow.
+#include "coef/WideText.h"
 
 // Skips the current test under Wine, printing the reason; the test still runs on real Windows.
 #define RQ7_SKIP_UNDER_WINE(reason)                                                                          \
