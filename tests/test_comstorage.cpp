@@ -21,59 +21,9 @@
 #include "link/ComStorage.h"
 #include "link/QuorbData.h"
 #include "link/RegFile.h"
+#include "support/Files.h"
 
 namespace {
-
-class TempDir {
-public:
-    TempDir() {
-        char pattern[] = "/tmp/rq7-comstorage-XXXXXX";
-        const char* made = ::mkdtemp(pattern);
-        EXPECT_NE(made, nullptr);
-        path_ = made ? made : "/tmp";
-    }
-    ~TempDir() { std::system(("rm -rf '" + path_ + "'").c_str()); }
-    std::string operator/(const std::string& name) const { return path_ + "/" + name; }
-    const std::string& Path() const { return path_; }
-
-private:
-    std::string path_;
-};
-
-// Sets an environment variable for the life of the object and restores the earlier state after.
-class ScopedEnv {
-public:
-    ScopedEnv(const char* name, const std::optional<std::string>& value) : name_(name) {
-        if (const char* old = std::getenv(name)) {
-            old_ = old;
-        }
-        Set(value);
-    }
-    ~ScopedEnv() { Set(old_); }
-    ScopedEnv(const ScopedEnv&) = delete;
-    ScopedEnv& operator=(const ScopedEnv&) = delete;
-
-private:
-    void Set(const std::optional<std::string>& value) {
-        if (value) {
-            ::setenv(name_.c_str(), value->c_str(), 1);
-        } else {
-            ::unsetenv(name_.c_str());
-        }
-    }
-    std::string name_;
-    std::optional<std::string> old_;
-};
-
-std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-void WriteFile(const std::string& path, const std::string& bytes) {
-    std::ofstream out(path, std::ios::binary);
-    out << bytes;
-}
 
 void MakeDirs(const std::string& path) {
     ASSERT_EQ(std::system(("mkdir -p '" + path + "'").c_str()), 0);
@@ -244,7 +194,7 @@ TEST(StoredSettings, AllGroupsOfTheDataModulesPortGiveThe28ValuesInOrder) {
         "REGEDIT4", "", "[HKEY_CURRENT_USER\\Software\\Fendral\\QUORB\\Comport Settings\\ComPort]"};
     lines.insert(lines.end(), values.begin(), values.end());
     lines.emplace_back();
-    EXPECT_EQ(ReadFile(dir / "reg/HKEY_CURRENT_USER.reg"), CrLf(lines));
+    EXPECT_EQ(ReadFileBytes(dir / "reg/HKEY_CURRENT_USER.reg"), CrLf(lines));
     EXPECT_FALSE(std::ifstream(dir / "reg/HKEY_LOCAL_MACHINE.reg").good());
 
     TRegFile store(TRegRoot::CurrentUser);
@@ -299,11 +249,11 @@ TEST(StoredSettings, KeyPathRootsLandInTheirOwnFiles) {
     dm.ComPort.SaveSettingsToRegistry("HKEY_LOCAL_MACHINE\\Software\\X");
     dm.ComPort.SaveSettingsToRegistry("Software\\X");
 
-    const std::string machine = ReadFile(dir / "HKEY_LOCAL_MACHINE.reg");
+    const std::string machine = ReadFileBytes(dir / "HKEY_LOCAL_MACHINE.reg");
     EXPECT_NE(machine.find("\r\n[HKEY_LOCAL_MACHINE\\Software\\X\\ComPort]\r\n\"Port\"=\"COM1\"\r\n"),
               std::string::npos)
         << machine;
-    const std::string user = ReadFile(dir / "HKEY_CURRENT_USER.reg");
+    const std::string user = ReadFileBytes(dir / "HKEY_CURRENT_USER.reg");
     EXPECT_NE(user.find("\r\n[HKEY_CURRENT_USER\\X\\ComPort]\r\n\"Port\"=\"COM1\"\r\n"), std::string::npos)
         << user;
     EXPECT_EQ(user.find("Software"), std::string::npos) << user;
@@ -311,7 +261,7 @@ TEST(StoredSettings, KeyPathRootsLandInTheirOwnFiles) {
 
 TEST(StoredSettings, UnwritableLocationFailsWithoutACode) {
     TempDir dir;
-    WriteFile(dir / "plain", "not a folder");
+    WriteFileBytes(dir / "plain", "not a folder");
     ScopedEnv env("RQ7_REGISTRY_DIR", dir / "plain/reg");
     TQuorbDataModule dm;
     try {
@@ -321,7 +271,7 @@ TEST(StoredSettings, UnwritableLocationFailsWithoutACode) {
         EXPECT_STREQ(e.what(), "Failed to store settings");
         EXPECT_EQ(e.WinCode, -1);
     }
-    EXPECT_EQ(ReadFile(dir / "plain"), "not a folder");
+    EXPECT_EQ(ReadFileBytes(dir / "plain"), "not a folder");
 }
 
 TEST(StoredSettings, UpdateInPlaceKeepsEveryOtherKeyAndValue) {
@@ -347,7 +297,7 @@ TEST(StoredSettings, UpdateInPlaceKeepsEveryOtherKeyAndValue) {
         "@=\"default\"",
         "",
     };
-    WriteFile(dir / "HKEY_CURRENT_USER.reg", CrLf(before));
+    WriteFileBytes(dir / "HKEY_CURRENT_USER.reg", CrLf(before));
 
     TQuorbDataModule dm;
     dm.ComPort.SetPort("C:\\dev\\\"x\"");
@@ -358,7 +308,7 @@ TEST(StoredSettings, UpdateInPlaceKeepsEveryOtherKeyAndValue) {
     const std::vector<std::string> added = {R"("BaudRate"="9600")", R"("StopBits"="1")", R"("DataBits"="8")",
                                             R"("Parity"="None")", R"("FlowControl"="None")"};
     after.insert(after.begin() + 11, added.begin(), added.end());
-    EXPECT_EQ(ReadFile(dir / "HKEY_CURRENT_USER.reg"), CrLf(after));
+    EXPECT_EQ(ReadFileBytes(dir / "HKEY_CURRENT_USER.reg"), CrLf(after));
 
     TRegFile store(TRegRoot::CurrentUser);
     store.Load();
@@ -369,9 +319,9 @@ TEST(StoredSettings, UpdateInPlaceKeepsEveryOtherKeyAndValue) {
     EXPECT_EQ(store.GetValue("Software\\After", ""), TRegValue::Sz("default"));
 
     // Saving again changes nothing.
-    const std::string once = ReadFile(dir / "HKEY_CURRENT_USER.reg");
+    const std::string once = ReadFileBytes(dir / "HKEY_CURRENT_USER.reg");
     dm.ComPort.SaveSettingsToRegistry(kKeyPath);
-    EXPECT_EQ(ReadFile(dir / "HKEY_CURRENT_USER.reg"), once);
+    EXPECT_EQ(ReadFileBytes(dir / "HKEY_CURRENT_USER.reg"), once);
 }
 
 TEST(StoredSettings, ValueAfterAMultiLineValueIsFoundAndReplacedWhole) {
@@ -379,15 +329,16 @@ TEST(StoredSettings, ValueAfterAMultiLineValueIsFoundAndReplacedWhole) {
     TRegFile store(TRegRoot::LocalMachine, dir / "m.reg");
     store.Load(); // no file yet: an empty store
     EXPECT_TRUE(store.Lines().empty());
-    WriteFile(dir / "m.reg", CrLf({"REGEDIT4", "", "[HKEY_LOCAL_MACHINE\\K]", "\"Bin\"=hex:00,\\",
-                                   "  \"X\"=\"looks like a value\",\\", "  01", "\"X\"=dword:00000002", ""}));
+    WriteFileBytes(dir / "m.reg",
+                   CrLf({"REGEDIT4", "", "[HKEY_LOCAL_MACHINE\\K]", "\"Bin\"=hex:00,\\",
+                         "  \"X\"=\"looks like a value\",\\", "  01", "\"X\"=dword:00000002", ""}));
     store.Load();
     EXPECT_EQ(store.GetValue("K", "X"), TRegValue::Dw(2));
     store.SetValue("K", "Bin", TRegValue::Dw(7));
     store.SetValue("K\\", "X", TRegValue::Sz("new"));
     store.Save();
-    EXPECT_EQ(ReadFile(dir / "m.reg"), CrLf({"REGEDIT4", "", "[HKEY_LOCAL_MACHINE\\K]",
-                                             "\"Bin\"=dword:00000007", "\"X\"=\"new\"", ""}));
+    EXPECT_EQ(ReadFileBytes(dir / "m.reg"), CrLf({"REGEDIT4", "", "[HKEY_LOCAL_MACHINE\\K]",
+                                                  "\"Bin\"=dword:00000007", "\"X\"=\"new\"", ""}));
     EXPECT_THROW(store.SetValue("K", "Y", TRegValue::Sz("two\nlines")), std::invalid_argument);
 }
 
@@ -409,9 +360,9 @@ TEST(PortList, SerialDevicesFromSysfsAndLinksToPseudoTerminals) {
     // A real UART, a placeholder 8250 port, a USB adapter (no "type"), a virtual console (no
     // device), a CDC modem whose device link is a symbolic link, and a device in a /dev subfolder.
     MakeDirs(cls + "/ttyS0/device");
-    WriteFile(cls + "/ttyS0/type", "4\n");
+    WriteFileBytes(cls + "/ttyS0/type", "4\n");
     MakeDirs(cls + "/ttyS1/device");
-    WriteFile(cls + "/ttyS1/type", "0\n");
+    WriteFileBytes(cls + "/ttyS1/type", "0\n");
     MakeDirs(cls + "/ttyUSB0/device");
     MakeDirs(cls + "/tty1");
     MakeDirs(sys + "/devices/usb1/1-1");
@@ -424,7 +375,7 @@ TEST(PortList, SerialDevicesFromSysfsAndLinksToPseudoTerminals) {
     ASSERT_EQ(::symlink("/dev/pts/999999", (dev + "/ttyGone").c_str()), 0);   // its pty has gone
     ASSERT_EQ(::symlink("/dev/null", (dev + "/ttyNull").c_str()), 0);         // not a terminal
     ASSERT_EQ(::symlink("/proc/self/fd/0", (dev + "/stdin").c_str()), 0);     // not directly a pty
-    WriteFile(dev + "/ttyPlain", "");
+    WriteFileBytes(dev + "/ttyPlain", "");
 
     const auto ports = ListSerialDevices(sys, dev);
     std::vector<std::string> sorted = ports;

@@ -26,6 +26,7 @@
 #include "link/ComPort.h"
 #include "link/QuorbData.h"
 #include "sim/Simulator.h"
+#include "support/Files.h"
 #include "support/ScriptedPrompts.h"
 #include "ui/ComComboBox.h"
 #include "ui/Rq7Program.h"
@@ -33,34 +34,6 @@
 #include "ui/TavixCPortSetup.h"
 
 namespace {
-
-class ScopedEnv {
-public:
-    ScopedEnv(const char* name, const std::string& value) : name_(name) {
-        if (const char* old = std::getenv(name)) {
-            old_ = old;
-        }
-        ::setenv(name, value.c_str(), 1);
-    }
-    ~ScopedEnv() {
-        if (old_) {
-            ::setenv(name_.c_str(), old_->c_str(), 1);
-        } else {
-            ::unsetenv(name_.c_str());
-        }
-    }
-    ScopedEnv(const ScopedEnv&) = delete;
-    ScopedEnv& operator=(const ScopedEnv&) = delete;
-
-private:
-    std::string name_;
-    std::optional<std::string> old_;
-};
-
-std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
 
 QStringList ItemsOf(const TComComboBox& list) {
     QStringList items;
@@ -278,7 +251,7 @@ TEST_F(PortSetupFixture, OkOnTheOpenUnchangedPortReappliesWithoutClosingAndStore
     EXPECT_EQ(Port().FlowControl().ControlRTS(), rtsEnable);
     EXPECT_EQ(Port().StoredGroups(), 63);
 
-    const std::string stored = ReadFile(UserRegistryFile());
+    const std::string stored = ReadFileBytes(UserRegistryFile());
     int values = 0;
     for (std::size_t at = stored.find("\r\n\""); at != std::string::npos;
          at = stored.find("\r\n\"", at + 1)) {
@@ -315,7 +288,7 @@ TEST_F(PortSetupFixture, AnotherPortChosenClosesTheOldDeviceAndOpensTheNewOne) {
     TComPort other;
     other.SetPort(Port1);
     EXPECT_NO_THROW(other.OpenPort());
-    EXPECT_NE(ReadFile(UserRegistryFile()).find("\"Port\"=\"" + Port2 + "\""), std::string::npos);
+    EXPECT_NE(ReadFileBytes(UserRegistryFile()).find("\"Port\"=\"" + Port2 + "\""), std::string::npos);
     EXPECT_EQ(Prompts.Texts(), QStringList());
 }
 
@@ -392,7 +365,7 @@ TEST_F(PortSetupFixture, PortNotListedShowsNoSelectionAndOkStoresAnEmptyNameThen
     });
     EXPECT_EQ(Port().Port(), "");
     EXPECT_FALSE(Port().Connected());
-    EXPECT_NE(ReadFile(UserRegistryFile()).find("\"Port\"=\"\"\r\n"), std::string::npos);
+    EXPECT_NE(ReadFileBytes(UserRegistryFile()).find("\"Port\"=\"\"\r\n"), std::string::npos);
     ASSERT_EQ(Prompts.Shown.size(), 2u);
     EXPECT_EQ(Prompts.Shown[1].title, "Неудача при открытии порта");
     EXPECT_TRUE(Prompts.Shown[1].text.contains("открывшая порт . Закройте"))

@@ -18,49 +18,9 @@
 
 #include "coef/Errors.h"
 #include "coef/TextFile.h"
+#include "support/Files.h"
 
 namespace {
-
-class TempDir {
-public:
-    TempDir() {
-        char pattern[] = "/tmp/rq7-textfile-XXXXXX";
-        const char* made = ::mkdtemp(pattern);
-        EXPECT_NE(made, nullptr);
-        path_ = made ? made : "/tmp";
-    }
-    ~TempDir() { std::system(("rm -rf '" + path_ + "'").c_str()); }
-    std::string operator/(const std::string& name) const { return path_ + "/" + name; }
-    const std::string& Path() const { return path_; }
-    // Names in the folder, to see that no temporary file was left behind.
-    std::vector<std::string> Names() const {
-        std::vector<std::string> names;
-        if (DIR* d = ::opendir(path_.c_str())) {
-            while (const dirent* e = ::readdir(d)) {
-                const std::string n = e->d_name;
-                if (n != "." && n != "..") {
-                    names.push_back(n);
-                }
-            }
-            ::closedir(d);
-        }
-        std::sort(names.begin(), names.end());
-        return names;
-    }
-
-private:
-    std::string path_;
-};
-
-std::string ReadBytes(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-void WriteBytes(const std::string& path, const std::string& bytes) {
-    std::ofstream out(path, std::ios::binary);
-    out << bytes;
-}
 
 // The message and code of the file error a call raises ("" when it raises none).
 template <typename F> std::string FileErrorOf(F&& call, int* code = nullptr) {
@@ -134,7 +94,7 @@ TEST(TextFile, ReadsLinesEndedByLfOrCrLf) {
         {"\xC4\xE0\xF2\xE0\r\n", {"Дата"}},
     };
     for (const auto& [bytes, lines] : cases) {
-        WriteBytes(dir / "in.dat", bytes);
+        WriteFileBytes(dir / "in.dat", bytes);
         EXPECT_EQ(ReadTextFileLines(dir / "in.dat"), lines) << "bytes: " << bytes;
     }
 }
@@ -143,28 +103,28 @@ TEST(TextFile, WritesCp1251WithCrLfAndReadsItBack) {
     TempDir dir;
     const std::vector<std::string> lines = {"20.5", "", "Заводской №", "-1.25E-5"};
     WriteTextFileLines(dir / "out.dat", lines);
-    EXPECT_EQ(ReadBytes(dir / "out.dat"),
+    EXPECT_EQ(ReadFileBytes(dir / "out.dat"),
               "20.5\r\n\r\n\xC7\xE0\xE2\xEE\xE4\xF1\xEA\xEE\xE9 \xB9\r\n-1.25E-5\r\n");
     EXPECT_EQ(ReadTextFileLines(dir / "out.dat"), lines);
 
     // Replacing a longer file leaves nothing of it behind, nor any temporary file.
     WriteTextFileLines(dir / "out.dat", {"x"});
-    EXPECT_EQ(ReadBytes(dir / "out.dat"), "x\r\n");
+    EXPECT_EQ(ReadFileBytes(dir / "out.dat"), "x\r\n");
     WriteTextFileLines(dir / "out.dat", {});
-    EXPECT_EQ(ReadBytes(dir / "out.dat"), "");
+    EXPECT_EQ(ReadFileBytes(dir / "out.dat"), "");
     EXPECT_EQ(dir.Names(), std::vector<std::string>{"out.dat"});
 }
 
 TEST(TextFile, ReplacingKeepsPermissionsAndWritesThroughALink) {
     TempDir dir;
-    WriteBytes(dir / "real.dat", "old\r\n");
+    WriteFileBytes(dir / "real.dat", "old\r\n");
     ASSERT_EQ(::chmod((dir / "real.dat").c_str(), 0640), 0);
     ASSERT_EQ(::symlink("real.dat", (dir / "link.dat").c_str()), 0);
     WriteTextFileLines(dir / "link.dat", {"new"});
     struct stat lst {};
     ASSERT_EQ(::lstat((dir / "link.dat").c_str(), &lst), 0);
     EXPECT_TRUE(S_ISLNK(lst.st_mode));
-    EXPECT_EQ(ReadBytes(dir / "real.dat"), "new\r\n");
+    EXPECT_EQ(ReadFileBytes(dir / "real.dat"), "new\r\n");
     struct stat st {};
     ASSERT_EQ(::stat((dir / "real.dat").c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0640u);
@@ -179,7 +139,7 @@ TEST(TextFile, MissingFileAndMissingFolderHaveTheirOwnTexts) {
     EXPECT_EQ(code, 3);
     EXPECT_EQ(FileErrorOf([&] { WriteTextFileLines(dir / "nofolder/a.dat", {"x"}); }), "Invalid filename");
     // A plain file where a folder should be.
-    WriteBytes(dir / "plain", "x");
+    WriteFileBytes(dir / "plain", "x");
     EXPECT_EQ(FileErrorOf([&] { ReadTextFileLines(dir / "plain/a.dat"); }), "Invalid filename");
     EXPECT_EQ(FileErrorOf([&] { WriteTextFileLines(dir / "plain/a.dat", {"x"}); }), "Invalid filename");
     EXPECT_EQ(FileErrorOf([&] { ReadTextFileLines(""); }), "Invalid filename");
@@ -188,13 +148,13 @@ TEST(TextFile, MissingFileAndMissingFolderHaveTheirOwnTexts) {
 TEST(TextFile, FolderInPlaceOfTheFileIsAccessDeniedAndLeavesNoTemporaryFile) {
     TempDir dir;
     ASSERT_EQ(::mkdir((dir / "sub").c_str(), 0755), 0);
-    WriteBytes(dir / "sub/keep", "k");
+    WriteFileBytes(dir / "sub/keep", "k");
     int code = 0;
     EXPECT_EQ(FileErrorOf([&] { ReadTextFileLines(dir / "sub"); }, &code), "File access denied");
     EXPECT_EQ(code, 5);
     EXPECT_EQ(FileErrorOf([&] { WriteTextFileLines(dir / "sub", {"x"}); }), "File access denied");
     EXPECT_EQ(dir.Names(), std::vector<std::string>{"sub"});
-    EXPECT_EQ(ReadBytes(dir / "sub/keep"), "k");
+    EXPECT_EQ(ReadFileBytes(dir / "sub/keep"), "k");
 }
 
 TEST(TextFile, FailedWriteLeavesTheEarlierFileIntact) {
@@ -215,13 +175,13 @@ TEST(TextFile, FailedWriteLeavesTheEarlierFileIntact) {
 
     EXPECT_EQ(error, "I/O error 27"); // EFBIG: an error without a text of its own
     EXPECT_EQ(code, 27);
-    EXPECT_EQ(ReadBytes(dir / "coef.dat"), "earlier\r\n");
+    EXPECT_EQ(ReadFileBytes(dir / "coef.dat"), "earlier\r\n");
     EXPECT_EQ(dir.Names(), std::vector<std::string>{"coef.dat"});
 }
 
 TEST(TextFile, RunningOutOfDescriptorsIsTooManyOpenFiles) {
     TempDir dir;
-    WriteBytes(dir / "a.dat", "x\r\n");
+    WriteFileBytes(dir / "a.dat", "x\r\n");
     rlimit old{};
     ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &old), 0);
     rlimit none = old;
