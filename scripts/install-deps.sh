@@ -13,18 +13,7 @@ PACKAGES=(
     # The fuzz targets (fuzz/run-brief.sh): clang with libFuzzer and the sanitizer runtimes.
     clang libclang-rt-14-dev
 )
-missing=()
-for p in "${PACKAGES[@]}"; do
-    if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
-        missing+=("$p")
-    fi
-done
-if ((${#missing[@]})); then
-    SUDO=""
-    if [ "$(id -u)" -ne 0 ]; then SUDO=sudo; fi
-    $SUDO apt-get update
-    DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y --no-install-recommends "${missing[@]}"
-fi
+bash "$(dirname "$0")/apt-install-missing.sh" "${PACKAGES[@]}"
 
 # A locale whose decimal point is a comma, so the tests can prove that no text depends on the locale.
 if ! locale -a 2>/dev/null | grep -qi '^ru_RU\.utf-\?8$'; then

@@ -10,15 +10,4 @@ PACKAGES=(
     googletest
     wine wine64
 )
-missing=()
-for p in "${PACKAGES[@]}"; do
-    if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
-        missing+=("$p")
-    fi
-done
-if ((${#missing[@]})); then
-    SUDO=""
-    if [ "$(id -u)" -ne 0 ]; then SUDO=sudo; fi
-    $SUDO apt-get update
-    DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y --no-install-recommends "${missing[@]}"
-fi
+bash "$(dirname "$0")/apt-install-missing.sh" "${PACKAGES[@]}"
