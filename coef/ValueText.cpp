@@ -72,6 +72,18 @@ int HexDigit(char c) {
 constexpr const char* kExtendedMaxDigits = "118973149535723176502126385303097020516906332229462420044";
 constexpr int kExtendedMaxExponent = 4932;
 
+// Both parses open with any number of spaces and an optional sign: steps i past them and tells
+// whether the sign was a minus.
+bool SkipSpacesAndSign(std::string_view text, std::size_t& i) {
+    while (i < text.size() && text[i] == ' ') {
+        ++i;
+    }
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
+        return text[i++] == '-';
+    }
+    return false;
+}
+
 } // namespace
 
 std::string ValueText(double x, int n) {
@@ -175,16 +187,9 @@ std::string FileDateText(std::uint32_t p) {
 }
 
 std::optional<double> ParseNumber(std::string_view text) {
-    std::size_t i = 0;
     const std::size_t len = text.size();
-    while (i < len && text[i] == ' ') {
-        ++i;
-    }
-    bool negative = false;
-    if (i < len && (text[i] == '+' || text[i] == '-')) {
-        negative = text[i] == '-';
-        ++i;
-    }
+    std::size_t i = 0;
+    const bool negative = SkipSpacesAndSign(text, i);
     std::string digits; // integer and fraction digits together
     long long fractionDigits = 0;
     bool mantissaSeen = false;
@@ -267,15 +272,7 @@ std::optional<double> ParseNumber(std::string_view text) {
 
 std::optional<std::int32_t> ParseInteger(std::string_view text) {
     std::size_t i = 0;
-    const std::size_t len = text.size();
-    while (i < len && text[i] == ' ') {
-        ++i;
-    }
-    bool negative = false;
-    if (i < len && (text[i] == '+' || text[i] == '-')) {
-        negative = text[i] == '-';
-        ++i;
-    }
+    const bool negative = SkipSpacesAndSign(text, i);
     const std::string_view rest = text.substr(i);
     std::size_t hexStart = 0;
     if (!rest.empty() && (rest[0] == '$' || rest[0] == 'x' || rest[0] == 'X')) {
