@@ -82,14 +82,19 @@ void TModbusExchange::DelayWithMessages(std::int32_t ms) {
     }
 }
 
-void TModbusExchange::CollectReply() {
-    ReplyText.clear();
+std::int32_t TModbusExchange::AppendWaiting() {
     TComPort& port = dataModule_.ComPort;
     std::string chunk;
+    const std::int32_t waiting = port.BytesWaiting();
+    port.ReadBytes(chunk, waiting);
+    ReplyText += chunk;
+    return waiting;
+}
+
+void TModbusExchange::CollectReply() {
+    ReplyText.clear();
     for (int poll = 0; poll < kCollectPolls; ++poll) {
-        const std::int32_t waiting = port.BytesWaiting();
-        port.ReadBytes(chunk, waiting);
-        ReplyText += chunk;
+        AppendWaiting();
     }
 }
 
@@ -99,18 +104,15 @@ void TModbusExchange::CollectReplyUntilQuiet() {
     const TStopEvent* stop = dataModule_.StopEvent.get();
     TComEvents events{evRxChar};
     int receptions = 0;
-    std::string chunk;
     // A quick adapter may have answered before the first wait begins, and bytes may arrive between one
     // reading and the next wait; a wait does not end on bytes already waiting, so those are taken up
     // here rather than left behind.
     const auto takeWaiting = [&](bool counted) {
-        const std::int32_t waiting = port.BytesWaiting();
-        if (waiting > 0 || counted) {
-            port.ReadBytes(chunk, waiting);
-            ReplyText += chunk;
+        const bool took = AppendWaiting() > 0;
+        if (took || counted) {
             ++receptions;
         }
-        return waiting > 0;
+        return took;
     };
     takeWaiting(false);
     while (receptions < kMaxReceptions) {

@@ -74,6 +74,9 @@ public:
     TCoefBlock& Block() { return block_; }
 
 private:
+    // Reads the bytes waiting in the port's input onto ReplyText; returns how many there were.
+    std::int32_t AppendWaiting();
+
     TQuorbDataModule& dataModule_;
     TCoefBlock& block_;
     bool busy_ = false;
