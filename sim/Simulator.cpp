@@ -560,6 +560,17 @@ std::vector<TSimRecord> TAdapterSimulator::Requests() const {
     return requests_;
 }
 
+std::vector<TSimBytes> TAdapterSimulator::RequestFrames() const {
+    std::lock_guard lock(mutex_);
+    std::vector<TSimBytes> frames;
+    for (const auto& record : requests_) {
+        if (record.Kind == TSimRecord::EKind::Request) {
+            frames.push_back(record.Bytes);
+        }
+    }
+    return frames;
+}
+
 std::vector<TSimRecord> TAdapterSimulator::Replies() const {
     std::lock_guard lock(mutex_);
     return replies_;

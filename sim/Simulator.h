@@ -196,7 +196,9 @@ public:
 
     // The line log.
     std::vector<TSimRecord> Requests() const; // Request and Noise records
-    std::vector<TSimRecord> Replies() const;  // Reply and Unsolicited records
+    // The whole frames with a good checksum, in the order received (Noise records left out).
+    std::vector<TSimBytes> RequestFrames() const;
+    std::vector<TSimRecord> Replies() const; // Reply and Unsolicited records
     // Wait until at least n requests (n replies) are in the log; false on time-out.
     bool WaitForRequests(std::size_t n, std::chrono::milliseconds timeout) const;
     bool WaitForReplies(std::size_t n, std::chrono::milliseconds timeout) const;

@@ -221,7 +221,7 @@ TEST(DeviceOperations, RequestFramesAreExact) {
     link.Block.CoefImage[67] = 0x34;
     link.Exchange.SlotIndex = 16;
     link.Exchange.WriteSlot();
-    const auto frames = link.RequestFrames();
+    const auto frames = link.Sim.RequestFrames();
     ASSERT_EQ(frames.size(), 6u);
     EXPECT_EQ(frames[0], (Bytes{0x00, 0x03, 0x00, 0x00, 0x00, 0x07, 0x05, 0xD9}));
     EXPECT_EQ(frames[1], (Bytes{0x00, 0x03, 0x01, 0x01, 0x00, 0x02, 0x95, 0xE6}));

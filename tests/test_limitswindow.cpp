@@ -131,16 +131,6 @@ protected:
         Edit("AdrEdit")->setText(QStringLiteral("7"));
     }
 
-    std::vector<TSimBytes> RequestFrames() const {
-        std::vector<TSimBytes> frames;
-        for (const auto& record : Sim->Requests()) {
-            if (record.Kind == TSimRecord::EKind::Request) {
-                frames.push_back(record.Bytes);
-            }
-        }
-        return frames;
-    }
-
     static std::string FileBytes(const QString& path) {
         QFile file(path);
         if (!file.open(QIODevice::ReadOnly)) {
@@ -270,7 +260,7 @@ TEST_F(LimitsWindowTest, OpeningReadFillsTheWindowAndTheBackupFileAndRestorePuts
     EXPECT_EQ(texts[6], "-40.0000");
     EXPECT_EQ(texts[12], "3.9844");
 
-    const std::vector<TSimBytes> frames = RequestFrames();
+    const std::vector<TSimBytes> frames = Sim->RequestFrames();
     ASSERT_EQ(frames.size(), 18U);
     EXPECT_TRUE(IsIdentify(frames[0]));
     EXPECT_TRUE(IsSlotRead(frames[3], 3));
@@ -308,7 +298,7 @@ TEST_F(LimitsWindowTest, OpeningWithoutAnswerHidesTheWindowAndLeavesTheBackupFil
     EXPECT_TRUE(Text("AdrEdit").isEmpty());
     EXPECT_EQ(Text("Canal1_20"), QStringLiteral("kept"));
     EXPECT_FALSE(Button("WriteButton")->isEnabled());
-    const std::vector<TSimBytes> frames = RequestFrames();
+    const std::vector<TSimBytes> frames = Sim->RequestFrames();
     ASSERT_EQ(frames.size(), 2U);
     EXPECT_TRUE(IsIdentify(frames[0]) && IsIdentify(frames[1]));
 
@@ -318,7 +308,7 @@ TEST_F(LimitsWindowTest, OpeningWithoutAnswerHidesTheWindowAndLeavesTheBackupFil
     Button("ReadButton")->click();
     EXPECT_EQ(Prompts.Texts(), (QStringList{QStringLiteral("Нет ответа"), QStringLiteral("Нет ответа")}));
     EXPECT_TRUE(Win().isVisible());
-    EXPECT_EQ(RequestFrames().size(), 4U);
+    EXPECT_EQ(Sim->RequestFrames().size(), 4U);
 }
 
 TEST_F(LimitsWindowTest, FailedSlotKeepsTheLinesReadBeforeAndRestoreEmptiesTheRest) {
@@ -340,7 +330,7 @@ TEST_F(LimitsWindowTest, FailedSlotKeepsTheLinesReadBeforeAndRestoreEmptiesTheRe
     EXPECT_TRUE(Button("WriteButton")->isEnabled());
     EXPECT_TRUE(Win().isEnabled());
     EXPECT_EQ(ProgressValues, (std::vector<int>{6, 12, 18, 25, 31}));
-    const std::vector<TSimBytes> frames = RequestFrames();
+    const std::vector<TSimBytes> frames = Sim->RequestFrames();
     ASSERT_EQ(frames.size(), 8U); // identify, slots 1 to 5, slot 6 twice
     EXPECT_TRUE(IsSlotRead(frames[6], 6));
     EXPECT_TRUE(IsSlotRead(frames[7], 6));
@@ -382,7 +372,7 @@ TEST_F(LimitsWindowTest, BackupFileThatCannotBeCreatedStopsTheFirstOpeningWithTh
     EXPECT_FALSE(Win().isEnabled());
     EXPECT_TRUE(Text("AdrEdit").isEmpty());
     EXPECT_TRUE(Panel("Panel2")->isHidden());
-    EXPECT_EQ(RequestFrames().size(), 1U); // the identify request only
+    EXPECT_EQ(Sim->RequestFrames().size(), 1U); // the identify request only
     EXPECT_FALSE(Program->Exchange->Busy());
     EXPECT_TRUE(QFileInfo(QStringLiteral("tmp.dat")).isDir());
 }
@@ -423,7 +413,7 @@ TEST_F(LimitsWindowTest, ReadCommandThenWriteSendsTheAddressAndTheWholeBlock) {
     EXPECT_EQ(ProgressValues, kProgressSteps);
     EXPECT_TRUE(Panel("Panel2")->isHidden());
     EXPECT_EQ(Label("Label8")->text(), QStringLiteral("Внимание! Идет запись коэффициентов ППЗУ!"));
-    const std::vector<TSimBytes> frames = RequestFrames();
+    const std::vector<TSimBytes> frames = Sim->RequestFrames();
     ASSERT_EQ(frames.size(), 17U);
     EXPECT_EQ(frames[0], (TSimBytes{0x00, 0x06, 0x01, 0x77, 0x00, 0x0C, 0x39, 0xF8}));
     for (int k = 1; k <= 16; ++k) {
@@ -503,7 +493,7 @@ TEST_F(LimitsWindowTest, UnconfirmedWritesAreRetriedOnceThenReportedAsNoAnswer) 
     Prompts.DialogHandlers.push_back(TypePassword(QStringLiteral("Vosek")));
     Run([this] { Win().WriteButtonClick(); });
     EXPECT_EQ(Prompts.Texts(), QStringList{QStringLiteral("Нет ответа")});
-    EXPECT_EQ(RequestFrames().size(), 2U);
+    EXPECT_EQ(Sim->RequestFrames().size(), 2U);
     EXPECT_TRUE(Panel("Panel2")->isHidden());
 
     // Slot 2 refused once (written on the retry); slot 4 answered with a bad checksum twice: the write
@@ -515,7 +505,7 @@ TEST_F(LimitsWindowTest, UnconfirmedWritesAreRetriedOnceThenReportedAsNoAnswer) 
     Prompts.DialogHandlers.push_back(TypePassword(QStringLiteral("Vosek")));
     Run([this] { Win().WriteButtonClick(); });
     EXPECT_EQ(Prompts.Texts(), QStringList{QStringLiteral("Нет ответа")});
-    const std::vector<TSimBytes> frames = RequestFrames();
+    const std::vector<TSimBytes> frames = Sim->RequestFrames();
     ASSERT_EQ(frames.size(), 7U);
     EXPECT_EQ(RegisterOf(frames[0]), 375);
     EXPECT_TRUE(IsSlotWrite(frames[1], 1));
@@ -555,7 +545,7 @@ TEST_F(LimitsWindowTest, OtherDeviceCommandsAreRefusedWhileAReadRuns) {
 
     EXPECT_TRUE(checked);
     EXPECT_TRUE(Prompts.Shown.empty()); // no password dialog, no message
-    EXPECT_EQ(RequestFrames().size(), 17U);
+    EXPECT_EQ(Sim->RequestFrames().size(), 17U);
     EXPECT_TRUE(Button("ReadButton")->isEnabled());
     EXPECT_TRUE(Program->Rq7Form->N4()->isEnabled());
     EXPECT_FALSE(Program->Exchange->Busy());

@@ -34,15 +34,6 @@ struct MainWindowFixture : testing::Test {
         Program.QuorbDataModule->ComPort.SetPort(Sim.DevicePath());
     }
     TComPort& Port() { return Program.QuorbDataModule->ComPort; }
-    std::vector<Bytes> Frames() const {
-        std::vector<Bytes> frames;
-        for (const auto& r : Sim.Requests()) {
-            if (r.Kind == TSimRecord::EKind::Request) {
-                frames.push_back(r.Bytes);
-            }
-        }
-        return frames;
-    }
 };
 } // namespace
 
@@ -126,7 +117,7 @@ TEST_F(MainWindowFixture, APortHeldByAnotherProgramGivesTheThreeLineBoxAndLaterC
 TEST_F(MainWindowFixture, AdditionalModeSucceedsOnTheEchoOfTheSwitchRequest) {
     Program.Rq7Form->show();
     Program.Rq7Form->N7()->trigger();
-    EXPECT_EQ(Frames(), (std::vector<Bytes>{{0x00, 0x06, 0x01, 0x75, 0x00, 0x01, 0x59, 0xFD}}));
+    EXPECT_EQ(Sim.RequestFrames(), (std::vector<Bytes>{{0x00, 0x06, 0x01, 0x75, 0x00, 0x01, 0x59, 0xFD}}));
     EXPECT_TRUE(Sim.TranslationMode());
     EXPECT_EQ(Program.Exchange->ExchangeState, 8);
     EXPECT_EQ(Prompts.Texts(),
@@ -145,7 +136,7 @@ TEST_F(MainWindowFixture, AdditionalModeAsksToRetryOnSilenceOnAnExceptionReplyAn
     EXPECT_EQ(Prompts.Texts(),
               (QStringList{QStringLiteral("Попробуйте повторить"), QStringLiteral("Попробуйте повторить"),
                            QStringLiteral("Попробуйте повторить")}));
-    EXPECT_EQ(Frames().size(), 3u);
+    EXPECT_EQ(Sim.RequestFrames().size(), 3u);
 }
 
 TEST_F(MainWindowFixture, DeviceCommandsAreRefusedWhileAnotherOneRuns) {
@@ -159,7 +150,7 @@ TEST_F(MainWindowFixture, DeviceCommandsAreRefusedWhileAnotherOneRuns) {
         EXPECT_FALSE(Program.Rq7Form->N7()->isEnabled());
         EXPECT_TRUE(Program.Rq7Form->N6()->isEnabled());
         Program.Rq7Form->N7Click();
-        EXPECT_TRUE(Frames().empty());
+        EXPECT_TRUE(Sim.RequestFrames().empty());
         EXPECT_TRUE(Prompts.Shown.empty());
     }
     EXPECT_TRUE(Program.Rq7Form->N7()->isEnabled());

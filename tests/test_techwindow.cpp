@@ -149,7 +149,7 @@ TEST_F(TechWindow, OpeningReadsEveryControlInItsFormWithProgressAndNoMessage) {
     EXPECT_TRUE(Button("ReadButton")->isEnabled());
 
     // The identify request, then slots 1 to 16 in order, slot 4 twice.
-    const auto frames = RequestFrames();
+    const auto frames = Sim->RequestFrames();
     ASSERT_EQ(frames.size(), 18u);
     EXPECT_EQ(frames[0], (TSimBytes{0x00, 0x03, 0x00, 0x00, 0x00, 0x07, 0x05, 0xD9}));
     std::vector<std::uint16_t> registers;
@@ -219,7 +219,7 @@ TEST_F(TechWindow, NoAnswerToIdentifyHidesWindowAndChangesNothing) {
     EXPECT_FALSE(Panel1()->isVisible());
     EXPECT_EQ(ControlTexts(), before);
     EXPECT_EQ(Program->CoefBlock.SlotTexts[1], "earlier");
-    const auto frames = RequestFrames();
+    const auto frames = Sim->RequestFrames();
     ASSERT_EQ(frames.size(), 2u);
     EXPECT_EQ(RequestRegister(frames[0]), 0);
     EXPECT_EQ(RequestRegister(frames[1]), 0);
@@ -253,7 +253,7 @@ TEST_F(TechWindow, FailureAtSlotNineStopsTheReadAndKeepsLaterControls) {
     EXPECT_TRUE(Button("WriteButton")->isEnabled());
     EXPECT_TRUE(Teh().isEnabled());
     // Identify, slots 1..8, slot 9 twice, and nothing after.
-    const auto frames = RequestFrames();
+    const auto frames = Sim->RequestFrames();
     ASSERT_EQ(frames.size(), 11u);
     EXPECT_EQ(RequestRegister(frames[9]), SlotRegister(9));
     EXPECT_EQ(RequestRegister(frames[10]), SlotRegister(9));
@@ -277,13 +277,13 @@ TEST_F(TechWindow, OtherDeviceCommandsAreRefusedWhileAReadRuns) {
         writeButtonEnabled = Button("WriteButton")->isEnabled();
         menuN5Enabled = Program->Rq7Form->N5()->isEnabled();
         menuN4Enabled = Program->Rq7Form->N4()->isEnabled();
-        requestsBefore = RequestFrames().size();
+        requestsBefore = Sim->RequestFrames().size();
         // None of these may ask anything or send anything.
         Teh().ReadButtonClick();
         Teh().WriteButtonClick();
         Teh().N5Click();
         Program->Rq7Form->N5Click();
-        requestsAfter = RequestFrames().size();
+        requestsAfter = Sim->RequestFrames().size();
     };
 
     Button("ReadButton")->click();
@@ -296,7 +296,7 @@ TEST_F(TechWindow, OtherDeviceCommandsAreRefusedWhileAReadRuns) {
     EXPECT_EQ(requestsAfter, requestsBefore);
     EXPECT_TRUE(Prompts.Texts().isEmpty());
     EXPECT_EQ(ProgressValues, kAllProgress);
-    EXPECT_EQ(RequestFrames().size(), 17u);
+    EXPECT_EQ(Sim->RequestFrames().size(), 17u);
     // Released at the end.
     EXPECT_TRUE(Button("ReadButton")->isEnabled());
     EXPECT_TRUE(Button("WriteButton")->isEnabled());
@@ -353,7 +353,7 @@ TEST_F(TechWindow, CompleteWriteSendsTheBuiltBlockSlotBySlot) {
     EXPECT_EQ(Label("Label20")->text(), "Внимание! Идет запись коэффициентов ППЗУ!");
 
     const TSimImage expected = InitialValuesImage();
-    const auto frames = RequestFrames();
+    const auto frames = Sim->RequestFrames();
     ASSERT_EQ(frames.size(), 17u);
     int k = 1;
     for (std::size_t i = 0; i < frames.size(); ++i) {
@@ -395,7 +395,7 @@ TEST_F(TechWindow, WriteThatLosesTheAdapterAtSlotSevenStopsThere) {
     EXPECT_EQ(Progress()->value(), 37);
     EXPECT_EQ(ProgressValues, (std::vector<int>{6, 12, 18, 25, 31, 37}));
     EXPECT_FALSE(Sim->WaitForRequests(9, 300ms));
-    const auto frames = RequestFrames();
+    const auto frames = Sim->RequestFrames();
     ASSERT_EQ(frames.size(), 8u);
     EXPECT_EQ(RequestRegister(frames[6]), SlotRegister(7));
     EXPECT_EQ(RequestRegister(frames[7]), SlotRegister(7));
@@ -414,7 +414,7 @@ TEST_F(TechWindow, GarbledWriteRepliesCountAsNoAnswer) {
     Button("WriteButton")->click();
 
     EXPECT_EQ(Prompts.Texts().last(), "Нет ответа");
-    EXPECT_EQ(RequestFrames().size(), 2u);
+    EXPECT_EQ(Sim->RequestFrames().size(), 2u);
     EXPECT_TRUE(Panel1()->isVisible());
 }
 

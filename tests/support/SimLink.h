@@ -24,17 +24,6 @@ struct TSimLink {
         DataModule.StopEvent = std::make_unique<TStopEvent>();
         DataModule.ComPort.OpenPort();
     }
-
-    // The requests the adapter received (whole frames with a good checksum), as byte vectors.
-    std::vector<std::vector<std::uint8_t>> RequestFrames() const {
-        std::vector<std::vector<std::uint8_t>> frames;
-        for (const auto& record : Sim.Requests()) {
-            if (record.Kind == TSimRecord::EKind::Request) {
-                frames.push_back(record.Bytes);
-            }
-        }
-        return frames;
-    }
 };
 
 // The bytes of a text, for comparing replies.

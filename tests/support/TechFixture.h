@@ -64,17 +64,6 @@ protected:
         return widget;
     }
 
-    // The requests the adapter received (whole frames with a good checksum).
-    std::vector<TSimBytes> RequestFrames() const {
-        std::vector<TSimBytes> frames;
-        for (const auto& record : Sim->Requests()) {
-            if (record.Kind == TSimRecord::EKind::Request) {
-                frames.push_back(record.Bytes);
-            }
-        }
-        return frames;
-    }
-
     // The file's bytes, or "<missing>".
     static std::string FileBytes(const QString& path);
 
