@@ -1,0 +1,40 @@
+# shellcheck shell=bash
+# A throwaway Wine prefix for running the Windows program: source it, set WORK (a scratch folder)
+# and define abort(), then call wine_make_prefix. Sets WINEPREFIX, WINEARCH, WINEDEBUG and
+# WINEDLLOVERRIDES; wine_stop_prefix ends the prefix's Wine server and every program in it.
+#
+#   wine_make_prefix [COMn=/unix/device ...]
+#
+# The prefix is booted, given Wine's own Windows fonts (Debian's Wine does not find them in its data
+# folder, and without Tahoma, the face behind Windows' dialog font, Qt falls back to a font whose
+# line edits draw no text), and its COM ports are mapped as given ("COM1=" leaves COM1 out). The
+# mapping takes effect at the next start of the prefix's Wine server, which this does.
+
+wine_make_prefix() {
+    export WINEPREFIX="$WORK/prefix"
+    export WINEARCH=win64
+    export WINEDEBUG=-all
+    export WINEDLLOVERRIDES="mscoree,mshtml=" # no offer to install Mono or Gecko
+    timeout 300 wine wineboot -i >"$WORK/wineboot.log" 2>&1 </dev/null || abort "wineboot failed: $(tail -n 5 "$WORK/wineboot.log")"
+    local fonts
+    for fonts in /usr/share/wine/fonts; do
+        [ -d "$fonts" ] && cp -n "$fonts"/*.ttf "$WINEPREFIX/drive_c/windows/Fonts/" 2>/dev/null
+    done
+    local port
+    for port in "$@"; do
+        timeout 60 wine reg add 'HKLM\Software\Wine\Ports' /v "${port%%=*}" /d "${port#*=}" /f \
+            >>"$WORK/wineboot.log" 2>&1 </dev/null || abort "cannot map ${port%%=*}"
+    done
+    timeout 60 wineserver -k >/dev/null 2>&1 || true
+    timeout 60 wineserver -w >/dev/null 2>&1 || true
+}
+
+wine_stop_prefix() {
+    if [ -n "${WINEPREFIX:-}" ] && [ -d "$WINEPREFIX" ]; then
+        timeout 30 wineserver -k >/dev/null 2>&1 || true
+        timeout 30 wineserver -w >/dev/null 2>&1 || true
+    fi
+}
+
+# A Unix path of the prefix as Windows sees it through drive Z:.
+wine_path() { printf 'Z:%s' "${1//\//\\}"; }
