@@ -7,6 +7,9 @@
   windows-files.py reg-value REGFILE KEY NAME
       prints the value NAME under KEY from a registry file of a Wine prefix (system.reg, user.reg),
       decoded ("dword:0000000a" for a number); fails when there is none
+  windows-files.py reg-key REGFILE KEY
+      prints the values under KEY, one '"Name"=value' a line as the file has them (strings decoded);
+      fails when the key is not there
   windows-files.py lnk-has LNK TEXT
       succeeds when the shortcut file LNK holds TEXT (in UTF-16, as shortcuts keep their paths)
 """
@@ -56,27 +59,48 @@ def decode_reg_string(text):
     return text.replace('\\"', '"').replace("\\\\", "\\")
 
 
-def reg_value(regfile, key, name):
+def reg_values(regfile, key):
+    """The values under KEY as (name, value) pairs, strings decoded, or None without the key."""
     wanted = "[" + key.replace("\\", "\\\\").lower() + "]"
     with open(regfile, encoding="utf-8", errors="replace") as f:
         lines = f.read().splitlines()
+    found = None
     inside = False
     for line in lines:
         if line.startswith("["):
             inside = line.split("]")[0].lower() + "]" == wanted
+            if inside:
+                found = []
             continue
         if not inside:
             continue
         match = re.match(r'^"((?:[^"\\]|\\.)*)"=(.*)$', line)
-        if match and decode_reg_string(match.group(1)) == name:
+        if match:
             value = match.group(2)
             if value.startswith('"') and value.endswith('"'):
-                print(decode_reg_string(value[1:-1]))
-            else:
-                print(value)
+                value = decode_reg_string(value[1:-1])
+            found.append((decode_reg_string(match.group(1)), value))
+    return found
+
+
+def reg_value(regfile, key, name):
+    for value_name, value in reg_values(regfile, key) or []:
+        if value_name == name:
+            print(value)
             return 0
     print(f"no value {name} under {key} in {regfile}", file=sys.stderr)
     return 1
+
+
+def reg_key(regfile, key):
+    values = reg_values(regfile, key)
+    if values is None:
+        print(f"no key {key} in {regfile}", file=sys.stderr)
+        return 1
+    for name, value in values:
+        shown = value if value.startswith(("dword:", "hex")) else '"' + value + '"'
+        print(f'"{name}"={shown}')
+    return 0
 
 
 def lnk_has(lnk, text):
@@ -90,6 +114,8 @@ def main(argv):
         return resources(*argv[2:])
     if len(argv) == 5 and argv[1] == "reg-value":
         return reg_value(*argv[2:])
+    if len(argv) == 4 and argv[1] == "reg-key":
+        return reg_key(*argv[2:])
     if len(argv) == 4 and argv[1] == "lnk-has":
         return lnk_has(*argv[2:])
     print(__doc__, file=sys.stderr)
