@@ -124,7 +124,7 @@ echo "zip: OK"
 # ---- the installer, in a throwaway Wine prefix
 echo "== $INSTALLER under Wine"
 unset DISPLAY WAYLAND_DISPLAY
-wine_make_prefix
+wine_make_prefix "COM1=" # no port is needed here
 echo "Wine $(wine --version 2>/dev/null)"
 timeout 300 wine "$INSTALLER" /S >"$WORK/install.log" 2>&1 </dev/null || fail "the installer failed: $(cat "$WORK/install.log")"
 timeout 120 wineserver -w || true

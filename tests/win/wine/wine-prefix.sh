@@ -17,10 +17,9 @@ wine_make_prefix() {
     export WINEDEBUG=-all
     export WINEDLLOVERRIDES="mscoree,mshtml=" # no offer to install Mono or Gecko
     timeout 300 wine wineboot -i >"$WORK/wineboot.log" 2>&1 </dev/null || abort "wineboot failed: $(tail -n 5 "$WORK/wineboot.log")"
-    local fonts
-    for fonts in /usr/share/wine/fonts; do
-        [ -d "$fonts" ] && cp -n "$fonts"/*.ttf "$WINEPREFIX/drive_c/windows/Fonts/" 2>/dev/null
-    done
+    if [ -d /usr/share/wine/fonts ]; then
+        cp -n /usr/share/wine/fonts/*.ttf "$WINEPREFIX/drive_c/windows/Fonts/" 2>/dev/null || true
+    fi
     local port
     for port in "$@"; do
         timeout 60 wine reg add 'HKLM\Software\Wine\Ports' /v "${port%%=*}" /d "${port#*=}" /f \
