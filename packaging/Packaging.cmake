@@ -1,10 +1,17 @@
-# Installation beyond the programs themselves (the desktop entry and the icon) and the Debian package.
+# Installation beyond the programs themselves (the desktop entry and the icon) and the Debian package;
+# for Windows, the program's folder, its zip and its installer (windows/Windows.cmake).
 #
 #   cmake --install BUILD --prefix /usr/local      puts rq7, rq7sim, the desktop entry and the icon in place
 #   cpack --config BUILD/CPackConfig.cmake -G DEB  makes rq7_<version>_<arch>.deb in the current folder
 #
 # The programs' own install lines are in ui/CMakeLists.txt and sim/CMakeLists.txt.
 
+if(WIN32)
+    if(RQ7_BUILD_UI) # the program's folder, its zip and its installer
+        include(${CMAKE_CURRENT_LIST_DIR}/windows/Windows.cmake)
+    endif()
+    return()
+endif()
 if(NOT CMAKE_SYSTEM_NAME STREQUAL "Linux")
     return() # the desktop entry, the icon folders and the .deb are Linux matters
 endif()

@@ -4,7 +4,11 @@
 #   2. the same under AddressSanitizer + UndefinedBehaviorSanitizer,
 #   3. each fuzz target briefly on its kept corpus (clang, libFuzzer),
 #   4. the Debian package, built and its contents checked,
-#   5. link/ and coef/ cross-built for Windows and their tests run under Wine.
+#   5. link/ and coef/ cross-built for Windows and their tests run under Wine,
+#   6. when the Qt kit for MinGW-w64 is found (scripts/qt-mingw-kit.sh: ../shared/qt6-mingw beside the
+#      checkout, or /opt/qt6-mingw): the whole Windows program built, its zip and installer made and
+#      checked, and its end-to-end test and window tests run under Wine. Without the kit this step
+#      says plainly that it skipped them.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
@@ -33,3 +37,15 @@ bash scripts/check-package.sh
 
 echo "== Windows cross-build, tests under Wine"
 bash scripts/windows-check.sh
+
+echo "== Windows program with Qt: package, end-to-end test under Wine"
+# shellcheck source=scripts/qt-mingw-kit.sh
+source scripts/qt-mingw-kit.sh
+if rq7_find_qt_mingw; then
+    export RQ7_QT_MINGW
+    bash scripts/windows-package.sh
+    bash scripts/windows-e2e.sh
+else
+    echo "SKIPPED: the Windows program (build, zip and installer, end-to-end test under Wine): no Qt kit"
+    echo "for MinGW-w64 was found (looked for: $RQ7_QT_MINGW_MISSING)"
+fi

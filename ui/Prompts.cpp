@@ -11,19 +11,29 @@ QString ApplicationTitle() {
     return name.isEmpty() ? QStringLiteral("rq7") : name;
 }
 
+QString WithLineFeeds(const QString& text) {
+    QString shown = text;
+    shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    shown.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    return shown;
+}
+
+std::unique_ptr<QMessageBox> NewMessageBox(QMessageBox::Icon icon, const QString& title, const QString& text,
+                                           QMessageBox::StandardButtons buttons) {
+    return std::make_unique<QMessageBox>(icon, title, WithLineFeeds(text), buttons);
+}
+
 void TQtPrompts::ShowMessage(const QString& text) {
-    QMessageBox box(QMessageBox::NoIcon, ApplicationTitle(), text, QMessageBox::Ok);
-    box.exec();
+    NewMessageBox(QMessageBox::NoIcon, ApplicationTitle(), text, QMessageBox::Ok)->exec();
 }
 
 void TQtPrompts::ShowError(const QString& title, const QString& text) {
-    QMessageBox box(QMessageBox::Critical, title, text, QMessageBox::Ok);
-    box.exec();
+    NewMessageBox(QMessageBox::Critical, title, text, QMessageBox::Ok)->exec();
 }
 
 bool TQtPrompts::AskYesNo(const QString& text, QMessageBox::Icon icon) {
-    QMessageBox box(icon, ApplicationTitle(), text, QMessageBox::Yes | QMessageBox::No);
-    return box.exec() == QMessageBox::Yes;
+    return NewMessageBox(icon, ApplicationTitle(), text, QMessageBox::Yes | QMessageBox::No)->exec() ==
+           QMessageBox::Yes;
 }
 
 QString TQtPrompts::AskSaveFileName(QWidget* parent, const QString& initialName, const QString& filter,

@@ -6,6 +6,7 @@
 #include <QMessageBox>
 #include <QPoint>
 #include <QString>
+#include <memory>
 
 class IPrompts {
 public:
@@ -43,3 +44,11 @@ public:
 
 // The application title: the executable's file name without its extension.
 QString ApplicationTitle();
+
+// The text with each line break (CR LF, or a bare CR as the program's messages use) as a line feed.
+// A message box's label breaks lines at a bare CR only where its text is selectable (the Linux
+// styles); with the Windows style it draws the CR as a space and the lines run into one paragraph.
+QString WithLineFeeds(const QString& text);
+// A message box as the prompts show it, its lines broken where the text breaks them on every style.
+std::unique_ptr<QMessageBox> NewMessageBox(QMessageBox::Icon icon, const QString& title, const QString& text,
+                                           QMessageBox::StandardButtons buttons);

@@ -35,8 +35,10 @@ QString FromUtf8(const std::string& text) {
     return QString::fromStdString(text);
 }
 
+// The text file code takes names in UTF-8 on every system (the Win32 code widens them to UTF-16), so
+// any name works, not only those the ANSI code page of Windows can spell.
 std::string FileSystemName(const QString& fileName) {
-    return QFile::encodeName(fileName).toStdString();
+    return fileName.toStdString();
 }
 
 int ProgressAfterSlot(int slot) {
