@@ -84,8 +84,15 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-[[noreturn]] void Fail(const char* operation, int error) {
+[[noreturn]] void Raise(const char* operation, int error) {
     throw EComPort(operation, WinCodeFromErrno(error));
+}
+
+// The errors by which a terminal shows that its device has gone: the kernel hangs a terminal up when
+// its USB-serial adapter is unplugged or the far end of a pseudo-terminal closes, and every later call
+// on it then fails with EIO; a driver whose device is being removed reports ENODEV or ENXIO.
+bool DeviceGoneError(int error) {
+    return error == EIO || error == ENODEV || error == ENXIO;
 }
 
 // Milliseconds left until deadline, rounded up so that a poll never wakes just before it.
@@ -133,6 +140,8 @@ public:
         ioctl(fd_, TIOCNXCL);
         close(fd_); // also releases the lock
     }
+
+    bool Gone() const override { return gone_; }
 
     void SetQueueSizes(std::int32_t inputSize, std::int32_t outputSize) override {
         // The kernel sizes its own queues; the sizes are only kept. The call still proves the
@@ -381,6 +390,13 @@ public:
     }
 
 private:
+    [[noreturn]] void Fail(const char* operation, int error) {
+        if (DeviceGoneError(error)) {
+            gone_ = true;
+        }
+        Raise(operation, error);
+    }
+
     std::int32_t CountForWait() {
         int count = 0;
         if (ioctl(fd_, FIONREAD, &count) != 0) {
@@ -415,6 +431,7 @@ private:
     }
 
     int fd_;
+    bool gone_ = false;
     bool hasModemLines_ = false;
     bool rtsToggle_ = false;
     bool discardNull_ = false;
@@ -432,20 +449,20 @@ std::unique_ptr<TSerialDevice> OpenSerialDevice(const std::string& portName) {
         fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     } while (fd < 0 && errno == EINTR);
     if (fd < 0) {
-        Fail(kErrOpen, errno);
+        Raise(kErrOpen, errno);
     }
     // Only terminals are serial ports: anything else is refused before it is touched.
     if (!isatty(fd)) {
         const int error = errno;
         close(fd);
-        Fail(kErrOpen, error == ENOTTY ? ENODEV : error);
+        Raise(kErrOpen, error == ENOTTY ? ENODEV : error);
     }
     // Exclusive use: the lock keeps out every other user of this layer (root included, whom
     // TIOCEXCL does not stop); TIOCEXCL keeps out other programs that do not lock.
     if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
         const int error = errno;
         close(fd);
-        Fail(kErrOpen, error);
+        Raise(kErrOpen, error);
     }
     ioctl(fd, TIOCEXCL);
     return std::make_unique<TPosixSerialDevice>(fd);

@@ -130,7 +130,11 @@ void TModbusExchange::CollectReplyUntilQuiet(std::int32_t waitingBeforeRequest) 
         try {
             port.WaitForEvent(events, stop, kQuietMs);
         } catch (const std::exception&) {
-            // A failed wait is passed over: the events keep their previous value.
+            // A failed wait is passed over (the events keep their previous value), unless the device has
+            // gone: the port has closed itself and its error is the one to report.
+            if (!port.Connected()) {
+                throw;
+            }
         }
         if (stop != nullptr && stop->IsSignalled()) {
             break; // what was read so far is the reply

@@ -853,6 +853,56 @@ TEST(ComPortWait, LineHangUpEndsTheWaitWithAFailure) {
 
 // ---------------------------------------------------------------------------------------------
 
+TEST(ComPortGone, ACallThatFindsTheLineHungUpRaisesItsErrorAndClosesThePort) {
+    std::string text;
+    TComEvents events;
+    const struct {
+        const char* What;
+        std::function<void(TComPort&)> Call;
+        const char* Message;
+    } cases[] = {
+        {"write", [](TComPort& p) { p.WriteBytes("abc", 3); },
+         "WriteFile function failed (win error code: 1117)"},
+        {"bytes waiting", [](TComPort& p) { p.BytesWaiting(); },
+         "ClearCommError function failed (win error code: 1117)"},
+        {"read", [&](TComPort& p) { p.ReadBytes(text, 4); },
+         "ReadFile function failed (win error code: 1117)"},
+        {"event wait",
+         [&](TComPort& p) {
+             events = TComEvents{evRxChar};
+             p.WaitForEvent(events, nullptr, 60000);
+         },
+         "WaitForEvent method failed (win error code: 1117)"},
+        {"line settings", [](TComPort& p) { p.SetBaudRate(br19200); },
+         "SetCommState function failed (win error code: 1117)"},
+        {"queue sizes", [](TComPort& p) { p.Buffer().SetInputSize(4096); },
+         "SetupComm function failed (win error code: 1117)"},
+        {"settings at the end of a bracket",
+         [](TComPort& p) {
+             p.BeginSettingsBatch();
+             p.EndSettingsBatch();
+         },
+         "SetupComm function failed (win error code: 1117)"},
+    };
+    for (const auto& c : cases) {
+        TPty pty;
+        TComPort port;
+        port.SetPort(pty.Path());
+        port.OpenPort();
+        pty.CloseMaster(); // the far end goes: the kernel hangs the line up
+        EXPECT_EQ(ComPortError([&] { c.Call(port); }), c.Message) << c.What;
+        EXPECT_FALSE(port.Connected()) << c.What;
+        EXPECT_EQ(port.UpdateCount(), 0) << c.What;
+        // From now on the port is simply closed: no second report of the lost device.
+        EXPECT_EQ(ComPortError([&] { port.WriteBytes("a", 1); }),
+                  "WriteFile function failed (win error code: 6)")
+            << c.What;
+        EXPECT_NO_THROW(port.ClosePort()) << c.What;
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+
 namespace {
 TStopEvent* gSignalStop = nullptr;
 void SignalStop(int) {
