@@ -4,10 +4,14 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstdlib>
+#include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
+#include <string_view>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -440,6 +444,65 @@ private:
     TTimeoutSettings timeouts_;
 };
 
+struct TDirCloser {
+    void operator()(DIR* d) const { closedir(d); }
+};
+using TDir = std::unique_ptr<DIR, TDirCloser>;
+
+bool AllDigits(const char* text) {
+    if (*text == '\0') {
+        return false;
+    }
+    for (; *text != '\0'; ++text) {
+        if (*text < '0' || *text > '9') {
+            return false;
+        }
+    }
+    return true;
+}
+
+// Whether a process other than this one has the character device rdev open: a terminal program, a
+// modem manager or a getty holds a port without any lock. Found through the descriptor links under
+// /proc; processes this user may not look into are passed over. Only links into /dev (or to the
+// device's own path) are followed, so no descriptor on a slow file system is ever touched.
+bool OpenInAnotherProcess(dev_t rdev, const std::string& devicePath) {
+    TDir proc(opendir("/proc"));
+    if (!proc) {
+        return false;
+    }
+    const std::string self = std::to_string(getpid());
+    std::string target(4096, '\0');
+    while (const dirent* process = readdir(proc.get())) {
+        if (!AllDigits(process->d_name) || self == process->d_name) {
+            continue;
+        }
+        const std::string fdFolder = std::string("/proc/") + process->d_name + "/fd";
+        TDir fds(opendir(fdFolder.c_str()));
+        if (!fds) {
+            continue; // ended meanwhile, or not ours to look into
+        }
+        while (const dirent* fd = readdir(fds.get())) {
+            if (!AllDigits(fd->d_name)) {
+                continue;
+            }
+            const std::string link = fdFolder + "/" + fd->d_name;
+            const ssize_t n = readlink(link.c_str(), target.data(), target.size());
+            if (n <= 0 || static_cast<std::size_t>(n) >= target.size()) {
+                continue;
+            }
+            const std::string_view to(target.data(), static_cast<std::size_t>(n));
+            if (to.substr(0, 5) != "/dev/" && to != devicePath) {
+                continue; // sockets, pipes, ordinary files
+            }
+            struct stat st {};
+            if (stat(link.c_str(), &st) == 0 && S_ISCHR(st.st_mode) && st.st_rdev == rdev) {
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
 } // namespace
 
 std::unique_ptr<TSerialDevice> OpenSerialDevice(const std::string& portName) {
@@ -457,8 +520,18 @@ std::unique_ptr<TSerialDevice> OpenSerialDevice(const std::string& portName) {
         close(fd);
         Raise(kErrOpen, error == ENOTTY ? ENODEV : error);
     }
-    // Exclusive use: the lock keeps out every other user of this layer (root included, whom
-    // TIOCEXCL does not stop); TIOCEXCL keeps out other programs that do not lock.
+    // Exclusive use: a terminal that another program already holds is refused before it is touched,
+    // whether or not that program locked it.
+    struct stat st {};
+    if (fstat(fd, &st) == 0 && S_ISCHR(st.st_mode)) {
+        std::unique_ptr<char, decltype(&std::free)> real(realpath(path.c_str(), nullptr), &std::free);
+        if (OpenInAnotherProcess(st.st_rdev, real ? real.get() : path)) {
+            close(fd);
+            Raise(kErrOpen, EBUSY);
+        }
+    }
+    // The lock keeps out every other user of this layer (root included, whom TIOCEXCL does not stop)
+    // that opens the device after this check; TIOCEXCL keeps out later openers that do not lock.
     if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
         const int error = errno;
         close(fd);

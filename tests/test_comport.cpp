@@ -14,6 +14,7 @@
 #include <pty.h>
 #include <string>
 #include <sys/ioctl.h>
+#include <sys/wait.h>
 #include <termios.h>
 #include <thread>
 #include <unistd.h>
@@ -310,6 +311,53 @@ TEST(ComPortDeviceNames, ErrnoTranslatedToWindowsCodes) {
     EXPECT_EQ(WinCodeFromErrno(ENXIO), 2);
     EXPECT_EQ(WinCodeFromErrno(EBADF), 6);
     EXPECT_EQ(WinCodeFromErrno(EINVAL), 87);
+}
+
+TEST(ComPortOpen, ADeviceAnotherProcessHoldsWithoutALockIsRefusedWithCode5) {
+    TPty pty;
+    // Another program (a terminal program, a modem manager) has the device open, without a lock and
+    // without exclusive mode; as root, neither would stop a second opener.
+    int ready[2] = {-1, -1};
+    int release[2] = {-1, -1};
+    ASSERT_EQ(pipe(ready), 0);
+    ASSERT_EQ(pipe(release), 0);
+    const pid_t holder = fork();
+    ASSERT_GE(holder, 0);
+    if (holder == 0) {
+        close(ready[0]);
+        close(release[1]);
+        const int fd = open(pty.Path().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+        char c = fd >= 0 ? '1' : '0';
+        [[maybe_unused]] const auto told = write(ready[1], &c, 1);
+        [[maybe_unused]] const auto released = read(release[0], &c, 1);
+        _exit(0);
+    }
+    close(ready[1]);
+    close(release[0]);
+    char opened = 0;
+    ASSERT_EQ(read(ready[0], &opened, 1), 1);
+    EXPECT_EQ(opened, '1');
+
+    TComPort port;
+    port.SetPort(pty.Path());
+    std::int32_t code = 0;
+    EXPECT_EQ(ComPortError([&] { port.OpenPort(); }, &code), "Unable to open com port (win error code: 5)");
+    EXPECT_FALSE(port.Connected());
+    // Also when reached through a link of another name.
+    const std::string link = "/tmp/rq7-held-" + std::to_string(getpid());
+    ASSERT_EQ(symlink(pty.Path().c_str(), link.c_str()), 0);
+    port.SetPort(link);
+    EXPECT_EQ(ComPortError([&] { port.OpenPort(); }), "Unable to open com port (win error code: 5)");
+
+    // Once the other program lets go, the port opens.
+    close(release[1]);
+    int status = 0;
+    waitpid(holder, &status, 0);
+    close(ready[0]);
+    EXPECT_NO_THROW(port.OpenPort());
+    EXPECT_TRUE(port.Connected());
+    port.ClosePort();
+    unlink(link.c_str());
 }
 
 // ---------------------------------------------------------------------------------------------
