@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <dirent.h>
 #include <fcntl.h>
+#include <linux/serial.h>
 #include <poll.h>
 #include <string_view>
 #include <sys/file.h>
@@ -137,9 +138,24 @@ public:
     explicit TPosixSerialDevice(int fd) : fd_(fd) {
         int lines = 0;
         hasModemLines_ = ioctl(fd_, TIOCMGET, &lines) == 0;
+        // The settings the terminal had, put back when the port closes.
+        hasOriginal_ = tcgetattr(fd_, &original_) == 0;
+        RequestLowLatency();
     }
 
     ~TPosixSerialDevice() override {
+        // What the terminal had before: its settings and the driver's latency. A device that has gone
+        // refuses; there is nothing left to restore then.
+        if (lowLatencySet_) {
+            serial_struct serial{};
+            if (ioctl(fd_, TIOCGSERIAL, &serial) == 0) {
+                serial.flags &= ~ASYNC_LOW_LATENCY;
+                ioctl(fd_, TIOCSSERIAL, &serial);
+            }
+        }
+        if (hasOriginal_) {
+            tcsetattr(fd_, TCSANOW, &original_);
+        }
         // Let the next user (not only root) open the device again while others keep it open.
         ioctl(fd_, TIOCNXCL);
         close(fd_); // also releases the lock
@@ -401,6 +417,18 @@ private:
         Raise(operation, error);
     }
 
+    // USB-serial adapters hold received bytes back for a latency time (16 ms by default on FTDI
+    // chips) unless the driver is asked for low latency; the replies' waits are 50 to 100 ms. A
+    // driver without the request (a pseudo-terminal) or one that refuses it is left as it is.
+    void RequestLowLatency() {
+        serial_struct serial{};
+        if (ioctl(fd_, TIOCGSERIAL, &serial) != 0 || (serial.flags & ASYNC_LOW_LATENCY) != 0) {
+            return;
+        }
+        serial.flags |= ASYNC_LOW_LATENCY;
+        lowLatencySet_ = ioctl(fd_, TIOCSSERIAL, &serial) == 0;
+    }
+
     std::int32_t CountForWait() {
         int count = 0;
         if (ioctl(fd_, FIONREAD, &count) != 0) {
@@ -436,6 +464,9 @@ private:
 
     int fd_;
     bool gone_ = false;
+    bool hasOriginal_ = false;
+    termios original_{};
+    bool lowLatencySet_ = false;
     bool hasModemLines_ = false;
     bool rtsToggle_ = false;
     bool discardNull_ = false;
@@ -443,6 +474,13 @@ private:
     std::int32_t outputSize_ = 0;
     TTimeoutSettings timeouts_;
 };
+
+// An opening that fails on something that is no serial port reports "no such port" (2), as Windows does
+// for a COM port that is not there: a device node without hardware behind it (a placeholder UART, which
+// fails with EIO), a folder, a device that is not a terminal.
+int OpenError(int error) {
+    return (error == EIO || error == EISDIR || error == ENOTTY) ? ENODEV : error;
+}
 
 struct TDirCloser {
     void operator()(DIR* d) const { closedir(d); }
@@ -506,19 +544,23 @@ bool OpenInAnotherProcess(dev_t rdev, const std::string& devicePath) {
 } // namespace
 
 std::unique_ptr<TSerialDevice> OpenSerialDevice(const std::string& portName) {
+    // Windows refuses the bare "\\.\" as an invalid name.
+    if (portName.empty()) {
+        throw EComPort(kErrOpen, kWinErrorInvalidName);
+    }
     const std::string path = DevicePath(portName);
     int fd;
     do {
         fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     } while (fd < 0 && errno == EINTR);
     if (fd < 0) {
-        Raise(kErrOpen, errno);
+        Raise(kErrOpen, OpenError(errno));
     }
     // Only terminals are serial ports: anything else is refused before it is touched.
     if (!isatty(fd)) {
         const int error = errno;
         close(fd);
-        Raise(kErrOpen, error == ENOTTY ? ENODEV : error);
+        Raise(kErrOpen, OpenError(error));
     }
     // Exclusive use: a terminal that another program already holds is refused before it is touched,
     // whether or not that program locked it.

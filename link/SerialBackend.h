@@ -23,7 +23,8 @@ inline constexpr const char* kErrWaitForEvent = "WaitForEvent method failed";
 
 // Windows system codes used where the platform has no code of its own.
 inline constexpr std::int32_t kWinErrorInvalidHandle = 6;
-inline constexpr std::int32_t kWinErrorNoAccess = 998; // a buffer that cannot be read
+inline constexpr std::int32_t kWinErrorInvalidName = 123; // what "\\.\" alone gives
+inline constexpr std::int32_t kWinErrorNoAccess = 998;    // a buffer that cannot be read
 
 class TSerialDevice {
 public:

@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <functional>
 #include <gtest/gtest.h>
+#include <linux/serial.h>
 #include <poll.h>
 #include <pty.h>
 #include <string>
@@ -311,6 +312,36 @@ TEST(ComPortDeviceNames, ErrnoTranslatedToWindowsCodes) {
     EXPECT_EQ(WinCodeFromErrno(ENXIO), 2);
     EXPECT_EQ(WinCodeFromErrno(EBADF), 6);
     EXPECT_EQ(WinCodeFromErrno(EINVAL), 87);
+    EXPECT_EQ(WinCodeFromErrno(EIO), 1117);
+    EXPECT_EQ(WinCodeFromErrno(ENOTDIR), 3);
+}
+
+TEST(ComPortOpen, EachRefusalCarriesTheCodeWhoseAdviceFitsIt) {
+    // Code 5 means no permission or another holder, code 2 no such port: a name that is no port at
+    // all must not send the user looking for another program.
+    const auto openError = [](const std::string& name) {
+        TComPort port;
+        port.SetPort(name);
+        std::int32_t code = 0;
+        const std::string message = ComPortError([&] { port.OpenPort(); }, &code);
+        EXPECT_FALSE(port.Connected()) << name;
+        return message.empty() ? -1 : code;
+    };
+    EXPECT_EQ(openError(""), 123) << "the empty name (\\\\.\\ on Windows) is an invalid name";
+    EXPECT_EQ(openError("/dev/rq7-no-such-port"), 2);
+    EXPECT_EQ(openError("pts"), 2) << "a folder is no port";
+    EXPECT_EQ(openError("null"), 2) << "a device that is not a terminal is no port";
+    EXPECT_EQ(openError("/dev/rq7-no-such-folder/ttyS0"), 2);
+    EXPECT_EQ(openError("/dev/null/ttyS0"), 3) << "a path through a file";
+    // A device node without a device behind it: a pseudo-terminal whose slave side is still locked
+    // fails with EIO, as a placeholder UART does.
+    const int master = posix_openpt(O_RDWR | O_NOCTTY);
+    ASSERT_GE(master, 0);
+    ASSERT_EQ(grantpt(master), 0);
+    char name[128] = {};
+    ASSERT_EQ(ptsname_r(master, name, sizeof name), 0);
+    EXPECT_EQ(openError(name), 2);
+    close(master);
 }
 
 TEST(ComPortOpen, ADeviceAnotherProcessHoldsWithoutALockIsRefusedWithCode5) {
@@ -358,6 +389,75 @@ TEST(ComPortOpen, ADeviceAnotherProcessHoldsWithoutALockIsRefusedWithCode5) {
     EXPECT_TRUE(port.Connected());
     port.ClosePort();
     unlink(link.c_str());
+}
+
+TEST(ComPortOpen, ClosingPutsBackTheSettingsTheTerminalHadBeforeOpening) {
+    TPty pty;
+    termios cooked = pty.SlaveTermios();
+    cooked.c_lflag |= ICANON | ECHO;
+    cooked.c_iflag |= ICRNL;
+    cfsetospeed(&cooked, B1200);
+    cfsetispeed(&cooked, B1200);
+    ASSERT_EQ(tcsetattr(pty.Slave(), TCSANOW, &cooked), 0);
+
+    TComPort port;
+    port.SetPort(pty.Path());
+    port.OpenPort();
+    ASSERT_EQ(pty.SlaveTermios().c_lflag & (ICANON | ECHO), 0u);
+    ASSERT_EQ(pty.OutSpeed(), B9600);
+    port.ClosePort();
+    const termios after = pty.SlaveTermios();
+    EXPECT_EQ(after.c_lflag & (ICANON | ECHO), static_cast<tcflag_t>(ICANON | ECHO));
+    EXPECT_NE(after.c_iflag & ICRNL, 0u);
+    EXPECT_EQ(cfgetospeed(&after), B1200);
+    EXPECT_EQ(cfgetispeed(&after), B1200);
+}
+
+TEST(ComPortOpen, ARealUartIsAskedForLowLatencyWhileOpenAndLeftAsItWas) {
+    // Needs a real serial port that nothing else uses, named in RQ7_TEST_UART (for example /dev/ttyS0).
+    const char* uart = std::getenv("RQ7_TEST_UART");
+    if (uart == nullptr || *uart == '\0') {
+        GTEST_SKIP() << "RQ7_TEST_UART is not set: name a real serial port that nothing else uses";
+    }
+    const auto lowLatency = [&] {
+        const int fd = open(uart, O_RDWR | O_NOCTTY | O_NONBLOCK);
+        serial_struct serial{};
+        const bool got = fd >= 0 && ioctl(fd, TIOCGSERIAL, &serial) == 0;
+        if (fd >= 0) {
+            close(fd);
+        }
+        EXPECT_TRUE(got) << uart << " offers no serial settings";
+        return (serial.flags & ASYNC_LOW_LATENCY) != 0;
+    };
+    const bool before = lowLatency();
+    termios original{};
+    {
+        const int fd = open(uart, O_RDWR | O_NOCTTY | O_NONBLOCK);
+        ASSERT_GE(fd, 0);
+        tcgetattr(fd, &original);
+        close(fd);
+    }
+    {
+        TComPort port;
+        port.SetPort(uart);
+        port.OpenPort();
+        // Looked at from a second descriptor of this process while the port holds the device.
+        const int fd = open(uart, O_RDWR | O_NOCTTY | O_NONBLOCK);
+        ASSERT_GE(fd, 0);
+        serial_struct serial{};
+        ASSERT_EQ(ioctl(fd, TIOCGSERIAL, &serial), 0);
+        EXPECT_NE(serial.flags & ASYNC_LOW_LATENCY, 0) << "low latency while open";
+        close(fd);
+    }
+    EXPECT_EQ(lowLatency(), before);
+    const int fd = open(uart, O_RDWR | O_NOCTTY | O_NONBLOCK);
+    ASSERT_GE(fd, 0);
+    termios after{};
+    tcgetattr(fd, &after);
+    close(fd);
+    EXPECT_EQ(cfgetospeed(&after), cfgetospeed(&original));
+    EXPECT_EQ(after.c_lflag, original.c_lflag);
+    EXPECT_EQ(after.c_cflag, original.c_cflag);
 }
 
 // ---------------------------------------------------------------------------------------------
