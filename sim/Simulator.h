@@ -262,7 +262,7 @@ private:
     void Log(TSimRecord record);
     TSimBytes Noise(std::size_t count);
 
-    int master_ = -1; // written by the simulator's thread with mutex_ held
+    int master_ = -1; // after construction only the simulator's thread uses and replaces it
     int wake_ = -1;
     int epoll_ = -1;
 
