@@ -217,6 +217,21 @@ void TCustomComPort::SetEventChar(std::uint8_t value) {
     ChangeLine(eventChar_, value);
 }
 
+template <typename Call> auto TCustomComPort::OnDevice(const char* operation, Call call) {
+    TSerialDevice& device = OpenDevice(operation);
+    try {
+        return call(device);
+    } catch (...) {
+        // A device that has gone (a hung-up line, a pulled USB-serial cable) is closed once its
+        // error has been raised, so that opening the same port again reaches it afresh.
+        if (device_ && device_->Gone()) {
+            device_.reset();
+            connected_ = false;
+        }
+        throw;
+    }
+}
+
 void TCustomComPort::OpenPort() {
     if (connected_) {
         return;
@@ -236,7 +251,8 @@ void TCustomComPort::ClosePort() {
     if (!connected_) {
         return;
     }
-    device_->AbortPending(); // on failure the device stays open
+    // On failure the device stays open, unless the failure showed that it has gone.
+    OnDevice(kErrPurgeComm, [](TSerialDevice& device) { device.AbortPending(); });
     device_.reset();
     connected_ = false;
 }
@@ -269,7 +285,9 @@ void TCustomComPort::ApplyQueueSizes() {
     if (!CanApply()) {
         return;
     }
-    device_->SetQueueSizes(buffer_.InputSize(), buffer_.OutputSize());
+    OnDevice(kErrSetupComm, [this](TSerialDevice& device) {
+        device.SetQueueSizes(buffer_.InputSize(), buffer_.OutputSize());
+    });
     ++applied_.QueueSizes;
 }
 
@@ -277,7 +295,7 @@ void TCustomComPort::ApplyLineSettings() {
     if (!CanApply()) {
         return;
     }
-    device_->SetLineSettings(LineSettings());
+    OnDevice(kErrSetCommState, [this](TSerialDevice& device) { device.SetLineSettings(LineSettings()); });
     ++applied_.LineSettings;
 }
 
@@ -285,7 +303,7 @@ void TCustomComPort::ApplyTimeouts() {
     if (!CanApply()) {
         return;
     }
-    device_->SetTimeouts(TimeoutSettings());
+    OnDevice(kErrSetCommTimeouts, [this](TSerialDevice& device) { device.SetTimeouts(TimeoutSettings()); });
     ++applied_.Timeouts;
 }
 
@@ -335,18 +353,18 @@ TSerialDevice& TCustomComPort::OpenDevice(const char* operation) {
 }
 
 std::int32_t TCustomComPort::WriteBytes(const void* buffer, std::int32_t count) {
-    TSerialDevice& device = OpenDevice(kErrWriteFile);
+    OpenDevice(kErrWriteFile);
     if (count <= 0) {
         return 0;
     }
     if (buffer == nullptr) {
         throw EComPort(kErrWriteFile, kWinErrorNoAccess);
     }
-    return device.Write(buffer, count);
+    return OnDevice(kErrWriteFile, [&](TSerialDevice& device) { return device.Write(buffer, count); });
 }
 
 std::int32_t TCustomComPort::BytesWaiting() {
-    return OpenDevice(kErrClearCommError).Waiting();
+    return OnDevice(kErrClearCommError, [](TSerialDevice& device) { return device.Waiting(); });
 }
 
 std::int32_t TCustomComPort::ReadBytes(std::string& text, std::int32_t count) {
@@ -354,11 +372,11 @@ std::int32_t TCustomComPort::ReadBytes(std::string& text, std::int32_t count) {
         text.clear();
         return 0;
     }
-    TSerialDevice& device = OpenDevice(kErrReadFile);
+    OpenDevice(kErrReadFile);
     text.assign(static_cast<std::size_t>(count), '\0');
     std::int32_t read = 0;
     try {
-        read = device.Read(text.data(), count);
+        read = OnDevice(kErrReadFile, [&](TSerialDevice& device) { return device.Read(text.data(), count); });
     } catch (...) {
         text.clear();
         throw;
@@ -368,7 +386,8 @@ std::int32_t TCustomComPort::ReadBytes(std::string& text, std::int32_t count) {
 }
 
 void TCustomComPort::WaitForEvent(TComEvents& events, const TStopEvent* stopEvent, std::int32_t timeoutMs) {
-    OpenDevice(kErrWaitForEvent).WaitForEvent(events, stopEvent, timeoutMs);
+    OnDevice(kErrWaitForEvent,
+             [&](TSerialDevice& device) { device.WaitForEvent(events, stopEvent, timeoutMs); });
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -337,6 +337,8 @@ private:
     void ApplyLineSettings();
     void ApplyTimeouts();
     TSerialDevice& OpenDevice(const char* operation);
+    // Runs call on the open device; closes the port when its failure shows the device has gone.
+    template <typename Call> auto OnDevice(const char* operation, Call call);
 
     std::string name_;
     std::string port_ = "COM1";

@@ -4,10 +4,15 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstdlib>
+#include <dirent.h>
 #include <fcntl.h>
+#include <linux/serial.h>
 #include <poll.h>
+#include <string_view>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -84,8 +89,15 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-[[noreturn]] void Fail(const char* operation, int error) {
+[[noreturn]] void Raise(const char* operation, int error) {
     throw EComPort(operation, WinCodeFromErrno(error));
+}
+
+// The errors by which a terminal shows that its device has gone: the kernel hangs a terminal up when
+// its USB-serial adapter is unplugged or the far end of a pseudo-terminal closes, and every later call
+// on it then fails with EIO; a driver whose device is being removed reports ENODEV or ENXIO.
+bool DeviceGoneError(int error) {
+    return error == EIO || error == ENODEV || error == ENXIO;
 }
 
 // Milliseconds left until deadline, rounded up so that a poll never wakes just before it.
@@ -126,13 +138,30 @@ public:
     explicit TPosixSerialDevice(int fd) : fd_(fd) {
         int lines = 0;
         hasModemLines_ = ioctl(fd_, TIOCMGET, &lines) == 0;
+        // The settings the terminal had, put back when the port closes.
+        hasOriginal_ = tcgetattr(fd_, &original_) == 0;
+        RequestLowLatency();
     }
 
     ~TPosixSerialDevice() override {
+        // What the terminal had before: its settings and the driver's latency. A device that has gone
+        // refuses; there is nothing left to restore then.
+        if (lowLatencySet_) {
+            serial_struct serial{};
+            if (ioctl(fd_, TIOCGSERIAL, &serial) == 0) {
+                serial.flags &= ~ASYNC_LOW_LATENCY;
+                ioctl(fd_, TIOCSSERIAL, &serial);
+            }
+        }
+        if (hasOriginal_) {
+            tcsetattr(fd_, TCSANOW, &original_);
+        }
         // Let the next user (not only root) open the device again while others keep it open.
         ioctl(fd_, TIOCNXCL);
         close(fd_); // also releases the lock
     }
+
+    bool Gone() const override { return gone_; }
 
     void SetQueueSizes(std::int32_t inputSize, std::int32_t outputSize) override {
         // The kernel sizes its own queues; the sizes are only kept. The call still proves the
@@ -381,6 +410,25 @@ public:
     }
 
 private:
+    [[noreturn]] void Fail(const char* operation, int error) {
+        if (DeviceGoneError(error)) {
+            gone_ = true;
+        }
+        Raise(operation, error);
+    }
+
+    // USB-serial adapters hold received bytes back for a latency time (16 ms by default on FTDI
+    // chips) unless the driver is asked for low latency; the replies' waits are 50 to 100 ms. A
+    // driver without the request (a pseudo-terminal) or one that refuses it is left as it is.
+    void RequestLowLatency() {
+        serial_struct serial{};
+        if (ioctl(fd_, TIOCGSERIAL, &serial) != 0 || (serial.flags & ASYNC_LOW_LATENCY) != 0) {
+            return;
+        }
+        serial.flags |= ASYNC_LOW_LATENCY;
+        lowLatencySet_ = ioctl(fd_, TIOCSSERIAL, &serial) == 0;
+    }
+
     std::int32_t CountForWait() {
         int count = 0;
         if (ioctl(fd_, FIONREAD, &count) != 0) {
@@ -415,6 +463,10 @@ private:
     }
 
     int fd_;
+    bool gone_ = false;
+    bool hasOriginal_ = false;
+    termios original_{};
+    bool lowLatencySet_ = false;
     bool hasModemLines_ = false;
     bool rtsToggle_ = false;
     bool discardNull_ = false;
@@ -423,29 +475,109 @@ private:
     TTimeoutSettings timeouts_;
 };
 
+// An opening that fails on something that is no serial port reports "no such port" (2), as Windows does
+// for a COM port that is not there: a device node without hardware behind it (a placeholder UART, which
+// fails with EIO), a folder, a device that is not a terminal.
+int OpenError(int error) {
+    return (error == EIO || error == EISDIR || error == ENOTTY) ? ENODEV : error;
+}
+
+struct TDirCloser {
+    void operator()(DIR* d) const { closedir(d); }
+};
+using TDir = std::unique_ptr<DIR, TDirCloser>;
+
+bool AllDigits(const char* text) {
+    if (*text == '\0') {
+        return false;
+    }
+    for (; *text != '\0'; ++text) {
+        if (*text < '0' || *text > '9') {
+            return false;
+        }
+    }
+    return true;
+}
+
+// Whether a process other than this one has the character device rdev open: a terminal program, a
+// modem manager or a getty holds a port without any lock. Found through the descriptor links under
+// /proc; processes this user may not look into are passed over. Only links into /dev (or to the
+// device's own path) are followed, so no descriptor on a slow file system is ever touched.
+bool OpenInAnotherProcess(dev_t rdev, const std::string& devicePath) {
+    TDir proc(opendir("/proc"));
+    if (!proc) {
+        return false;
+    }
+    const std::string self = std::to_string(getpid());
+    std::string target(4096, '\0');
+    while (const dirent* process = readdir(proc.get())) {
+        if (!AllDigits(process->d_name) || self == process->d_name) {
+            continue;
+        }
+        const std::string fdFolder = std::string("/proc/") + process->d_name + "/fd";
+        TDir fds(opendir(fdFolder.c_str()));
+        if (!fds) {
+            continue; // ended meanwhile, or not ours to look into
+        }
+        while (const dirent* fd = readdir(fds.get())) {
+            if (!AllDigits(fd->d_name)) {
+                continue;
+            }
+            const std::string link = fdFolder + "/" + fd->d_name;
+            const ssize_t n = readlink(link.c_str(), target.data(), target.size());
+            if (n <= 0 || static_cast<std::size_t>(n) >= target.size()) {
+                continue;
+            }
+            const std::string_view to(target.data(), static_cast<std::size_t>(n));
+            if (to.substr(0, 5) != "/dev/" && to != devicePath) {
+                continue; // sockets, pipes, ordinary files
+            }
+            struct stat st {};
+            if (stat(link.c_str(), &st) == 0 && S_ISCHR(st.st_mode) && st.st_rdev == rdev) {
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
 } // namespace
 
 std::unique_ptr<TSerialDevice> OpenSerialDevice(const std::string& portName) {
+    // Windows refuses the bare "\\.\" as an invalid name.
+    if (portName.empty()) {
+        throw EComPort(kErrOpen, kWinErrorInvalidName);
+    }
     const std::string path = DevicePath(portName);
     int fd;
     do {
         fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     } while (fd < 0 && errno == EINTR);
     if (fd < 0) {
-        Fail(kErrOpen, errno);
+        Raise(kErrOpen, OpenError(errno));
     }
     // Only terminals are serial ports: anything else is refused before it is touched.
     if (!isatty(fd)) {
         const int error = errno;
         close(fd);
-        Fail(kErrOpen, error == ENOTTY ? ENODEV : error);
+        Raise(kErrOpen, OpenError(error));
     }
-    // Exclusive use: the lock keeps out every other user of this layer (root included, whom
-    // TIOCEXCL does not stop); TIOCEXCL keeps out other programs that do not lock.
+    // Exclusive use: a terminal that another program already holds is refused before it is touched,
+    // whether or not that program locked it.
+    struct stat st {};
+    if (fstat(fd, &st) == 0 && S_ISCHR(st.st_mode)) {
+        std::unique_ptr<char, decltype(&std::free)> real(realpath(path.c_str(), nullptr), &std::free);
+        if (OpenInAnotherProcess(st.st_rdev, real ? real.get() : path)) {
+            close(fd);
+            Raise(kErrOpen, EBUSY);
+        }
+    }
+    // The lock keeps out every other user of this layer (root included, whom TIOCEXCL does not stop)
+    // that opens the device after this check; TIOCEXCL keeps out later openers that do not lock.
     if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
         const int error = errno;
         close(fd);
-        Fail(kErrOpen, error);
+        Raise(kErrOpen, error);
     }
     ioctl(fd, TIOCEXCL);
     return std::make_unique<TPosixSerialDevice>(fd);

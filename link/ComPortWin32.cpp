@@ -21,6 +21,33 @@ namespace {
     FailWith(operation, GetLastError());
 }
 
+// The codes by which the communications drivers report that the device itself has gone: a USB-serial
+// adapter unplugged (FTDI and Prolific drivers answer every later call with ERROR_BAD_COMMAND, the
+// CDC driver usbser.sys and others with ERROR_GEN_FAILURE), a device removed, no longer connected or
+// failing its I/O (ERROR_IO_DEVICE), and ERROR_NOT_READY, which Wine reports for every call on a line
+// that has hung up (the EIO of a Linux terminal). Codes that also mean something else on a working
+// device are left out: ERROR_ACCESS_DENIED (another holder), ERROR_INVALID_HANDLE (a closed port),
+// ERROR_INVALID_PARAMETER (a refused setting), ERROR_OPERATION_ABORTED (our own cancelling) and
+// time-outs.
+bool DeviceGoneError(DWORD error) {
+    constexpr DWORD kNoSuchDevice = 433; // ERROR_NO_SUCH_DEVICE, missing from some SDK headers
+    if (error == kNoSuchDevice) {
+        return true;
+    }
+    switch (error) {
+    case ERROR_NOT_READY:            // 21
+    case ERROR_BAD_COMMAND:          // 22
+    case ERROR_GEN_FAILURE:          // 31
+    case ERROR_DEV_NOT_EXIST:        // 55
+    case ERROR_IO_DEVICE:            // 1117
+    case ERROR_DEVICE_NOT_CONNECTED: // 1167
+    case ERROR_DEVICE_REMOVED:       // 1617
+        return true;
+    default:
+        return false;
+    }
+}
+
 // A manual-reset, non-signalled event for one overlapped operation, closed in every case.
 class TOverlappedEvent {
 public:
@@ -42,32 +69,33 @@ class TWin32SerialDevice final : public TSerialDevice {
 public:
     explicit TWin32SerialDevice(HANDLE handle) : handle_(handle) {}
     ~TWin32SerialDevice() override { CloseHandle(handle_); }
+    bool Gone() const override { return gone_; }
     TWin32SerialDevice(const TWin32SerialDevice&) = delete;
     TWin32SerialDevice& operator=(const TWin32SerialDevice&) = delete;
 
     void SetQueueSizes(std::int32_t inputSize, std::int32_t outputSize) override {
         if (!SetupComm(handle_, static_cast<DWORD>(inputSize), static_cast<DWORD>(outputSize))) {
-            FailLast(kErrSetupComm);
+            FailLastOnDevice(kErrSetupComm);
         }
     }
 
     void SetLineSettings(const TLineSettings& s) override {
         DCB dcb = DcbOf(s);
         if (!SetCommState(handle_, &dcb)) {
-            FailLast(kErrSetCommState);
+            FailLastOnDevice(kErrSetCommState);
         }
     }
 
     void SetTimeouts(const TTimeoutSettings& t) override {
         COMMTIMEOUTS timeouts = CommTimeoutsOf(t);
         if (!SetCommTimeouts(handle_, &timeouts)) {
-            FailLast(kErrSetCommTimeouts);
+            FailLastOnDevice(kErrSetCommTimeouts);
         }
     }
 
     void AbortPending() override {
         if (!PurgeComm(handle_, PURGE_TXABORT | PURGE_RXABORT)) {
-            FailLast(kErrPurgeComm);
+            FailLastOnDevice(kErrPurgeComm);
         }
     }
 
@@ -82,7 +110,7 @@ public:
         if (!WriteFile(handle_, copy.data(), static_cast<DWORD>(count), nullptr, &overlapped)) {
             const DWORD error = GetLastError();
             if (error != ERROR_IO_PENDING) {
-                FailWith(kErrWriteFile, error);
+                Fail(kErrWriteFile, error);
             }
         }
         return Finish(overlapped, kErrWriteFile);
@@ -93,7 +121,7 @@ public:
         COMSTAT status;
         ZeroMemory(&status, sizeof status);
         if (!ClearCommError(handle_, &errors, &status)) {
-            FailLast(kErrClearCommError);
+            FailLastOnDevice(kErrClearCommError);
         }
         return static_cast<std::int32_t>(status.cbInQue);
     }
@@ -106,7 +134,7 @@ public:
         if (!ReadFile(handle_, buffer, static_cast<DWORD>(count), nullptr, &overlapped)) {
             const DWORD error = GetLastError();
             if (error != ERROR_IO_PENDING) {
-                FailWith(kErrReadFile, error);
+                Fail(kErrReadFile, error);
             }
         }
         return Finish(overlapped, kErrReadFile);
@@ -118,14 +146,14 @@ public:
         ZeroMemory(&overlapped, sizeof overlapped);
         overlapped.hEvent = completion.Handle();
         if (!SetCommMask(handle_, CommMaskOf(events))) {
-            FailLast(kErrWaitForEvent);
+            FailLastOnDevice(kErrWaitForEvent);
         }
         DWORD mask = 0;
         if (!WaitCommEvent(handle_, &mask, &overlapped)) {
             const DWORD error = GetLastError();
             if (error != ERROR_IO_PENDING) {
                 SetCommMask(handle_, 0);
-                FailWith(kErrWaitForEvent, error);
+                Fail(kErrWaitForEvent, error);
             }
         }
         HANDLE handles[2] = {completion.Handle(), nullptr};
@@ -147,12 +175,20 @@ public:
         DWORD ignored = 0;
         GetOverlappedResult(handle_, &overlapped, &ignored, TRUE);
         if (wait != WAIT_OBJECT_0 && wait != WAIT_OBJECT_0 + 1 && wait != WAIT_TIMEOUT) {
-            FailWith(kErrWaitForEvent, waitError);
+            Fail(kErrWaitForEvent, waitError);
         }
         events = wait == WAIT_OBJECT_0 ? EventsOfCommMask(mask) : TComEvents{};
     }
 
 private:
+    [[noreturn]] void Fail(const char* operation, DWORD error) {
+        if (DeviceGoneError(error)) {
+            gone_ = true;
+        }
+        FailWith(operation, error);
+    }
+    [[noreturn]] void FailLastOnDevice(const char* operation) { Fail(operation, GetLastError()); }
+
     // Waits without limit for an overlapped read or write and returns the bytes transferred.
     std::int32_t Finish(OVERLAPPED& overlapped, const char* operation) {
         if (WaitForSingleObject(overlapped.hEvent, INFINITE) != WAIT_OBJECT_0) {
@@ -160,16 +196,17 @@ private:
             CancelIo(handle_);
             DWORD ignored = 0;
             GetOverlappedResult(handle_, &overlapped, &ignored, TRUE);
-            FailWith(operation, error);
+            Fail(operation, error);
         }
         DWORD transferred = 0;
         if (!GetOverlappedResult(handle_, &overlapped, &transferred, FALSE)) {
-            FailLast(operation);
+            FailLastOnDevice(operation);
         }
         return static_cast<std::int32_t>(transferred);
     }
 
     HANDLE handle_;
+    bool gone_ = false;
 };
 
 } // namespace

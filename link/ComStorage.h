@@ -53,14 +53,18 @@ std::vector<std::string> ReadComPortNames();
 
 #ifndef _WIN32
 // The serial ports of a Linux system, unsorted:
-// - every device in <sysfsRoot>/class/tty that has a "device" link, except serial ports whose
-//   "type" reads 0 (the placeholder ports the 8250 driver registers without hardware);
+// - every device in <sysfsRoot>/class/tty that has a "device" link and a node in devRoot, except
+//   serial ports whose "type" reads 0 (the placeholder ports the 8250 driver registers without
+//   hardware);
 // - every link directly in devRoot that leads to a pseudo-terminal /dev/pts/N (virtual ports
 //   made by rq7sim or socat).
-// The names are those OpenPort takes: the name under /dev when devRoot is "/dev", otherwise the
-// absolute path in devRoot. Throws EComPort "Registry error" when <sysfsRoot>/class/tty cannot
-// be read.
+// The names are those OpenPort takes (PortNameOf). Throws EComPort "Registry error" when
+// <sysfsRoot>/class/tty cannot be read.
 std::vector<std::string> ListSerialDevices(const std::string& sysfsRoot, const std::string& devRoot);
+// The port name of the device NAME in devRoot: under the standard "/dev", "COM<n+1>" for ttyS<n>
+// (the name that opens /dev/ttyS<n>) and NAME itself for every other device; under any other
+// folder the absolute path in it.
+std::string PortNameOf(const std::string& name, const std::string& devRoot);
 // The roots ReadComPortNames uses: "/sys" and "/dev", or the environment variables
 // RQ7_SYSFS_ROOT and RQ7_DEV_ROOT when set and not empty (used by the tests).
 std::string SysfsRoot();

@@ -83,9 +83,25 @@ std::string DevRoot() {
     return EnvironmentOr("RQ7_DEV_ROOT", "/dev");
 }
 
+std::string PortNameOf(const std::string& name, const std::string& devRoot) {
+    if (devRoot != "/dev") {
+        return devRoot + "/" + name;
+    }
+    // ttyS<n> is the name "COM<n+1>" opens; other devices keep their names.
+    const std::string prefix = "ttyS";
+    if (name.size() > prefix.size() && name.size() <= prefix.size() + 3 &&
+        name.compare(0, prefix.size(), prefix) == 0 &&
+        name.find_first_not_of("0123456789", prefix.size()) == std::string::npos) {
+        const std::string com = "COM" + std::to_string(std::stoi(name.substr(prefix.size())) + 1);
+        if (DevicePath(com) == "/dev/" + name) {
+            return com;
+        }
+    }
+    return name;
+}
+
 std::vector<std::string> ListSerialDevices(const std::string& sysfsRoot, const std::string& devRoot) {
-    const bool standardDev = devRoot == "/dev";
-    const auto portName = [&](std::string name) { return standardDev ? name : devRoot + "/" + name; };
+    const auto portName = [&](const std::string& name) { return PortNameOf(name, devRoot); };
     std::vector<std::string> ports;
 
     const std::string classDir = sysfsRoot + "/class/tty";
@@ -101,6 +117,11 @@ std::vector<std::string> ListSerialDevices(const std::string& sysfsRoot, const s
         // A device in a subfolder of /dev appears in sysfs with "!" for "/".
         for (char& c : name) {
             c = c == '!' ? '/' : c;
+        }
+        // Only a device that can be opened by its name: one whose node is in the device folder.
+        struct stat node {};
+        if (::stat((devRoot + "/" + name).c_str(), &node) != 0) {
+            continue;
         }
         ports.push_back(portName(name));
     }

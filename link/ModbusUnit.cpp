@@ -98,15 +98,23 @@ void TModbusExchange::CollectReply() {
     }
 }
 
-void TModbusExchange::CollectReplyUntilQuiet() {
+void TModbusExchange::CollectReplyUntilQuiet(std::int32_t waitingBeforeRequest) {
     ReplyText.clear();
     TComPort& port = dataModule_.ComPort;
     const TStopEvent* stop = dataModule_.StopEvent.get();
+    // Stopped already: the first wait would end at once with no events, and nothing is read.
+    if (stop != nullptr && stop->IsSignalled()) {
+        return;
+    }
     TComEvents events{evRxChar};
     int receptions = 0;
     // A quick adapter may have answered before the first wait begins, and bytes may arrive between one
     // reading and the next wait; a wait does not end on bytes already waiting, so those are taken up
-    // here rather than left behind.
+    // here rather than left behind. The bytes that were waiting before the request was sent stand ahead
+    // of the answer but are no answer by themselves.
+    const auto answered = [&] {
+        return static_cast<std::int32_t>(ReplyText.size()) > std::max<std::int32_t>(waitingBeforeRequest, 0);
+    };
     const auto takeWaiting = [&](bool counted) {
         const bool took = AppendWaiting() > 0;
         if (took || counted) {
@@ -114,22 +122,31 @@ void TModbusExchange::CollectReplyUntilQuiet() {
         }
         return took;
     };
-    takeWaiting(false);
+    if (AppendWaiting() > 0 && answered()) {
+        ++receptions;
+    }
     while (receptions < kMaxReceptions) {
         events = TComEvents{evRxChar};
         try {
             port.WaitForEvent(events, stop, kQuietMs);
         } catch (const std::exception&) {
-            // A failed wait is passed over: the events keep their previous value.
+            // A failed wait is passed over (the events keep their previous value), unless the device has
+            // gone: the port has closed itself and its error is the one to report.
+            if (!port.Connected()) {
+                throw;
+            }
+        }
+        if (stop != nullptr && stop->IsSignalled()) {
+            break; // what was read so far is the reply
         }
         const bool received = events.Contains(evRxChar);
         const bool tookLate = takeWaiting(received);
         if (!received && !tookLate) {
-            return; // quiet for the whole wait, or stopped
+            break; // quiet for the whole wait
         }
-        if (stop != nullptr && stop->IsSignalled()) {
-            return;
-        }
+    }
+    if (!answered()) {
+        ReplyText.clear();
     }
 }
 

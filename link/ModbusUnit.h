@@ -46,7 +46,10 @@ public:
     // 300 polls of the port's input into ReplyText.
     void CollectReply();
     // Collects until the line has been quiet for 800 ms (or StopEvent, or 300 receptions).
-    void CollectReplyUntilQuiet();
+    // waitingBeforeRequest: the bytes that were waiting in the port's input before the request was
+    // sent. They stand at the head of ReplyText when an answer follows them; with nothing after them
+    // ReplyText ends empty, as they are no answer by themselves.
+    void CollectReplyUntilQuiet(std::int32_t waitingBeforeRequest);
     // Judges ReplyText: 1 when shorter than 3 bytes, 5 on a checksum mismatch, else unchanged.
     void CheckReply();
 

@@ -23,7 +23,8 @@ inline constexpr const char* kErrWaitForEvent = "WaitForEvent method failed";
 
 // Windows system codes used where the platform has no code of its own.
 inline constexpr std::int32_t kWinErrorInvalidHandle = 6;
-inline constexpr std::int32_t kWinErrorNoAccess = 998; // a buffer that cannot be read
+inline constexpr std::int32_t kWinErrorInvalidName = 123; // what "\\.\" alone gives
+inline constexpr std::int32_t kWinErrorNoAccess = 998;    // a buffer that cannot be read
 
 class TSerialDevice {
 public:
@@ -44,6 +45,9 @@ public:
     virtual std::int32_t Read(char* buffer, std::int32_t count) = 0;
     // See TCustomComPort::WaitForEvent.
     virtual void WaitForEvent(TComEvents& events, const TStopEvent* stopEvent, std::int32_t timeoutMs) = 0;
+    // True once a failure has shown that the device itself has gone (the line hung up, a USB-serial
+    // cable pulled): the handle is of no further use and the port closes it.
+    virtual bool Gone() const { return false; }
 };
 
 // Opens the device named portName ("COM1", ...) for exclusive use. Raises "Unable to open com port"

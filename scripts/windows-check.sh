@@ -17,6 +17,7 @@ JOBS="${JOBS:-2}"
 BUILD="${RQ7_WINDOWS_BUILD_DIR:-$ROOT/build-windows}"
 SIM_BUILD="${RQ7_WINDOWS_SIM_BUILD_DIR:-$ROOT/build-windows-sim}"
 PORT=COM5
+HANG_UP_REGISTER=999 # a write to it makes the simulator hang the line up, as a pulled cable does
 TEST_TIMEOUT=300
 
 bash scripts/install-windows-deps.sh
@@ -70,7 +71,7 @@ wineserver -p >"$WORK/wineserver.log" 2>&1 </dev/null &
 echo "Wine $(wine --version 2>/dev/null)"
 
 echo "== adapter simulator on $PORT"
-"$SIM" --link "$WINEPREFIX/dosdevices/${PORT,,}" >"$WORK/rq7sim.log" 2>&1 </dev/null &
+"$SIM" --link "$WINEPREFIX/dosdevices/${PORT,,}" --hang-up-on "$HANG_UP_REGISTER" >"$WORK/rq7sim.log" 2>&1 </dev/null &
 SIM_PID=$!
 for _ in $(seq 100); do
     [ -L "$WINEPREFIX/dosdevices/${PORT,,}" ] && break
@@ -84,10 +85,12 @@ fi
 echo "$PORT -> $(readlink "$WINEPREFIX/dosdevices/${PORT,,}")"
 
 # What the tests are told: the port the simulator answers on, that the pseudo-terminal has its modem
-# lines from the preloaded library, and that this registry may be emptied.
+# lines from the preloaded library, that this registry may be emptied, and the register whose write
+# hangs the line up.
 export RQ7_TEST_PORT="$PORT"
 export RQ7_WINE_MODEM_LINES=emulated
 export RQ7_SCRATCH_REGISTRY=1
+export RQ7_TEST_HANG_UP_REGISTER="$HANG_UP_REGISTER"
 
 passed=0
 failed=0

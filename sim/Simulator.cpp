@@ -5,11 +5,11 @@
 #include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
-#include <poll.h>
-#include <pty.h>
 #include <stdexcept>
 #include <stdlib.h>
+#include <sys/epoll.h>
 #include <sys/eventfd.h>
+#include <sys/stat.h>
 #include <system_error>
 #include <termios.h>
 #include <unistd.h>
@@ -47,18 +47,6 @@ void MakeRaw(int fd) {
     }
 }
 
-void SetFlags(int fd, bool nonBlocking) {
-    if (fcntl(fd, F_SETFD, FD_CLOEXEC) != 0) {
-        ThrowErrno("fcntl");
-    }
-    if (nonBlocking) {
-        const int flags = fcntl(fd, F_GETFL);
-        if (flags < 0 || fcntl(fd, F_SETFL, flags | O_NONBLOCK) != 0) {
-            ThrowErrno("fcntl");
-        }
-    }
-}
-
 std::uint16_t Word(const std::uint8_t* p) {
     return static_cast<std::uint16_t>((p[0] << 8) | p[1]);
 }
@@ -93,6 +81,63 @@ void CloseIfOpen(int& fd) {
         fd = -1;
     }
 }
+
+// While a reply is due but the line is full, how often writing is tried again at the latest.
+constexpr int kBlockedRetryMs = 10;
+
+// A new pseudo-terminal: its master (non-blocking) and the path of its slave side. The slave is never
+// opened here: a program refuses a port that another process holds, so the simulator leaves it to the
+// program. Settings made through the master are the slave's.
+int OpenLine(std::string& slavePath) {
+    int master = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (master < 0) {
+        ThrowErrno("posix_openpt");
+    }
+    try {
+        char name[128] = {};
+        if (grantpt(master) != 0 || unlockpt(master) != 0 || ptsname_r(master, name, sizeof name) != 0) {
+            ThrowErrno("pseudo-terminal");
+        }
+        MakeRaw(master);
+        slavePath = name;
+    } catch (...) {
+        CloseIfOpen(master);
+        throw;
+    }
+    return master;
+}
+
+// Watched edge-triggered: with no slave open the master reports a hang-up for as long as that lasts,
+// which a level-triggered wait would return on again and again; an edge is reported once, and the next
+// one comes with the bytes of a program that has opened the slave.
+void WatchMaster(int epoll, int master) {
+    epoll_event event{};
+    event.events = EPOLLIN | EPOLLOUT | EPOLLET;
+    event.data.fd = master;
+    if (epoll_ctl(epoll, EPOLL_CTL_ADD, master, &event) != 0) {
+        ThrowErrno("epoll_ctl");
+    }
+}
+
+// Makes path a symbolic link to target, replacing the link it was in one step.
+void PointLink(const std::string& path, const std::string& target) {
+    const std::string fresh = path + ".rq7sim-new";
+    unlink(fresh.c_str());
+    if (symlink(target.c_str(), fresh.c_str()) != 0) {
+        throw std::system_error(errno, std::generic_category(), "cannot make " + path);
+    }
+    if (rename(fresh.c_str(), path.c_str()) != 0) {
+        const int error = errno;
+        unlink(fresh.c_str());
+        throw std::system_error(error, std::generic_category(), "cannot make " + path);
+    }
+}
+
+bool LinkLeadsTo(const std::string& path, const std::string& target) {
+    char buffer[512] = {};
+    const ssize_t n = readlink(path.c_str(), buffer, sizeof buffer - 1);
+    return n > 0 && std::string(buffer, static_cast<std::size_t>(n)) == target;
+}
 } // namespace
 
 bool TSimMatch::Matches(const TSimBytes& request) const {
@@ -107,28 +152,28 @@ bool TSimMatch::Matches(const TSimBytes& request) const {
 
 TAdapterSimulator::TAdapterSimulator(std::uint8_t address)
     : image_(DefaultSimImage(address)), address_(address) {
-    if (openpty(&master_, &slave_, nullptr, nullptr, nullptr) != 0) {
-        ThrowErrno("openpty");
-    }
     try {
-        char name[128] = {};
-        if (ptsname_r(master_, name, sizeof name) != 0) {
-            ThrowErrno("ptsname_r");
-        }
-        devicePath_ = name;
-        MakeRaw(slave_);
-        MakeRaw(master_);
-        SetFlags(slave_, false);
-        SetFlags(master_, true);
+        master_ = OpenLine(devicePath_);
         wake_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
         if (wake_ < 0) {
             ThrowErrno("eventfd");
         }
+        epoll_ = epoll_create1(EPOLL_CLOEXEC);
+        if (epoll_ < 0) {
+            ThrowErrno("epoll_create1");
+        }
+        epoll_event event{};
+        event.events = EPOLLIN;
+        event.data.fd = wake_;
+        if (epoll_ctl(epoll_, EPOLL_CTL_ADD, wake_, &event) != 0) {
+            ThrowErrno("epoll_ctl");
+        }
+        WatchMaster(epoll_, master_);
         thread_ = std::thread(&TAdapterSimulator::Run, this);
     } catch (...) {
+        CloseIfOpen(epoll_);
         CloseIfOpen(wake_);
         CloseIfOpen(master_);
-        CloseIfOpen(slave_);
         throw;
     }
 }
@@ -139,9 +184,42 @@ TAdapterSimulator::~TAdapterSimulator() {
     if (thread_.joinable()) {
         thread_.join();
     }
+    if (!link_.empty() && LinkLeadsTo(link_, devicePath_)) {
+        unlink(link_.c_str());
+    }
+    CloseIfOpen(epoll_);
     CloseIfOpen(wake_);
     CloseIfOpen(master_);
-    CloseIfOpen(slave_);
+}
+
+std::string TAdapterSimulator::DevicePath() const {
+    std::lock_guard lock(mutex_);
+    return devicePath_;
+}
+
+void TAdapterSimulator::SetLink(const std::string& path) {
+    struct stat st {};
+    if (lstat(path.c_str(), &st) == 0 && !S_ISLNK(st.st_mode)) {
+        throw std::runtime_error(path + " exists and is not a symbolic link");
+    }
+    std::lock_guard lock(mutex_);
+    PointLink(path, devicePath_);
+    link_ = path;
+}
+
+void TAdapterSimulator::HangUp() {
+    std::unique_lock lock(mutex_);
+    const std::size_t before = hangUps_;
+    hangUpRequested_ = true;
+    lock.unlock();
+    Wake();
+    lock.lock();
+    logChanged_.wait(lock, [&] { return hangUps_ > before || stop_; });
+}
+
+std::size_t TAdapterSimulator::HangUps() const {
+    std::lock_guard lock(mutex_);
+    return hangUps_;
 }
 
 // ---- the adapter's thread -------------------------------------------------------------------------
@@ -153,15 +231,16 @@ void TAdapterSimulator::Run() {
         if (!input_.empty() || !noise_.empty()) {
             deadline = lastInput_ + kSimSilence;
         }
-        bool writeNow = false;
         {
             std::lock_guard lock(mutex_);
             if (!outgoing_.empty()) {
-                if (outgoing_.front().Due <= now) {
-                    writeNow = true;
-                } else {
-                    deadline = std::min(deadline, outgoing_.front().Due);
-                }
+                // A reply that is due but did not fit into the line waits for room: the line reports
+                // it, and writing is tried again after a while in any case.
+                const auto due =
+                    outgoing_.front().Due <= now
+                        ? (outputBlocked_ ? now + std::chrono::milliseconds(kBlockedRetryMs) : now)
+                        : outgoing_.front().Due;
+                deadline = std::min(deadline, due);
             }
         }
         int timeoutMs = -1;
@@ -169,30 +248,82 @@ void TAdapterSimulator::Run() {
             timeoutMs = static_cast<int>(std::max<std::int64_t>(
                 0, std::chrono::ceil<std::chrono::milliseconds>(deadline - now).count()));
         }
-        // A reply that is due but did not fit into the line waits for room.
-        const short events = writeNow ? static_cast<short>(POLLIN | POLLOUT) : static_cast<short>(POLLIN);
-        pollfd fds[2] = {{master_, events, 0}, {wake_, POLLIN, 0}};
-        if (poll(fds, 2, timeoutMs) < 0 && errno != EINTR) {
+        epoll_event events[2];
+        const int n = epoll_wait(epoll_, events, 2, timeoutMs);
+        if (n < 0 && errno != EINTR) {
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
             continue;
         }
-        if ((fds[1].revents & POLLIN) != 0) {
-            std::uint64_t count = 0;
-            [[maybe_unused]] const auto got = read(wake_, &count, sizeof count);
+        bool lineEvent = false;
+        for (int i = 0; i < n; ++i) {
+            if (events[i].data.fd == wake_) {
+                std::uint64_t count = 0;
+                [[maybe_unused]] const auto got = read(wake_, &count, sizeof count);
+            } else {
+                lineEvent = true;
+            }
         }
         if (stop_) {
             break;
         }
-        if ((fds[0].revents & (POLLIN | POLLHUP | POLLERR)) != 0) {
+        {
+            std::lock_guard lock(mutex_);
+            hangUpPending_ = hangUpPending_ || hangUpRequested_;
+            hangUpRequested_ = false;
+        }
+        if (lineEvent && !hangUpPending_) {
             ReadInput();
         }
         now = TSimClock::now();
-        if ((!input_.empty() || !noise_.empty()) && now - lastInput_ >= kSimSilence) {
+        if (!hangUpPending_ && (!input_.empty() || !noise_.empty()) && now - lastInput_ >= kSimSilence) {
             Extract(true, now);
+        }
+        if (hangUpPending_) {
+            HangUpLine();
         }
         WriteDue();
         NotifyObserver();
     }
+    // Whoever waits for a hang-up is not kept waiting by a simulator that stops.
+    std::lock_guard lock(mutex_);
+    logChanged_.notify_all();
+}
+
+void TAdapterSimulator::HangUpLine() {
+    const auto now = TSimClock::now();
+    // What arrived on the old line goes with it.
+    FlushNoise(now);
+    input_.clear();
+    // Closing the master hangs the far end up: every call on the program's descriptor fails from now on.
+    CloseIfOpen(master_);
+    std::string path;
+    int master = -1;
+    try {
+        master = OpenLine(path);
+        WatchMaster(epoll_, master);
+    } catch (const std::exception&) {
+        CloseIfOpen(master); // no new line: the adapter stays unreachable
+    }
+    std::lock_guard lock(mutex_);
+    master_ = master;
+    outgoing_.clear(); // replies on their way are lost with the line
+    outputBlocked_ = false;
+    if (master >= 0) {
+        devicePath_ = path;
+        if (!link_.empty()) {
+            try {
+                PointLink(link_, devicePath_);
+            } catch (const std::exception&) {
+                // The link stays as it was; the new device is still named by DevicePath().
+            }
+        }
+    }
+    if (observer_) {
+        toNotify_.push_back({TSimRecord::EKind::HangUp, {}, now});
+    }
+    ++hangUps_;
+    hangUpPending_ = false;
+    logChanged_.notify_all();
 }
 
 void TAdapterSimulator::ReadInput() {
@@ -208,10 +339,7 @@ void TAdapterSimulator::ReadInput() {
         if (n < 0 && errno == EINTR) {
             continue;
         }
-        if (n < 0 && errno != EAGAIN) {
-            // Cannot happen while our own slave descriptor is open; do not spin if it does.
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
+        // EAGAIN: all read; EIO: no program has the slave open (its last descriptor has closed).
         break;
     }
     if (got) {
@@ -244,6 +372,9 @@ void TAdapterSimulator::Extract(bool afterSilence, TSimClock::time_point now) {
         FlushNoise(now);
         HandleFrame(TSimBytes(p, p + frameLength), now);
         pos += frameLength;
+        if (hangUpPending_) {
+            return; // the rest of the input goes with the line
+        }
     }
     input_.erase(input_.begin(), input_.begin() + static_cast<std::ptrdiff_t>(pos));
     if (input_.size() > kMaxInput) {
@@ -289,6 +420,9 @@ void TAdapterSimulator::HandleFrame(const TSimBytes& frame, TSimClock::time_poin
     }
     switch (action.Kind) {
     case TSimAction::EKind::Silent:
+        return;
+    case TSimAction::EKind::HangUp:
+        hangUpPending_ = true;
         return;
     case TSimAction::EKind::AnswerSecondAttempt:
         Queue(Execute(frame), now, TSimRecord::EKind::Reply);
@@ -440,7 +574,8 @@ void TAdapterSimulator::Queue(TSimBytes bytes, TSimClock::time_point due, TSimRe
 void TAdapterSimulator::WriteDue() {
     std::lock_guard lock(mutex_);
     const auto now = TSimClock::now();
-    while (!outgoing_.empty() && outgoing_.front().Due <= now) {
+    outputBlocked_ = false;
+    while (master_ >= 0 && !outgoing_.empty() && outgoing_.front().Due <= now) {
         TOutgoing& item = outgoing_.front();
         const ssize_t n = write(master_, item.Bytes.data() + item.Sent, item.Bytes.size() - item.Sent);
         if (n > 0) {
@@ -458,7 +593,8 @@ void TAdapterSimulator::WriteDue() {
             outgoing_.erase(outgoing_.begin()); // the line is gone; nothing to keep it for
             continue;
         }
-        break; // the line is full: poll waits for room
+        outputBlocked_ = true; // the line is full: wait for room
+        break;
     }
 }
 

@@ -1,8 +1,12 @@
 #pragma once
-// The RQ7 adapter simulator. It opens a pseudo-terminal, puts both sides in raw mode and runs the adapter
-// on the master side in a thread of its own; the program (or a test) opens DevicePath(), the slave side,
-// as its serial port. The simulator keeps a slave descriptor of its own open for its whole life, so the
-// program may open and close the port as often as it likes.
+// The RQ7 adapter simulator. It opens a pseudo-terminal in raw mode and runs the adapter on the master
+// side in a thread of its own; the program (or a test) opens DevicePath(), the slave side, as its serial
+// port, and may open and close it as often as it likes. The simulator itself never opens the slave, as no
+// other program may hold a port the program is to use. SetLink makes a symbolic link to the device.
+//
+// The line can be hung up, as when the cable is pulled (HangUp, or the HangUp action of a rule): the
+// simulator closes its side, so that every later call on the program's descriptor fails, and comes back
+// at once on a new pseudo-terminal, whose path DevicePath() then gives and to which the link then leads.
 //
 // What the adapter answers (requests go to slave address 0 or to its own address, replies always carry
 // its own address in byte 0; requests for other addresses are logged and left unanswered):
@@ -31,11 +35,12 @@
 //   sim.AddRule(TSimMatch::WriteRegister(375), TSimAction::Exception(4), TSimRule::kAlways);
 //   sim.ReplyOnce(TSimMatch::Identify(), {0x07, 0x03, 0x00});         // a custom reply, once
 //   sim.SendRaw({0xAA, 0x55});                                          // unsolicited bytes, now
+//   sim.AddRule(TSimMatch::ReadSlot(5), TSimAction::HangUp());         // the line goes at slot 5
 //
 // Whether the adapter carries out the request under a rule: Silent, the first attempt of
-// AnswerSecondAttempt, Exception, Flood and RawReply model a request that never reached it (nothing is
-// executed); BadChecksum, StrayBefore, Late and Truncated model a reply spoiled on its way back (the
-// request is carried out, so a slot write is stored).
+// AnswerSecondAttempt, Exception, Flood, RawReply and HangUp model a request that never reached it
+// (nothing is executed); BadChecksum, StrayBefore, Late and Truncated model a reply spoiled on its way back
+// (the request is carried out, so a slot write is stored).
 //
 // All public members are thread-safe. The destructor stops the thread, dropping replies not yet sent.
 
@@ -92,6 +97,7 @@ struct TSimAction {
         Truncated,           // the first Count bytes of the reply
         Flood,               // Count bytes of noise instead of the reply
         RawReply,            // Bytes instead of the reply
+        HangUp,              // no answer: the line is hung up and comes back on a new pseudo-terminal
     };
     EKind Kind = EKind::Silent;
     std::uint8_t Code = 0;
@@ -132,6 +138,7 @@ struct TSimAction {
         a.Bytes = std::move(reply);
         return a;
     }
+    static TSimAction HangUp() { return Of(EKind::HangUp); }
 
 private:
     static TSimAction Of(EKind kind) {
@@ -156,6 +163,7 @@ struct TSimRecord {
         Noise,       // received bytes that formed no such frame (a bad checksum, garbage, a torn frame)
         Reply,       // bytes the adapter sent in answer to a request
         Unsolicited, // bytes sent by SendRaw
+        HangUp,      // the line was hung up and came back (given to the observer only, not logged)
     };
     EKind Kind = EKind::Request;
     TSimBytes Bytes;
@@ -175,8 +183,18 @@ public:
     TAdapterSimulator(const TAdapterSimulator&) = delete;
     TAdapterSimulator& operator=(const TAdapterSimulator&) = delete;
 
-    // The slave side (/dev/pts/N) for the program to open.
-    const std::string& DevicePath() const { return devicePath_; }
+    // The slave side (/dev/pts/N) for the program to open; a new one after every hang-up.
+    std::string DevicePath() const;
+    // Makes path a symbolic link to the device (replacing a link there) and keeps it leading to the
+    // device after every hang-up; the destructor removes it while it still leads there. Throws
+    // std::runtime_error when path is something other than a symbolic link, std::system_error when
+    // the link cannot be made.
+    void SetLink(const std::string& path);
+
+    // Hangs the line up and returns once the simulator is back on a new pseudo-terminal.
+    void HangUp();
+    // How often the line has been hung up.
+    std::size_t HangUps() const;
 
     // The coefficient block.
     TSimImage Image() const;
@@ -225,6 +243,7 @@ private:
     };
 
     void Run();
+    void HangUpLine();
     void ReadInput();
     void Extract(bool afterSilence, TSimClock::time_point now);
     void HandleFrame(const TSimBytes& frame, TSimClock::time_point now);
@@ -243,13 +262,17 @@ private:
     void Log(TSimRecord record);
     TSimBytes Noise(std::size_t count);
 
-    int master_ = -1;
-    int slave_ = -1;
+    int master_ = -1; // after construction only the simulator's thread uses and replaces it
     int wake_ = -1;
-    std::string devicePath_;
+    int epoll_ = -1;
 
     mutable std::mutex mutex_;
-    mutable std::condition_variable logChanged_;
+    mutable std::condition_variable logChanged_; // also told of every hang-up
+    std::string devicePath_;
+    std::string link_;
+    bool hangUpRequested_ = false; // by HangUp()
+    std::size_t hangUps_ = 0;
+    bool outputBlocked_ = false; // a due reply did not fit into the line
     TSimImage image_{};
     std::uint8_t address_ = 1;
     std::uint16_t translation_ = 0;
@@ -267,6 +290,7 @@ private:
     TSimBytes input_;
     TSimClock::time_point lastInput_{};
     TSimBytes noise_;                  // dropped input not yet logged
+    bool hangUpPending_ = false;       // set by a rule (with mutex_ held) or taken from HangUp()
     std::vector<TSimRecord> toNotify_; // filled with mutex_ held, handed to the observer without it
 
     std::atomic<bool> stop_{false};

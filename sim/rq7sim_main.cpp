@@ -1,9 +1,11 @@
 // rq7sim: an RQ7 adapter on a pseudo-terminal, for trying the program without the hardware.
 //
-//   rq7sim [--address N] [--link PATH] [--verbose] [--dump PATH]
+//   rq7sim [--address N] [--link PATH] [--verbose] [--dump PATH] [--hang-up-on REGISTER]
 //
 // Prints the device to open as the serial port, optionally makes PATH a symbolic link to it (removed on
 // exit), and serves until SIGINT or SIGTERM. With --verbose every request and reply is printed in hex.
+// With --hang-up-on, a function-6 write to REGISTER is not answered: the line is hung up, as when a
+// cable is pulled, and the adapter comes back at once on a new pseudo-terminal, to which PATH then leads.
 // With --dump, on exit the adapter's final state (address, translation mode, the coefficient block in
 // hex and decoded, the register writes) and the whole line log are written to a file.
 
@@ -24,24 +26,27 @@
 #include <signal.h>
 #include <string>
 #include <string_view>
-#include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
 namespace {
 void Usage(FILE* out) {
-    std::fprintf(out, "usage: rq7sim [--address N] [--link PATH] [--verbose] [--dump PATH]\n"
-                      "  --address N  the adapter's address, 0..255 (default 1)\n"
-                      "  --link PATH  make PATH a symbolic link to the device (removed on exit)\n"
-                      "  --verbose    print every request and reply in hex\n"
-                      "  --dump PATH  on exit, write the final block and the line log to PATH\n");
+    std::fprintf(
+        out, "usage: rq7sim [--address N] [--link PATH] [--verbose] [--dump PATH] [--hang-up-on REGISTER]\n"
+             "  --address N  the adapter's address, 0..255 (default 1)\n"
+             "  --link PATH  make PATH a symbolic link to the device (removed on exit)\n"
+             "  --verbose    print every request and reply in hex\n"
+             "  --dump PATH  on exit, write the final block and the line log to PATH\n"
+             "  --hang-up-on REGISTER\n"
+             "               a function-6 write to REGISTER (0..65535) hangs the line up; the\n"
+             "               adapter comes back on a new device, to which PATH then leads\n");
 }
 
-std::optional<int> ParseAddress(const char* text) {
+std::optional<int> ParseNumber(const char* text, long largest) {
     char* end = nullptr;
     errno = 0;
     const long value = std::strtol(text, &end, 10);
-    if (errno != 0 || end == text || *end != '\0' || value < 0 || value > 255) {
+    if (errno != 0 || end == text || *end != '\0' || value < 0 || value > largest) {
         return std::nullopt;
     }
     return static_cast<int>(value);
@@ -57,35 +62,12 @@ const char* KindText(TSimRecord::EKind kind) {
         return "-> reply   ";
     case TSimRecord::EKind::Unsolicited:
         return "-> raw     ";
+    case TSimRecord::EKind::HangUp:
+        return "-- hang-up ";
     }
     return "?? ";
 }
 
-// Replaces PATH with a link to target, unless PATH is something other than a symbolic link.
-bool MakeLink(const std::string& path, const std::string& target) {
-    struct stat st {};
-    if (lstat(path.c_str(), &st) == 0) {
-        if (!S_ISLNK(st.st_mode)) {
-            std::fprintf(stderr, "rq7sim: %s exists and is not a symbolic link\n", path.c_str());
-            return false;
-        }
-        unlink(path.c_str());
-    }
-    if (symlink(target.c_str(), path.c_str()) != 0) {
-        std::fprintf(stderr, "rq7sim: cannot make %s: %s\n", path.c_str(), std::strerror(errno));
-        return false;
-    }
-    return true;
-}
-
-// Removes PATH only while it still leads to our device.
-void RemoveLink(const std::string& path, const std::string& target) {
-    char buffer[512] = {};
-    const ssize_t n = readlink(path.c_str(), buffer, sizeof buffer - 1);
-    if (n > 0 && std::string_view(buffer, static_cast<std::size_t>(n)) == target) {
-        unlink(path.c_str());
-    }
-}
 std::string Hex(const std::uint8_t* bytes, std::size_t n) {
     std::string hex;
     for (std::size_t i = 0; i < n; ++i) {
@@ -172,6 +154,9 @@ bool WriteDump(const std::string& path, const TAdapterSimulator& sim, TSimClock:
             case TSimRecord::EKind::Unsolicited:
                 kind = "raw";
                 break;
+            case TSimRecord::EKind::HangUp:
+                kind = "hang-up";
+                break;
             }
             char seconds[32];
             std::snprintf(seconds, sizeof seconds, "%.3f",
@@ -192,10 +177,11 @@ int main(int argc, char** argv) {
     std::string link;
     bool verbose = false;
     std::string dump;
+    std::optional<int> hangUpRegister;
     for (int i = 1; i < argc; ++i) {
         const std::string_view arg = argv[i];
         if (arg == "--address" && i + 1 < argc) {
-            const auto parsed = ParseAddress(argv[++i]);
+            const auto parsed = ParseNumber(argv[++i], 255);
             if (!parsed) {
                 std::fprintf(stderr, "rq7sim: bad address '%s'\n", argv[i]);
                 return 2;
@@ -205,6 +191,12 @@ int main(int argc, char** argv) {
             link = argv[++i];
         } else if (arg == "--dump" && i + 1 < argc) {
             dump = argv[++i];
+        } else if (arg == "--hang-up-on" && i + 1 < argc) {
+            hangUpRegister = ParseNumber(argv[++i], 65535);
+            if (!hangUpRegister) {
+                std::fprintf(stderr, "rq7sim: bad register '%s'\n", argv[i]);
+                return 2;
+            }
         } else if (arg == "--verbose" || arg == "-v") {
             verbose = true;
         } else if (arg == "--help" || arg == "-h") {
@@ -226,15 +218,25 @@ int main(int argc, char** argv) {
     try {
         TAdapterSimulator sim(static_cast<std::uint8_t>(address));
         const auto start = TSimClock::now();
-        if (verbose) {
-            sim.SetObserver([start](const TSimRecord& record) {
-                const double seconds = std::chrono::duration<double>(record.Time - start).count();
-                std::printf("%10.3f %s %s\n", seconds, KindText(record.Kind), Hex(record.Bytes).c_str());
-                std::fflush(stdout);
-            });
+        if (hangUpRegister) {
+            sim.AddRule(TSimMatch::WriteRegister(static_cast<std::uint16_t>(*hangUpRegister)),
+                        TSimAction::HangUp(), TSimRule::kAlways);
         }
-        if (!link.empty() && !MakeLink(link, sim.DevicePath())) {
-            return 1;
+        // Hang-ups are always told, with the device the adapter is now on; the line only with --verbose.
+        sim.SetObserver([start, verbose, &sim](const TSimRecord& record) {
+            const double seconds = std::chrono::duration<double>(record.Time - start).count();
+            if (record.Kind == TSimRecord::EKind::HangUp) {
+                std::printf("%10.3f %s now on %s\n", seconds, KindText(record.Kind),
+                            sim.DevicePath().c_str());
+            } else if (verbose) {
+                std::printf("%10.3f %s %s\n", seconds, KindText(record.Kind), Hex(record.Bytes).c_str());
+            } else {
+                return;
+            }
+            std::fflush(stdout);
+        });
+        if (!link.empty()) {
+            sim.SetLink(link);
         }
         std::printf("rq7sim: adapter at address %d on %s\n", address, sim.DevicePath().c_str());
         if (!link.empty()) {
@@ -246,9 +248,6 @@ int main(int argc, char** argv) {
         int signal = 0;
         sigwait(&stopSignals, &signal);
 
-        if (!link.empty()) {
-            RemoveLink(link, sim.DevicePath());
-        }
         if (!dump.empty() && !WriteDump(dump, sim, start)) {
             std::fprintf(stderr, "rq7sim: cannot write %s: %s\n", dump.c_str(), std::strerror(errno));
             return 1;

@@ -10,10 +10,12 @@
 #include <filesystem>
 #include <functional>
 #include <gtest/gtest.h>
+#include <linux/serial.h>
 #include <poll.h>
 #include <pty.h>
 #include <string>
 #include <sys/ioctl.h>
+#include <sys/wait.h>
 #include <termios.h>
 #include <thread>
 #include <unistd.h>
@@ -310,6 +312,152 @@ TEST(ComPortDeviceNames, ErrnoTranslatedToWindowsCodes) {
     EXPECT_EQ(WinCodeFromErrno(ENXIO), 2);
     EXPECT_EQ(WinCodeFromErrno(EBADF), 6);
     EXPECT_EQ(WinCodeFromErrno(EINVAL), 87);
+    EXPECT_EQ(WinCodeFromErrno(EIO), 1117);
+    EXPECT_EQ(WinCodeFromErrno(ENOTDIR), 3);
+}
+
+TEST(ComPortOpen, EachRefusalCarriesTheCodeWhoseAdviceFitsIt) {
+    // Code 5 means no permission or another holder, code 2 no such port: a name that is no port at
+    // all must not send the user looking for another program.
+    const auto openError = [](const std::string& name) {
+        TComPort port;
+        port.SetPort(name);
+        std::int32_t code = 0;
+        const std::string message = ComPortError([&] { port.OpenPort(); }, &code);
+        EXPECT_FALSE(port.Connected()) << name;
+        return message.empty() ? -1 : code;
+    };
+    EXPECT_EQ(openError(""), 123) << "the empty name (\\\\.\\ on Windows) is an invalid name";
+    EXPECT_EQ(openError("/dev/rq7-no-such-port"), 2);
+    EXPECT_EQ(openError("pts"), 2) << "a folder is no port";
+    EXPECT_EQ(openError("null"), 2) << "a device that is not a terminal is no port";
+    EXPECT_EQ(openError("/dev/rq7-no-such-folder/ttyS0"), 2);
+    EXPECT_EQ(openError("/dev/null/ttyS0"), 3) << "a path through a file";
+    // A device node without a device behind it: a pseudo-terminal whose slave side is still locked
+    // fails with EIO, as a placeholder UART does.
+    const int master = posix_openpt(O_RDWR | O_NOCTTY);
+    ASSERT_GE(master, 0);
+    ASSERT_EQ(grantpt(master), 0);
+    char name[128] = {};
+    ASSERT_EQ(ptsname_r(master, name, sizeof name), 0);
+    EXPECT_EQ(openError(name), 2);
+    close(master);
+}
+
+TEST(ComPortOpen, ADeviceAnotherProcessHoldsWithoutALockIsRefusedWithCode5) {
+    TPty pty;
+    // Another program (a terminal program, a modem manager) has the device open, without a lock and
+    // without exclusive mode; as root, neither would stop a second opener.
+    int ready[2] = {-1, -1};
+    int release[2] = {-1, -1};
+    ASSERT_EQ(pipe(ready), 0);
+    ASSERT_EQ(pipe(release), 0);
+    const pid_t holder = fork();
+    ASSERT_GE(holder, 0);
+    if (holder == 0) {
+        close(ready[0]);
+        close(release[1]);
+        const int fd = open(pty.Path().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+        char c = fd >= 0 ? '1' : '0';
+        [[maybe_unused]] const auto told = write(ready[1], &c, 1);
+        [[maybe_unused]] const auto released = read(release[0], &c, 1);
+        _exit(0);
+    }
+    close(ready[1]);
+    close(release[0]);
+    char opened = 0;
+    ASSERT_EQ(read(ready[0], &opened, 1), 1);
+    EXPECT_EQ(opened, '1');
+
+    TComPort port;
+    port.SetPort(pty.Path());
+    std::int32_t code = 0;
+    EXPECT_EQ(ComPortError([&] { port.OpenPort(); }, &code), "Unable to open com port (win error code: 5)");
+    EXPECT_FALSE(port.Connected());
+    // Also when reached through a link of another name.
+    const std::string link = "/tmp/rq7-held-" + std::to_string(getpid());
+    ASSERT_EQ(symlink(pty.Path().c_str(), link.c_str()), 0);
+    port.SetPort(link);
+    EXPECT_EQ(ComPortError([&] { port.OpenPort(); }), "Unable to open com port (win error code: 5)");
+
+    // Once the other program lets go, the port opens.
+    close(release[1]);
+    int status = 0;
+    waitpid(holder, &status, 0);
+    close(ready[0]);
+    EXPECT_NO_THROW(port.OpenPort());
+    EXPECT_TRUE(port.Connected());
+    port.ClosePort();
+    unlink(link.c_str());
+}
+
+TEST(ComPortOpen, ClosingPutsBackTheSettingsTheTerminalHadBeforeOpening) {
+    TPty pty;
+    termios cooked = pty.SlaveTermios();
+    cooked.c_lflag |= ICANON | ECHO;
+    cooked.c_iflag |= ICRNL;
+    cfsetospeed(&cooked, B1200);
+    cfsetispeed(&cooked, B1200);
+    ASSERT_EQ(tcsetattr(pty.Slave(), TCSANOW, &cooked), 0);
+
+    TComPort port;
+    port.SetPort(pty.Path());
+    port.OpenPort();
+    ASSERT_EQ(pty.SlaveTermios().c_lflag & (ICANON | ECHO), 0u);
+    ASSERT_EQ(pty.OutSpeed(), B9600);
+    port.ClosePort();
+    const termios after = pty.SlaveTermios();
+    EXPECT_EQ(after.c_lflag & (ICANON | ECHO), static_cast<tcflag_t>(ICANON | ECHO));
+    EXPECT_NE(after.c_iflag & ICRNL, 0u);
+    EXPECT_EQ(cfgetospeed(&after), B1200);
+    EXPECT_EQ(cfgetispeed(&after), B1200);
+}
+
+TEST(ComPortOpen, ARealUartIsAskedForLowLatencyWhileOpenAndLeftAsItWas) {
+    // Needs a real serial port that nothing else uses, named in RQ7_TEST_UART (for example /dev/ttyS0).
+    const char* uart = std::getenv("RQ7_TEST_UART");
+    if (uart == nullptr || *uart == '\0') {
+        GTEST_SKIP() << "RQ7_TEST_UART is not set: name a real serial port that nothing else uses";
+    }
+    const auto lowLatency = [&] {
+        const int fd = open(uart, O_RDWR | O_NOCTTY | O_NONBLOCK);
+        serial_struct serial{};
+        const bool got = fd >= 0 && ioctl(fd, TIOCGSERIAL, &serial) == 0;
+        if (fd >= 0) {
+            close(fd);
+        }
+        EXPECT_TRUE(got) << uart << " offers no serial settings";
+        return (serial.flags & ASYNC_LOW_LATENCY) != 0;
+    };
+    const bool before = lowLatency();
+    termios original{};
+    {
+        const int fd = open(uart, O_RDWR | O_NOCTTY | O_NONBLOCK);
+        ASSERT_GE(fd, 0);
+        tcgetattr(fd, &original);
+        close(fd);
+    }
+    {
+        TComPort port;
+        port.SetPort(uart);
+        port.OpenPort();
+        // Looked at from a second descriptor of this process while the port holds the device.
+        const int fd = open(uart, O_RDWR | O_NOCTTY | O_NONBLOCK);
+        ASSERT_GE(fd, 0);
+        serial_struct serial{};
+        ASSERT_EQ(ioctl(fd, TIOCGSERIAL, &serial), 0);
+        EXPECT_NE(serial.flags & ASYNC_LOW_LATENCY, 0) << "low latency while open";
+        close(fd);
+    }
+    EXPECT_EQ(lowLatency(), before);
+    const int fd = open(uart, O_RDWR | O_NOCTTY | O_NONBLOCK);
+    ASSERT_GE(fd, 0);
+    termios after{};
+    tcgetattr(fd, &after);
+    close(fd);
+    EXPECT_EQ(cfgetospeed(&after), cfgetospeed(&original));
+    EXPECT_EQ(after.c_lflag, original.c_lflag);
+    EXPECT_EQ(after.c_cflag, original.c_cflag);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -849,6 +997,56 @@ TEST(ComPortWait, LineHangUpEndsTheWaitWithAFailure) {
     EXPECT_LT(Clock::now() - start, 30s); // hang guard only
     EXPECT_EQ(message.rfind("WaitForEvent method failed (win error code: ", 0), 0u) << message;
     EXPECT_EQ(events, TComEvents{evRxChar});
+}
+
+// ---------------------------------------------------------------------------------------------
+
+TEST(ComPortGone, ACallThatFindsTheLineHungUpRaisesItsErrorAndClosesThePort) {
+    std::string text;
+    TComEvents events;
+    const struct {
+        const char* What;
+        std::function<void(TComPort&)> Call;
+        const char* Message;
+    } cases[] = {
+        {"write", [](TComPort& p) { p.WriteBytes("abc", 3); },
+         "WriteFile function failed (win error code: 1117)"},
+        {"bytes waiting", [](TComPort& p) { p.BytesWaiting(); },
+         "ClearCommError function failed (win error code: 1117)"},
+        {"read", [&](TComPort& p) { p.ReadBytes(text, 4); },
+         "ReadFile function failed (win error code: 1117)"},
+        {"event wait",
+         [&](TComPort& p) {
+             events = TComEvents{evRxChar};
+             p.WaitForEvent(events, nullptr, 60000);
+         },
+         "WaitForEvent method failed (win error code: 1117)"},
+        {"line settings", [](TComPort& p) { p.SetBaudRate(br19200); },
+         "SetCommState function failed (win error code: 1117)"},
+        {"queue sizes", [](TComPort& p) { p.Buffer().SetInputSize(4096); },
+         "SetupComm function failed (win error code: 1117)"},
+        {"settings at the end of a bracket",
+         [](TComPort& p) {
+             p.BeginSettingsBatch();
+             p.EndSettingsBatch();
+         },
+         "SetupComm function failed (win error code: 1117)"},
+    };
+    for (const auto& c : cases) {
+        TPty pty;
+        TComPort port;
+        port.SetPort(pty.Path());
+        port.OpenPort();
+        pty.CloseMaster(); // the far end goes: the kernel hangs the line up
+        EXPECT_EQ(ComPortError([&] { c.Call(port); }), c.Message) << c.What;
+        EXPECT_FALSE(port.Connected()) << c.What;
+        EXPECT_EQ(port.UpdateCount(), 0) << c.What;
+        // From now on the port is simply closed: no second report of the lost device.
+        EXPECT_EQ(ComPortError([&] { port.WriteBytes("a", 1); }),
+                  "WriteFile function failed (win error code: 6)")
+            << c.What;
+        EXPECT_NO_THROW(port.ClosePort()) << c.What;
+    }
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -21,6 +21,8 @@
 #include "link/ComStorage.h"
 #include "link/QuorbData.h"
 #include "link/RegFile.h"
+#include "link/SerialBackend.h"
+#include "support/DevLink.h"
 #include "support/Files.h"
 
 namespace {
@@ -356,9 +358,10 @@ TEST(PortList, SerialDevicesFromSysfsAndLinksToPseudoTerminals) {
     const std::string sys = dir / "sys";
     const std::string cls = sys + "/class/tty";
     const std::string dev = dir / "dev";
-    MakeDirs(dev);
+    MakeDirs(dev + "/serial");
     // A real UART, a placeholder 8250 port, a USB adapter (no "type"), a virtual console (no
-    // device), a CDC modem whose device link is a symbolic link, and a device in a /dev subfolder.
+    // device), a CDC modem whose device link is a symbolic link, a device in a /dev subfolder, and a
+    // USB adapter that sysfs still lists but whose node has gone from the device folder.
     MakeDirs(cls + "/ttyS0/device");
     WriteFileBytes(cls + "/ttyS0/type", "4\n");
     MakeDirs(cls + "/ttyS1/device");
@@ -369,6 +372,10 @@ TEST(PortList, SerialDevicesFromSysfsAndLinksToPseudoTerminals) {
     MakeDirs(cls + "/ttyACM0");
     ASSERT_EQ(::symlink((sys + "/devices/usb1/1-1").c_str(), (cls + "/ttyACM0/device").c_str()), 0);
     MakeDirs(cls + "/serial!ttyX0/device");
+    MakeDirs(cls + "/ttyUSB1/device");
+    for (const char* node : {"ttyS0", "ttyS1", "ttyUSB0", "tty1", "ttyACM0", "serial/ttyX0"}) {
+        WriteFileBytes(dev + "/" + node, "");
+    }
 
     TPty pty;
     ASSERT_EQ(::symlink(pty.SlavePath.c_str(), (dev + "/ttyV0").c_str()), 0); // rq7sim --link
@@ -377,18 +384,13 @@ TEST(PortList, SerialDevicesFromSysfsAndLinksToPseudoTerminals) {
     ASSERT_EQ(::symlink("/proc/self/fd/0", (dev + "/stdin").c_str()), 0);     // not directly a pty
     WriteFileBytes(dev + "/ttyPlain", "");
 
+    // In a folder other than /dev every port is named by its path there ("COM1" would open the
+    // standard /dev/ttyS0, another device).
     const auto ports = ListSerialDevices(sys, dev);
     std::vector<std::string> sorted = ports;
     SortPortNames(sorted);
     EXPECT_EQ(sorted, (std::vector<std::string>{dev + "/serial/ttyX0", dev + "/ttyACM0", dev + "/ttyS0",
                                                 dev + "/ttyUSB0", dev + "/ttyV0"}));
-
-    // Under the standard /dev the names are the bare device names.
-    const auto standard = ListSerialDevices(sys, "/dev");
-    for (const char* name : {"ttyS0", "ttyUSB0", "ttyACM0", "serial/ttyX0"}) {
-        EXPECT_NE(std::find(standard.begin(), standard.end(), name), standard.end()) << name;
-    }
-    EXPECT_EQ(std::find(standard.begin(), standard.end(), "ttyS1"), standard.end());
 
     // The same through the port, with the roots taken from the environment; the listed link opens.
     ScopedEnv sysEnv("RQ7_SYSFS_ROOT", sys);
@@ -404,6 +406,59 @@ TEST(PortList, SerialDevicesFromSysfsAndLinksToPseudoTerminals) {
     port.WriteBytes("abc", 3);
     EXPECT_EQ(pty.ReadMaster(), "abc");
     port.ClosePort();
+}
+
+TEST(PortList, UnderTheStandardDeviceFolderTtySnIsNamedByTheComNameThatOpensIt) {
+    EXPECT_EQ(PortNameOf("ttyS0", "/dev"), "COM1");
+    EXPECT_EQ(PortNameOf("ttyS9", "/dev"), "COM10");
+    EXPECT_EQ(PortNameOf("ttyS998", "/dev"), "COM999");
+    EXPECT_EQ(PortNameOf("ttyS999", "/dev"), "ttyS999") << "COM1000 opens no ttyS999";
+    EXPECT_EQ(PortNameOf("ttyS01", "/dev"), "ttyS01") << "COM2 opens ttyS1, not ttyS01";
+    EXPECT_EQ(PortNameOf("ttyS", "/dev"), "ttyS");
+    EXPECT_EQ(PortNameOf("ttySx", "/dev"), "ttySx");
+    EXPECT_EQ(PortNameOf("ttyUSB0", "/dev"), "ttyUSB0");
+    EXPECT_EQ(PortNameOf("serial/ttyX0", "/dev"), "serial/ttyX0");
+    EXPECT_EQ(PortNameOf("ttyS0", "/tmp/d"), "/tmp/d/ttyS0");
+
+    // A UART in sysfs whose node is a link in the real /dev, a link in /dev named like a UART that
+    // sysfs does not know, and a UART without a node: the first two are listed by the names that open
+    // them, the last not at all.
+    TPty uart;
+    TPty linked;
+    TTtySLink uartNode(uart.SlavePath);
+    TTtySLink linkNode(linked.SlavePath);
+    if (!uartNode.Made() || !linkNode.Made()) {
+        GTEST_SKIP() << "needs root, to make links in /dev";
+    }
+    TempDir dir;
+    const std::string cls = dir / "sys/class/tty";
+    MakeDirs(cls + "/" + uartNode.DeviceName() + "/device");
+    WriteFileBytes(cls + "/" + uartNode.DeviceName() + "/type", "4\n");
+    MakeDirs(cls + "/ttyS998/device");
+    ScopedEnv sysEnv("RQ7_SYSFS_ROOT", dir / "sys");
+    ScopedEnv devEnv("RQ7_DEV_ROOT", std::nullopt);
+    std::vector<std::string> list;
+    TCustomComPort::ListComPorts(list);
+    const auto listed = [&](const std::string& name) { return std::count(list.begin(), list.end(), name); };
+    EXPECT_EQ(listed(uartNode.ComName()), 1);
+    EXPECT_EQ(listed(linkNode.ComName()), 1);
+    EXPECT_EQ(listed(uartNode.DeviceName()), 0);
+    EXPECT_EQ(listed(linkNode.DeviceName()), 0);
+    if (::access("/dev/ttyS998", F_OK) != 0) {
+        EXPECT_EQ(listed("COM999"), 0) << "a UART without a node is listed";
+    }
+    std::vector<std::string> sorted = list;
+    SortPortNames(sorted);
+    EXPECT_EQ(list, sorted);
+
+    // Each listed name opens its own device.
+    for (const TPty* pty : {&uart, &linked}) {
+        TComPort port;
+        port.SetPort(pty == &uart ? uartNode.ComName() : linkNode.ComName());
+        port.OpenPort();
+        port.WriteBytes("yes", 3);
+        EXPECT_EQ(pty->ReadMaster(), "yes") << port.Port();
+    }
 }
 
 TEST(PortList, UnreadableSysfsIsARegistryErrorAndLeavesTheListAlone) {
@@ -422,7 +477,8 @@ TEST(PortList, UnreadableSysfsIsARegistryErrorAndLeavesTheListAlone) {
 }
 
 TEST(PortList, TheRealSystemCanBeListed) {
-    // Whatever this machine has, the list reads without error, sorted and without placeholders.
+    // Whatever this machine has, the list reads without error, sorted, without placeholders, and only
+    // with names whose device is there; a UART is listed by its COM name.
     ScopedEnv sysEnv("RQ7_SYSFS_ROOT", std::nullopt);
     ScopedEnv devEnv("RQ7_DEV_ROOT", std::nullopt);
     std::vector<std::string> list;
@@ -431,10 +487,19 @@ TEST(PortList, TheRealSystemCanBeListed) {
     SortPortNames(sorted);
     EXPECT_EQ(list, sorted);
     for (const auto& name : list) {
-        std::ifstream type("/sys/class/tty/" + name + "/type");
+        EXPECT_EQ(::access(DevicePath(name).c_str(), F_OK), 0) << name;
+        EXPECT_NE(name.rfind("ttyS", 0), 0u) << name << " is listed by its device name";
+        const std::string device = DevicePath(name).substr(5);
+        std::ifstream type("/sys/class/tty/" + device + "/type");
         int t = -1;
         if (type >> t) {
             EXPECT_NE(t, 0) << name;
         }
+    }
+    // The first serial port, where this machine has one.
+    std::ifstream type("/sys/class/tty/ttyS0/type");
+    int t = -1;
+    if ((type >> t) && t != 0 && ::access("/dev/ttyS0", F_OK) == 0) {
+        EXPECT_EQ(std::count(list.begin(), list.end(), "COM1"), 1);
     }
 }

@@ -22,6 +22,14 @@ Bytes withCrc(Bytes body) {
 std::string text(const Bytes& bytes) {
     return {bytes.begin(), bytes.end()};
 }
+
+// Waits (with a generous guard against hanging) until the port has n bytes waiting.
+bool WaitForWaiting(TSimLink& link, std::int32_t n) {
+    for (int i = 0; i < 10000 && link.DataModule.ComPort.BytesWaiting() < n; ++i) {
+        std::this_thread::sleep_for(1ms);
+    }
+    return link.DataModule.ComPort.BytesWaiting() == n;
+}
 } // namespace
 
 TEST(ModbusChecksum, StandardVectors) {
@@ -140,7 +148,7 @@ TEST(Collection, PollingASilentLineReturnsAtOnceWithNothing) {
 TEST(Collection, UntilQuietEndsOnSilenceAndGathersBurstsThatComeCloserThanTheQuietTime) {
     TSimLink link;
     const auto start = std::chrono::steady_clock::now();
-    link.Exchange.CollectReplyUntilQuiet();
+    link.Exchange.CollectReplyUntilQuiet(0);
     EXPECT_TRUE(link.Exchange.ReplyText.empty());
     EXPECT_GE(std::chrono::steady_clock::now() - start, 800ms);
 
@@ -150,7 +158,7 @@ TEST(Collection, UntilQuietEndsOnSilenceAndGathersBurstsThatComeCloserThanTheQui
             link.Sim.SendRaw({burst, burst, burst});
         }
     });
-    link.Exchange.CollectReplyUntilQuiet();
+    link.Exchange.CollectReplyUntilQuiet(0);
     feeder.join();
     EXPECT_EQ(BytesOf(link.Exchange.ReplyText), (Bytes{1, 1, 1, 2, 2, 2, 3, 3, 3}));
 }
@@ -159,32 +167,56 @@ TEST(Collection, UntilQuietTakesUpAReplyThatArrivedBeforeTheWaitBegan) {
     // Over a quick line the adapter's echo can be complete before the collection starts waiting.
     TSimLink link;
     link.Sim.SendRaw({0x01, 0x06, 0x01, 0x75, 0x00, 0x01});
-    for (int i = 0; i < 2000 && link.DataModule.ComPort.BytesWaiting() < 6; ++i) {
-        std::this_thread::sleep_for(1ms);
-    }
-    ASSERT_EQ(link.DataModule.ComPort.BytesWaiting(), 6);
-    link.Exchange.CollectReplyUntilQuiet();
+    ASSERT_TRUE(WaitForWaiting(link, 6));
+    link.Exchange.CollectReplyUntilQuiet(0);
     EXPECT_EQ(BytesOf(link.Exchange.ReplyText), (Bytes{0x01, 0x06, 0x01, 0x75, 0x00, 0x01}));
 }
 
 TEST(Collection, UntilQuietEndsAtOnceOnTheStopEventEvenWhileBytesKeepComing) {
     TSimLink link;
     link.DataModule.StopEvent->Signal();
+    // A byte is already waiting when the collection starts, and more keep coming.
+    link.Sim.SendRaw({0x55});
+    ASSERT_TRUE(WaitForWaiting(link, 1));
     std::atomic<bool> stop{false};
-    std::atomic<int> sent{0};
+    std::atomic<int> sent{1};
     std::thread feeder([&] {
         while (!stop && sent < 50) {
+            std::this_thread::sleep_for(100ms);
             link.Sim.SendRaw({0x55});
             ++sent;
-            std::this_thread::sleep_for(100ms);
         }
     });
-    link.Exchange.CollectReplyUntilQuiet();
+    link.Exchange.CollectReplyUntilQuiet(0);
     const int sentWhenDone = sent;
     stop = true;
     feeder.join();
     EXPECT_LT(sentWhenDone, 50) << "the collection went on although the stop event was signalled";
     EXPECT_TRUE(link.Exchange.ReplyText.empty());
+}
+
+TEST(Collection, UntilQuietTakesBytesWaitingBeforeTheRequestOnlyAheadOfAnAnswer) {
+    TSimLink link;
+    const Bytes echo = withCrc({0x01, 0x06, 0x01, 0x75, 0x00, 0x01});
+    // A whole frame left over from an earlier exchange, and nothing after it: no answer.
+    link.Sim.SendRaw(echo);
+    ASSERT_TRUE(WaitForWaiting(link, 8));
+    link.Exchange.CollectReplyUntilQuiet(8);
+    EXPECT_TRUE(link.Exchange.ReplyText.empty());
+    EXPECT_EQ(link.DataModule.ComPort.BytesWaiting(), 0) << "the left-over bytes are taken off the line";
+
+    // Left-over bytes followed by the answer stand at its head, as in every other collection.
+    link.Sim.SendRaw({0xEE, 0xEE});
+    ASSERT_TRUE(WaitForWaiting(link, 2));
+    std::thread adapter([&] {
+        std::this_thread::sleep_for(100ms);
+        link.Sim.SendRaw(echo);
+    });
+    link.Exchange.CollectReplyUntilQuiet(2);
+    adapter.join();
+    Bytes expected{0xEE, 0xEE};
+    expected.insert(expected.end(), echo.begin(), echo.end());
+    EXPECT_EQ(BytesOf(link.Exchange.ReplyText), expected);
 }
 
 TEST(Collection, UntilQuietStopsAfterThreeHundredReceptionsOnAFloodingLine) {
@@ -198,7 +230,7 @@ TEST(Collection, UntilQuietStopsAfterThreeHundredReceptionsOnAFloodingLine) {
             std::this_thread::sleep_for(2ms);
         }
     });
-    link.Exchange.CollectReplyUntilQuiet();
+    link.Exchange.CollectReplyUntilQuiet(0);
     const int sentWhenDone = sent;
     stop = true;
     feeder.join();

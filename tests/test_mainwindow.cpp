@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QMenu>
 #include <QMenuBar>
+#include <QTest>
 #include <QTimer>
 #include <gtest/gtest.h>
 
@@ -137,6 +138,25 @@ TEST_F(MainWindowFixture, AdditionalModeAsksToRetryOnSilenceOnAnExceptionReplyAn
               (QStringList{QStringLiteral("Попробуйте повторить"), QStringLiteral("Попробуйте повторить"),
                            QStringLiteral("Попробуйте повторить")}));
     EXPECT_EQ(Sim.RequestFrames().size(), 3u);
+}
+
+TEST_F(MainWindowFixture, AdditionalModeTakesNoFrameLeftOnTheLineForTheAdaptersAnswer) {
+    Program.Rq7Form->show();
+    // A complete echo of the switch request is waiting from earlier; the adapter does not answer now.
+    const Bytes echo{0x01, 0x06, 0x01, 0x75, 0x00, 0x01, 0x58, 0x2C};
+    Sim.SendRaw(echo);
+    for (int i = 0; i < 10000 && Port().BytesWaiting() < 8; ++i) {
+        QTest::qWait(1);
+    }
+    ASSERT_EQ(Port().BytesWaiting(), 8);
+    Sim.AddRule(TSimMatch::WriteRegister(373), TSimAction::Silent());
+    Program.Rq7Form->N7()->trigger();
+    EXPECT_EQ(Prompts.Texts(), QStringList{QStringLiteral("Попробуйте повторить")});
+    EXPECT_EQ(Port().BytesWaiting(), 0);
+
+    // The next switch is answered: the left-over bytes are gone and the echo counts.
+    Program.Rq7Form->N7()->trigger();
+    EXPECT_EQ(Prompts.Texts().last(), QStringLiteral("Адаптер переведен в режим побайтовой трансляции"));
 }
 
 TEST_F(MainWindowFixture, DeviceCommandsAreRefusedWhileAnotherOneRuns) {

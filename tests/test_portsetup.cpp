@@ -26,6 +26,7 @@
 #include "link/ComPort.h"
 #include "link/QuorbData.h"
 #include "sim/Simulator.h"
+#include "support/DevLink.h"
 #include "support/Files.h"
 #include "support/ScriptedPrompts.h"
 #include "ui/ComComboBox.h"
@@ -88,6 +89,7 @@ struct PortSetupFixture : testing::Test {
 
     void SetUp() override {
         ASSERT_EQ(std::system(("mkdir -p '" + Dev + "' '" + Sys + "/class/tty/ttyS0/device'").c_str()), 0);
+        WriteFileBytes(Dev + "/ttyS0", ""); // the UART's node
         ASSERT_EQ(::symlink(Sim.DevicePath().c_str(), Port1.c_str()), 0);
         ASSERT_EQ(::symlink(Sim2.DevicePath().c_str(), Port2.c_str()), 0);
         Program.emplace(Prompts);
@@ -441,6 +443,42 @@ TEST_F(PortSetupFixture, ChosenPortHeldElsewhereIsReportedWithTheBracketClosedAn
     });
     EXPECT_TRUE(Port().Connected());
     EXPECT_TRUE(std::ifstream(UserRegistryFile()).good());
+}
+
+TEST_F(PortSetupFixture, TheFirstSerialPortIsListedByItsComNameAndOkKeepsItOpenAndStoresThatName) {
+    // The first serial port of a PC: /dev/ttyS<n> under the standard device folder, opened by the
+    // program's name for it, COM<n+1> ("COM1" on a PC whose ttyS0 this test may take).
+    TTtySLink uart(Sim.DevicePath());
+    if (!uart.Made()) {
+        GTEST_SKIP() << "needs root, to make a link in /dev";
+    }
+    ScopedEnv standardDev("RQ7_DEV_ROOT", std::nullopt);
+    const std::string com = uart.ComName();
+    Port().SetPort(com);
+    ShowMainWindow();
+    const std::set<int> fds = DescriptorsOn(Sim.DevicePath());
+    ASSERT_EQ(fds.size(), 1u);
+    const int portFd = *fds.begin();
+    ASSERT_EQ(::fcntl(portFd, F_SETFL, ::fcntl(portFd, F_GETFL) | O_APPEND), 0);
+    const TApplyCounts before = Port().AppliedCounts();
+
+    RunPortSetup([&](TTavixComSetupFrm& d) {
+        EXPECT_TRUE(ItemsOf(*d.Combo1()).contains(QString::fromStdString(com)));
+        EXPECT_FALSE(ItemsOf(*d.Combo1()).contains(QString::fromStdString(uart.DeviceName())));
+        EXPECT_EQ(d.Combo1()->Text().toStdString(), com) << "the open port is selected";
+        d.Button1()->click();
+    });
+
+    EXPECT_TRUE(Port().Connected());
+    EXPECT_EQ(Port().Port(), com);
+    ASSERT_TRUE(DescriptorsOn(Sim.DevicePath()).count(portFd));
+    EXPECT_TRUE(::fcntl(portFd, F_GETFL) & O_APPEND) << "the device was closed and opened again";
+    EXPECT_EQ(Port().AppliedCounts().LineSettings, before.LineSettings + 1);
+    EXPECT_EQ(Port().AppliedCounts().QueueSizes, before.QueueSizes + 1);
+    EXPECT_EQ(Port().AppliedCounts().Timeouts, before.Timeouts + 1);
+    const std::string stored = ReadFileBytes(UserRegistryFile());
+    EXPECT_NE(stored.find("\r\n\"Port\"=\"" + com + "\"\r\n"), std::string::npos) << stored;
+    EXPECT_EQ(Prompts.Texts(), QStringList());
 }
 
 TEST(ComComboBox, TextSelectsWithoutRegardToCaseAndAutoApplyWritesThePort) {

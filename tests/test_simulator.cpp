@@ -7,9 +7,14 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdint>
+#include <cstdlib>
+#include <ctime>
+#include <dirent.h>
 #include <fcntl.h>
 #include <memory>
 #include <poll.h>
+#include <string>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 #include <vector>
@@ -44,6 +49,7 @@ const TBytes kIdentify = {0x00, 0x03, 0x00, 0x00, 0x00, 0x07, 0x05, 0xD9};
 // The program's end of the line: the slave side opened raw, as a port layer would.
 class TLine {
 public:
+    int Fd() const { return fd_; }
     explicit TLine(const std::string& path) : fd_(open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK)) {
         termios t{};
         if (fd_ >= 0 && tcgetattr(fd_, &t) == 0) {
@@ -329,4 +335,114 @@ TEST(Simulator, StopsCleanlyWithRepliesPendingAndNoReader) {
     sim->SendRaw(TBytes(200000, 0x55)); // far more than the line holds
     sim.reset();                        // must return: a hang here ends the test by its time-out
     SUCCEED();
+}
+
+namespace {
+// How many descriptors of this process are open on a device.
+int DescriptorsOn(const std::string& device) {
+    int count = 0;
+    if (DIR* d = opendir("/proc/self/fd")) {
+        while (const dirent* e = readdir(d)) {
+            char target[512] = {};
+            const std::string link = std::string("/proc/self/fd/") + e->d_name;
+            const ssize_t n = readlink(link.c_str(), target, sizeof target - 1);
+            count += n > 0 && device == std::string(target, static_cast<std::size_t>(n)) ? 1 : 0;
+        }
+        closedir(d);
+    }
+    return count;
+}
+
+std::string LinkTarget(const std::string& path) {
+    char target[512] = {};
+    const ssize_t n = readlink(path.c_str(), target, sizeof target - 1);
+    return n > 0 ? std::string(target, static_cast<std::size_t>(n)) : std::string();
+}
+
+double ProcessCpuSeconds() {
+    timespec t{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
+}
+} // namespace
+
+TEST(Simulator, HoldsNoDescriptorOnItsDeviceAndIdlesWhileNoProgramHasItOpen) {
+    TAdapterSimulator sim(1);
+    // A program refuses a port that another process holds: the simulator must leave it free.
+    EXPECT_EQ(DescriptorsOn(sim.DevicePath()), 0);
+    {
+        TLine line(sim.DevicePath());
+        EXPECT_EQ(DescriptorsOn(sim.DevicePath()), 1);
+        EXPECT_EQ(Exchange(sim, line, kIdentify).size(), 19u);
+    }
+    // With no slave open the master reports a hang-up without end; the simulator must not spin on it.
+    const double before = ProcessCpuSeconds();
+    std::this_thread::sleep_for(500ms);
+    EXPECT_LT(ProcessCpuSeconds() - before, 0.1)
+        << "the simulator spins while no program has its device open";
+    // And a program that opens the device again is answered at once.
+    TLine again(sim.DevicePath());
+    EXPECT_EQ(Exchange(sim, again, kIdentify).size(), 19u);
+}
+
+TEST(Simulator, HangUpFailsTheProgramsLineAndComesBackOnANewDeviceBehindTheSameLink) {
+    TAdapterSimulator sim(1);
+    char pattern[] = "/tmp/rq7-simlink-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    const std::string folder = pattern;
+    const std::string link = folder + "/ttyRQ7";
+    sim.SetLink(link);
+    const std::string first = sim.DevicePath();
+    EXPECT_EQ(LinkTarget(link), first);
+
+    // A request under the rule is not answered: the line is hung up instead.
+    sim.AddRule(TSimMatch::ReadSlot(5), TSimAction::HangUp());
+    TLine line(link);
+    ASSERT_TRUE(line.IsOpen());
+    EXPECT_EQ(Exchange(sim, line, kIdentify).size(), 19u);
+    line.Send(ReadSlotRequest(5));
+    for (int i = 0; i < 5000 && sim.HangUps() == 0; ++i) {
+        std::this_thread::sleep_for(1ms);
+    }
+    ASSERT_EQ(sim.HangUps(), 1u);
+    EXPECT_EQ(sim.RequestFrames().size(), 2u) << "the request that hung the line up is logged";
+    EXPECT_EQ(sim.Replies().size(), 1u);
+    // The program's descriptor is of no further use.
+    EXPECT_EQ(write(line.Fd(), "x", 1), -1);
+    EXPECT_EQ(errno, EIO);
+
+    // Back at once on a new device, which the link leads to.
+    const std::string second = sim.DevicePath();
+    EXPECT_NE(second, first) << "the old device is still held by the program";
+    EXPECT_EQ(LinkTarget(link), second);
+    {
+        TLine fresh(link);
+        ASSERT_TRUE(fresh.IsOpen());
+        EXPECT_EQ(Exchange(sim, fresh, ReadSlotRequest(5)).size(), 9u);
+    }
+
+    // Hung up from outside, the same.
+    TLine held(link);
+    sim.HangUp();
+    EXPECT_EQ(sim.HangUps(), 2u);
+    EXPECT_EQ(write(held.Fd(), "x", 1), -1);
+    EXPECT_EQ(LinkTarget(link), sim.DevicePath());
+    TLine third(link);
+    EXPECT_EQ(Exchange(sim, third, kIdentify).size(), 19u);
+
+    // The link goes with its simulator.
+    {
+        TAdapterSimulator other(2);
+        const std::string otherLink = folder + "/other";
+        other.SetLink(otherLink);
+        EXPECT_EQ(LinkTarget(otherLink), other.DevicePath());
+    }
+    struct stat st {};
+    EXPECT_NE(lstat((folder + "/other").c_str(), &st), 0) << "the link outlived its simulator";
+
+    // Something other than a link is never replaced.
+    const std::string plain = folder + "/plain";
+    ASSERT_EQ(std::system(("touch '" + plain + "'").c_str()), 0);
+    EXPECT_THROW(sim.SetLink(plain), std::runtime_error);
+    std::system(("rm -rf '" + folder + "'").c_str());
 }

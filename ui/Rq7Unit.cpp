@@ -144,9 +144,13 @@ void TRq7Form::SwitchToByteTranslation() {
     if (!guard.Acquired()) {
         return;
     }
+    // Bytes left over from an earlier exchange are not the adapter's answer to this request. (On a
+    // closed port the request's write is what fails.)
+    TComPort& port = program_.QuorbDataModule->ComPort;
+    const std::int32_t leftOver = port.Connected() ? port.BytesWaiting() : 0;
     // Register 373 := 1 switches the adapter into byte-by-byte translation.
     exchange.FrameAndSend({0x00, 0x06, 0x01, 0x75, 0x00, 0x01});
-    exchange.CollectReplyUntilQuiet();
+    exchange.CollectReplyUntilQuiet(leftOver);
     exchange.ExchangeState = static_cast<std::int32_t>(exchange.ReplyText.size());
     exchange.CheckReply();
     if (exchange.ExchangeState == esNoReply || exchange.ExchangeState == esBadChecksum) {

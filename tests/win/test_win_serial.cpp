@@ -8,6 +8,7 @@
 
 #include <cctype>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <functional>
 #include <memory>
@@ -329,6 +330,44 @@ TEST_F(SerialPortTest, ClosedPortRefusesIoAndReopens) {
     EXPECT_GE(WaitForBytes(kIdentifyReplyLength), kIdentifyReplyLength);
 }
 
+// The line hangs up, as when a USB-serial cable is pulled: rq7sim (its --hang-up-on, whose register
+// scripts/windows-check.sh names in RQ7_TEST_HANG_UP_REGISTER) closes its side on a write to that
+// register and comes back on a new pseudo-terminal behind the same COM port.
+TEST_F(SerialPortTest, ALineThatHangsUpClosesThePortAndTheSamePortOpensAfresh) {
+    RQ7_NEED_PORT();
+    const std::string reg = EnvText("RQ7_TEST_HANG_UP_REGISTER");
+    if (reg.empty()) {
+        GTEST_SKIP() << "RQ7_TEST_HANG_UP_REGISTER is not set: name the register of rq7sim's --hang-up-on";
+    }
+    const auto r = static_cast<std::uint16_t>(std::stoi(reg));
+    std::uint8_t request[8] = {0x00, 0x06, static_cast<std::uint8_t>(r >> 8), static_cast<std::uint8_t>(r),
+                               0,    0};
+    const std::uint16_t crc = ModbusCrc16Of(request, 6);
+    request[6] = static_cast<std::uint8_t>(crc & 0xFF);
+    request[7] = static_cast<std::uint8_t>(crc >> 8);
+    ASSERT_EQ(Port().WriteBytes(request, 8), 8);
+
+    // The next look at the input finds the device gone (the simulator takes a moment to hang up).
+    std::string message;
+    const auto giveUp = Clock::now() + std::chrono::seconds(20);
+    while (Port().Connected() && Clock::now() < giveUp) {
+        message = MessageOf([&] { Port().BytesWaiting(); });
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    EXPECT_FALSE(Port().Connected()) << "the port kept a device that has gone; last error: " << message;
+    EXPECT_EQ(message.rfind("ClearCommError function failed (win error code: ", 0), 0u) << message;
+    std::printf("the hung-up line was reported as: %s\n", message.c_str());
+    // Reported once: from now on the port is simply closed.
+    EXPECT_EQ(MessageOf([&] { Port().BytesWaiting(); }),
+              "ClearCommError function failed (win error code: 6)");
+
+    // Opening the same port again reaches the adapter on its new line.
+    Port().OpenPort();
+    ASSERT_TRUE(Port().Connected());
+    EXPECT_EQ(Port().WriteBytes(kIdentify, 8), 8);
+    EXPECT_EQ(WaitForBytes(kIdentifyReplyLength), kIdentifyReplyLength);
+}
+
 // ---------------------------------------------------------------------------------------------
 // Writing and reading
 
@@ -479,8 +518,9 @@ TEST_F(SerialPortTest, QuietLineCollectionTakesTheWholeReply) {
     module_.StopEvent = std::make_unique<TStopEvent>();
     TCoefBlock block;
     TModbusExchange exchange(module_, block);
+    const std::int32_t leftOver = Port().BytesWaiting();
     exchange.FrameAndSend({0x00, 0x03, 0x00, 0x00, 0x00, 0x07});
-    exchange.CollectReplyUntilQuiet();
+    exchange.CollectReplyUntilQuiet(leftOver);
     EXPECT_EQ(exchange.ReplyText.size(), static_cast<std::size_t>(kIdentifyReplyLength));
     EXPECT_TRUE(ReplyChecksumGood(exchange.ReplyText));
 }
