@@ -51,13 +51,18 @@ QString SavingTimeText(const TLocalTime& t) {
 } // namespace
 
 TTehForm::TTehForm(TRq7Program& program, QWidget* parent)
-    : QWidget(parent), program_(program), ui_(std::make_unique<Ui::TTehForm>()) {
+    : QWidget(parent), program_(program), ui_(std::make_unique<Ui::TTehForm>()),
+      commands_(*program.Exchange) {
     ui_->setupUi(this);
     resize(449, 681);
     ui_->Panel1->hide();
     ui_->ProgressBar1->setRange(0, 100);
     ui_->ProgressBar1->setValue(0);
-    SetWriteButtonAllowed(false);
+    // While any device sequence runs, here or elsewhere, none of the four commands may act.
+    commands_.AddButton(*ui_->ReadButton);
+    commands_.AddButton(*ui_->WriteButton, false);
+    commands_.AddButton(*ui_->ReadFileButton);
+    commands_.AddButton(*ui_->NachButton);
 
     // SaveDialog1: default extension "dat", the filter "текстовые(*.dat)|*.dat" in the dialog's form.
     SaveDialog1.DefaultExt = QStringLiteral("dat");
@@ -79,12 +84,6 @@ TTehForm::TTehForm(TRq7Program& program, QWidget* parent)
             [this, &prompts] { RunReported(prompts, [this] { ReadFileButtonClick(); }); });
     connect(ui_->NachButton, &QPushButton::clicked, this,
             [this, &prompts] { RunReported(prompts, [this] { NachButtonClick(); }); });
-
-    // While any device command runs, this window's device buttons are refused.
-    program_.Exchange->AddBusyListener([this](bool busy) {
-        exchangeBusy_ = busy;
-        UpdateDeviceButtons();
-    });
 }
 
 TTehForm::~TTehForm() = default;
@@ -95,20 +94,14 @@ std::array<QLineEdit*, 12> TTehForm::ValueEdits() const {
 }
 
 void TTehForm::SetWriteButtonAllowed(bool allowed) {
-    writeAllowed_ = allowed;
-    UpdateDeviceButtons();
-}
-
-void TTehForm::UpdateDeviceButtons() {
-    ui_->ReadButton->setEnabled(!exchangeBusy_);
-    ui_->WriteButton->setEnabled(writeAllowed_ && !exchangeBusy_);
+    commands_.SetOffered(*ui_->WriteButton, allowed);
 }
 
 // ---------------------------------------------------------------------------------------------
 // Opening and reading
 
 void TTehForm::N5Click() {
-    TExchangeGuard guard(*program_.Exchange);
+    const TExchangeGuard guard = commands_.Begin();
     if (!guard.Acquired()) {
         return;
     }
@@ -128,7 +121,7 @@ void TTehForm::N5Click() {
 }
 
 void TTehForm::ReadButtonClick() {
-    TExchangeGuard guard(*program_.Exchange);
+    const TExchangeGuard guard = commands_.Begin();
     if (!guard.Acquired()) {
         return;
     }
@@ -197,7 +190,7 @@ void TTehForm::ReadCoefficients() {
 // Writing
 
 void TTehForm::WriteButtonClick() {
-    TExchangeGuard guard(*program_.Exchange);
+    const TExchangeGuard guard = commands_.Begin();
     if (!guard.Acquired()) {
         return;
     }
@@ -275,6 +268,10 @@ void TTehForm::WriteCoefficients() {
 void TTehForm::NachButtonClick() {
     static const std::array<const char*, 12> kInitialValues = {"1010", "630", "16",  "4",   "85", "-40",
                                                                "16",   "4",   "200", "1.5", "16", "4"};
+    const TExchangeGuard guard = commands_.Begin();
+    if (!guard.Acquired()) {
+        return;
+    }
     const std::array<QLineEdit*, 12> valueEdits = ValueEdits();
     for (std::size_t i = 0; i < valueEdits.size(); ++i) {
         valueEdits[i]->setText(QString::fromLatin1(kInitialValues[i]));
@@ -302,6 +299,10 @@ void TTehForm::SaveCoefficientFile(const QString& fileName) {
 }
 
 void TTehForm::ReadFileButtonClick() {
+    const TExchangeGuard guard = commands_.Begin();
+    if (!guard.Acquired()) {
+        return;
+    }
     const QString chosen = program_.Prompts.AskOpenFileName(this, OpenDialog1.Filter);
     if (chosen.isEmpty()) {
         return;
