@@ -1,6 +1,6 @@
 // Commands that must not act: the commands of both coefficient windows while a device sequence runs
-// (pressed, queued or called directly from inside the sequence). Against the adapter simulator, through
-// real widgets.
+// (pressed, queued or called directly from inside the sequence), and the technological write without
+// this showing's password and confirmation. Against the adapter simulator, through real widgets.
 
 #include <QLabel>
 #include <QLineEdit>
@@ -247,6 +247,51 @@ TEST_F(CommandSafety, RestoreIsRefusedDuringALimitsRead) {
     // After the read the restore works as before.
     restore->click();
     EXPECT_EQ(limitTexts(), (QStringList{"1.00", "2.00", "3.00", "4.00", "5.00", "6.00"}));
+}
+
+// ---------------------------------------------------------------------------------------------
+// The technological write's confirmation
+
+TEST_F(CommandSafety, TechnologicalWriteNeedsOkAndYesInThisShowing) {
+    Teh().show();
+    Teh().setEnabled(true);
+    Teh().NachButtonClick();
+    // One confirmed write.
+    Prompts.YesNoAnswers = {false, true};
+    Prompts.DialogHandlers.push_back(TypePassword(QStringLiteral("Trimel")));
+    Button("WriteButton")->click();
+    ASSERT_EQ(Sim->RequestFrames().size(), 16u);
+    ASSERT_EQ(Pasw().ProgramConfirmed, 1);
+
+    // The right password typed, then the dialog closed by its close button: no check, no question, no
+    // write. So too after Escape, which leaves the dialog open.
+    for (const bool escapeFirst : {false, true}) {
+        Prompts.Shown.clear();
+        Prompts.YesNoAnswers = {false};
+        Prompts.DialogHandlers.push_back([escapeFirst](QDialog& dialog) {
+            auto* edit = dialog.findChild<QLineEdit*>(QStringLiteral("PaswKoefEdit"));
+            ASSERT_NE(edit, nullptr);
+            QTest::keyClicks(edit, QStringLiteral("Trimel"));
+            if (escapeFirst) {
+                QTest::keyClick(edit, Qt::Key_Escape);
+                EXPECT_TRUE(dialog.isVisible());
+            }
+            dialog.close();
+        });
+        Button("WriteButton")->click();
+        EXPECT_EQ(Prompts.Texts(), QStringList{"Сохранить данные на диске?"}) << escapeFirst;
+        EXPECT_FALSE(Sim->WaitForRequests(17, 200ms)) << "written without this showing's confirmation";
+        EXPECT_FALSE(Panel1()->isVisible());
+    }
+
+    // The right password with OK but No to programming writes nothing either.
+    Prompts.Shown.clear();
+    Prompts.YesNoAnswers = {false, false};
+    Prompts.DialogHandlers.push_back(TypePassword(QStringLiteral("Trimel")));
+    Button("WriteButton")->click();
+    EXPECT_EQ(Pasw().ProgramConfirmed, 0);
+    EXPECT_FALSE(Sim->WaitForRequests(17, 200ms));
+    EXPECT_EQ(Sim->RequestFrames().size(), 16u);
 }
 
 } // namespace

@@ -221,6 +221,10 @@ void TTehForm::WriteCoefficients() {
         }
     }
 
+    // Only the dialog's OK with the right password and a Yes to programming in this showing let the
+    // write go on: a confirmation left over from an earlier write does not count when this showing was
+    // closed without its check.
+    dialog.ProgramConfirmed = 0;
     prompts.ExecDialog(dialog);
     if (dialog.PaswKoefEdit()->text() != TPaswKoefForm::SecondPassword || dialog.ProgramConfirmed != 1) {
         ui_->Panel1->hide();
