@@ -346,9 +346,10 @@ void TKoefForPotreb::IschodButtonClick() {
     if (!guard.Acquired()) {
         return;
     }
-    const std::vector<std::string> lines = ReadTextFileLines(BackupFileName);
     QLineEdit* const edits[] = {ui_->Canal1_20, ui_->Canal1_4,  ui_->Canal2_20,
                                 ui_->Canal2_4,  ui_->Canal3_20, ui_->Canal3_4};
+    // Only the six limit lines are read, whatever else the file holds.
+    const std::vector<std::string> lines = ReadFirstTextFileLines(BackupFileName, std::size(edits));
     std::size_t line = 0;
     for (QLineEdit* edit : edits) {
         edit->setText(line < lines.size() ? FromUtf8(lines[line]) : QString());

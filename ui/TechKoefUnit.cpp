@@ -312,7 +312,8 @@ void TTehForm::ReadFileButtonClick() {
         return;
     }
     OpenDialog1.FileName = chosen;
-    std::vector<std::string> lines = ReadTextFileLines(FileSystemName(chosen));
+    // Only the lines the window uses are read: a file of any size or shape loads at once.
+    std::vector<std::string> lines = ReadFirstTextFileLines(FileSystemName(chosen), kCoefficientFileLines);
     lines.resize(kCoefficientFileLines);
     ui_->AdrEdit->setText(FromUtf8(lines[0]));
     ui_->DataLabel->setText(FromUtf8(lines[1]));
