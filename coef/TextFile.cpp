@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <cstring>
+#include <functional>
 #include <string>
 
 #include "coef/Errors.h"
@@ -128,22 +130,73 @@ std::string Cp1251ToUtf8(std::string_view bytes) {
 
 namespace {
 
-// Splits at LF, dropping a CR that comes just before it.
-std::vector<std::string> SplitLines(const std::string& bytes) {
-    std::vector<std::string> lines;
-    std::size_t start = 0;
-    while (start < bytes.size()) {
-        const std::size_t lf = bytes.find('\n', start);
-        const std::size_t end = lf == std::string::npos ? bytes.size() : lf;
-        std::size_t stop = end;
-        if (lf != std::string::npos && stop > start && bytes[stop - 1] == '\r') {
-            --stop;
+// Gathers the lines of a file from its bytes as they are read: a line ends at LF, and a CR just before
+// the LF is dropped. Takes at most maxLines lines and keeps at most maxLineBytes bytes of each (the
+// rest of a longer line is passed over), so the memory used does not grow with the file.
+class TLineCollector {
+public:
+    TLineCollector(std::size_t maxLines, std::size_t maxLineBytes)
+        : maxLines_(maxLines), maxLineBytes_(maxLineBytes),
+          // One byte more than is kept, to tell a CR that ends a kept line from one beyond it.
+          held_(maxLineBytes == kUnbounded ? kUnbounded : maxLineBytes + 1) {}
+
+    // Takes the next bytes of the file; false once all the lines wanted have been taken.
+    bool Take(const char* data, std::size_t size) {
+        const char* const end = data + size;
+        while (data != end && lines_.size() < maxLines_) {
+            const auto* lf =
+                static_cast<const char*>(std::memchr(data, '\n', static_cast<std::size_t>(end - data)));
+            const char* const stop = lf != nullptr ? lf : end;
+            const auto length = static_cast<std::size_t>(stop - data);
+            if (length != 0) {
+                line_.append(data, std::min(length, held_ - std::min(held_, line_.size())));
+                lineLength_ += length;
+                endsInCr_ = stop[-1] == '\r';
+            }
+            if (lf == nullptr) {
+                break;
+            }
+            if (endsInCr_ && lineLength_ == line_.size()) {
+                line_.pop_back();
+            }
+            EndLine();
+            data = lf + 1;
         }
-        lines.push_back(Cp1251ToUtf8(std::string_view(bytes).substr(start, stop - start)));
-        start = lf == std::string::npos ? bytes.size() : lf + 1;
+        return lines_.size() < maxLines_;
     }
-    return lines;
-}
+
+    // The lines taken, with a last line that has no LF after it.
+    std::vector<std::string> Finish() {
+        if (lineLength_ != 0 && lines_.size() < maxLines_) {
+            EndLine();
+        }
+        return std::move(lines_);
+    }
+
+    static constexpr std::size_t kUnbounded = static_cast<std::size_t>(-1);
+
+private:
+    void EndLine() {
+        if (line_.size() > maxLineBytes_) {
+            line_.resize(maxLineBytes_);
+        }
+        lines_.push_back(Cp1251ToUtf8(line_));
+        line_.clear();
+        lineLength_ = 0;
+        endsInCr_ = false;
+    }
+
+    std::size_t maxLines_;
+    std::size_t maxLineBytes_;
+    std::size_t held_;
+    std::vector<std::string> lines_;
+    std::string line_;             // the kept bytes of the line being read
+    std::uint64_t lineLength_ = 0; // all its bytes so far, kept or not
+    bool endsInCr_ = false;        // its last byte so far is a CR
+};
+
+// Receives the bytes of a file chunk by chunk; returns false to stop reading.
+using TChunkSink = std::function<bool(const char* data, std::size_t size)>;
 
 } // namespace
 
@@ -203,24 +256,67 @@ private:
     HANDLE h_;
 };
 
-std::string ReadFileBytes(const std::string& path) {
+// Writes all bytes at the file's position; returns 0 or the error.
+DWORD WriteAll(HANDLE file, const std::string& bytes) {
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        DWORD n = 0;
+        const DWORD want = static_cast<DWORD>(std::min<std::size_t>(bytes.size() - done, 1u << 20));
+        if (!::WriteFile(file, bytes.data() + done, want, &n, nullptr)) {
+            return ::GetLastError();
+        }
+        if (n == 0) {
+            return ERROR_DISK_FULL;
+        }
+        done += n;
+    }
+    return 0;
+}
+
+// The temporary file beside the target could not be made for a reason that need not stop the target
+// itself from being written: the folder refuses new files, or the longer name does not fit (which
+// Windows reports as a name out of range, an invalid name or a path not found, and Wine as a file not
+// found). Where the target cannot be written either, rewriting it fails with its own error.
+bool NoTemporaryFileHere(DWORD err) {
+    return err == ERROR_ACCESS_DENIED || err == ERROR_FILENAME_EXCED_RANGE || err == ERROR_INVALID_NAME ||
+           err == ERROR_PATH_NOT_FOUND || err == ERROR_FILE_NOT_FOUND;
+}
+
+void ReadFileChunks(const std::string& path, const TChunkSink& take) {
     THandle file(::CreateFileW(Widen(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                FILE_ATTRIBUTE_NORMAL, nullptr));
     if (file.Get() == INVALID_HANDLE_VALUE) {
         RaiseFileError(::GetLastError());
     }
-    std::string bytes;
     std::array<char, 65536> chunk{};
     for (;;) {
         DWORD n = 0;
         if (!::ReadFile(file.Get(), chunk.data(), static_cast<DWORD>(chunk.size()), &n, nullptr)) {
             RaiseFileError(::GetLastError());
         }
-        if (n == 0) {
-            return bytes;
+        if (n == 0 || !take(chunk.data(), n)) {
+            return;
         }
-        bytes.append(chunk.data(), n);
     }
+}
+
+// Writes the bytes over the file from its start and cuts it to their length: for where no temporary
+// file can be made beside it. Returns 0 or the error.
+DWORD RewriteInPlace(const std::wstring& target, const std::string& bytes) {
+    THandle file(::CreateFileW(target.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                               nullptr));
+    if (file.Get() == INVALID_HANDLE_VALUE) {
+        return ::GetLastError();
+    }
+    DWORD err = WriteAll(file.Get(), bytes);
+    if (err == 0 && !::SetEndOfFile(file.Get())) {
+        err = ::GetLastError();
+    }
+    if (err == 0 && !::FlushFileBuffers(file.Get())) {
+        err = ::GetLastError();
+    }
+    const DWORD closeErr = file.Close();
+    return err != 0 ? err : closeErr;
 }
 
 void ReplaceFile(const std::string& path, const std::string& bytes) {
@@ -233,24 +329,21 @@ void ReplaceFile(const std::string& path, const std::string& bytes) {
                           nullptr);
         if (h == INVALID_HANDLE_VALUE) {
             const DWORD err = ::GetLastError();
+            if (NoTemporaryFileHere(err)) {
+                // A folder that takes no new file, or a name with no room for the temporary file's
+                // ending: the file itself may still be written.
+                if (const DWORD inPlaceErr = RewriteInPlace(target, bytes)) {
+                    RaiseFileError(inPlaceErr);
+                }
+                return;
+            }
             if (err != ERROR_FILE_EXISTS || attempt >= 100) {
                 RaiseFileError(err);
             }
         }
     }
     THandle file(h);
-    DWORD err = 0;
-    std::size_t done = 0;
-    while (err == 0 && done < bytes.size()) {
-        DWORD n = 0;
-        const DWORD want = static_cast<DWORD>(std::min<std::size_t>(bytes.size() - done, 1u << 20));
-        if (!::WriteFile(file.Get(), bytes.data() + done, want, &n, nullptr)) {
-            err = ::GetLastError();
-        } else if (n == 0) {
-            err = ERROR_DISK_FULL;
-        }
-        done += n;
-    }
+    DWORD err = WriteAll(file.Get(), bytes);
     if (err == 0 && !::FlushFileBuffers(file.Get())) {
         err = ::GetLastError();
     }
@@ -375,13 +468,12 @@ int WriteAll(int fd, const std::string& bytes) {
     return 0;
 }
 
-std::string ReadFileBytes(const std::string& path) {
+void ReadFileChunks(const std::string& path, const TChunkSink& take) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
         RaiseOpenError(errno, path);
     }
     TFd file(fd);
-    std::string bytes;
     std::array<char, 65536> chunk{};
     for (;;) {
         const ssize_t n = ::read(file.Get(), chunk.data(), chunk.size());
@@ -391,10 +483,39 @@ std::string ReadFileBytes(const std::string& path) {
             }
             RaiseFileError(errno);
         }
-        if (n == 0) {
-            return bytes;
+        if (n == 0 || !take(chunk.data(), static_cast<std::size_t>(n))) {
+            return;
         }
-        bytes.append(chunk.data(), static_cast<std::size_t>(n));
+    }
+}
+
+// The temporary file beside the target could not be made for a reason that need not stop the target
+// itself from being written: the folder refuses new files, or the longer name does not fit.
+bool NoTemporaryFileHere(int err) {
+    return err == EACCES || err == EPERM || err == ENAMETOOLONG;
+}
+
+// Writes the bytes over the file from its start and cuts it to their length: for where no temporary
+// file can be made beside it. The file keeps its permissions.
+void RewriteInPlace(const std::string& target, const std::string& bytes) {
+    const int fd = ::open(target.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        RaiseOpenError(errno, target);
+    }
+    TFd file(fd);
+    int err = WriteAll(file.Get(), bytes);
+    if (err == 0 && ::ftruncate(file.Get(), static_cast<off_t>(bytes.size())) != 0) {
+        err = errno;
+    }
+    if (err == 0 && ::fsync(file.Get()) != 0) {
+        err = errno;
+    }
+    const int closeErr = file.Close();
+    if (err == 0) {
+        err = closeErr;
+    }
+    if (err != 0) {
+        RaiseFileError(err);
     }
 }
 
@@ -415,6 +536,12 @@ void ReplaceFile(const std::string& path, const std::string& bytes) {
     for (int attempt = 0; fd < 0; ++attempt) {
         temp = target + ".~" + std::to_string(::getpid()) + "_" + std::to_string(attempt);
         fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd < 0 && NoTemporaryFileHere(errno)) {
+            // A read-only folder may hold a writable file, and a name may leave no room for the
+            // temporary file's ending: the file is then written where it is.
+            RewriteInPlace(target, bytes);
+            return;
+        }
         if (fd < 0 && (errno != EEXIST || attempt >= 100)) {
             RaiseOpenError(errno, target);
         }
@@ -454,7 +581,17 @@ void ReplaceFile(const std::string& path, const std::string& bytes) {
 #endif
 
 std::vector<std::string> ReadTextFileLines(const std::string& path) {
-    return SplitLines(ReadFileBytes(path));
+    TLineCollector lines(TLineCollector::kUnbounded, TLineCollector::kUnbounded);
+    ReadFileChunks(path, [&](const char* data, std::size_t size) { return lines.Take(data, size); });
+    return lines.Finish();
+}
+
+std::vector<std::string> ReadFirstTextFileLines(const std::string& path, std::size_t count) {
+    TLineCollector lines(count, kMaxTextLineBytes);
+    if (count != 0) {
+        ReadFileChunks(path, [&](const char* data, std::size_t size) { return lines.Take(data, size); });
+    }
+    return lines.Finish();
 }
 
 void WriteTextFileLines(const std::string& path, const std::vector<std::string>& lines) {

@@ -2,6 +2,7 @@
 // Text files as this program and its Windows siblings share them: Windows-1251 bytes, CR LF lines.
 // Texts in memory are UTF-8.
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -15,6 +16,18 @@ std::string Cp1251ToUtf8(std::string_view bytes);
 // or "I/O error %d".
 std::vector<std::string> ReadTextFileLines(const std::string& path);
 
+// The most a line read by ReadFirstTextFileLines keeps, in bytes (one character each): what an edit
+// field of the windows holds at most (QLineEdit's default maximum length), so an edit shows the same
+// as it would with the whole line, and 15 lines need at most about half a megabyte.
+inline constexpr std::size_t kMaxTextLineBytes = 32767;
+
+// Reads the first count lines of a file and stops there, as ReadTextFileLines reads them but keeping
+// only the first kMaxTextLineBytes bytes of a longer line; the rest of the file is never read, so a
+// file of any size costs no more than its first lines. Fewer lines when the file has fewer.
+std::vector<std::string> ReadFirstTextFileLines(const std::string& path, std::size_t count);
+
 // Writes the lines, each ended by CR LF, to a temporary file beside the target and renames it over
-// the target, so a failure leaves any earlier file intact. Throws EInOutError as above.
+// the target, so a failure leaves any earlier file intact. Where no temporary file can be made beside
+// the target (a folder that takes no new files but holds a writable target, a name too long for the
+// temporary file's ending) the target is rewritten in place instead. Throws EInOutError as above.
 void WriteTextFileLines(const std::string& path, const std::vector<std::string>& lines);

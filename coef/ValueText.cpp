@@ -5,9 +5,11 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <cstdint>
 #include <limits>
 #include <string>
 #include <system_error>
+#include <vector>
 
 namespace {
 
@@ -66,10 +68,35 @@ int HexDigit(char c) {
     return -1;
 }
 
-// The largest extended-precision value, 1.18973149535723176502126385303097020516906332229462420044e4932,
-// as its leading digits; a typed value above it is not a number. (A value that agrees with all of these
-// digits and goes on is taken as within range: it still overflows the single at the build.)
-constexpr const char* kExtendedMaxDigits = "118973149535723176502126385303097020516906332229462420044";
+// The decimal digits of the largest extended-precision value, (2^64 - 1) * 2^16320, about
+// 1.19 * 10^4932: all 4933 of them, trailing zeros dropped, so that a typed value above it is told from
+// one below it however many digits they share. Worked out once, in base 10^9.
+const std::string& ExtendedMaxDigits() {
+    static const std::string digits = [] {
+        constexpr std::uint64_t kBase = 1000000000;
+        std::vector<std::uint64_t> limbs = {709551615, 446744073, 18}; // 2^64 - 1, lowest limb first
+        for (int doubled = 0; doubled < 16320; doubled += 30) {
+            std::uint64_t carry = 0;
+            for (std::uint64_t& limb : limbs) {
+                const std::uint64_t product = (limb << 30) + carry;
+                limb = product % kBase;
+                carry = product / kBase;
+            }
+            for (; carry != 0; carry /= kBase) {
+                limbs.push_back(carry % kBase);
+            }
+        }
+        std::string text = std::to_string(limbs.back());
+        for (auto limb = limbs.rbegin() + 1; limb != limbs.rend(); ++limb) {
+            const std::string part = std::to_string(*limb);
+            text.append(9 - part.size(), '0');
+            text += part;
+        }
+        text.erase(text.find_last_not_of('0') + 1);
+        return text;
+    }();
+    return digits;
+}
 constexpr int kExtendedMaxExponent = 4932;
 
 // Both parses open with any number of spaces and an optional sign: steps i past them and tells
@@ -248,12 +275,10 @@ std::optional<double> ParseNumber(std::string_view text) {
     if (top > kExtendedMaxExponent) {
         return std::nullopt;
     }
-    if (top == kExtendedMaxExponent) {
-        const std::string_view max(kExtendedMaxDigits);
-        const std::string_view head = std::string_view(digits).substr(0, max.size());
-        if (head.compare(max.substr(0, head.size())) > 0) {
-            return std::nullopt;
-        }
+    // Same first power of ten and no trailing zeros on either side: the digit strings compare as the
+    // values do.
+    if (top == kExtendedMaxExponent && digits.compare(ExtendedMaxDigits()) > 0) {
+        return std::nullopt;
     }
     if (top < -400) { // far below the smallest double
         return signedZero;

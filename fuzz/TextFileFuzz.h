@@ -2,6 +2,7 @@
 // What the two text-file targets share: the input goes to a file of this process, is read back as lines,
 // checked against the bytes, and the lines a window would take are saved and read again.
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -69,6 +70,19 @@ inline std::vector<std::string> ReadAndCheckLines(const std::string& path, std::
                    where() + " does not convert back to its bytes: " + Hex(lines[i]) + context());
     }
     return lines;
+}
+
+// The windows read only the lines they use: the first count lines, as the whole file reads them, each
+// cut to its first kMaxTextLineBytes bytes.
+inline void CheckFirstLines(const std::string& path, const std::vector<std::string>& all, std::size_t count) {
+    const std::vector<std::string> first = ReadFirstTextFileLines(path, count);
+    FUZZ_CHECK(first.size() == std::min(count, all.size()),
+               std::to_string(first.size()) + " first lines read of " + std::to_string(all.size()));
+    for (std::size_t i = 0; i < first.size(); ++i) {
+        const std::string expected = Cp1251ToUtf8(Utf8ToCp1251(all[i]).substr(0, kMaxTextLineBytes));
+        FUZZ_CHECK(first[i] == expected, "first line " + std::to_string(i + 1) + " reads as " +
+                                             Hex(first[i]) + ", the whole file gives " + Hex(all[i]));
+    }
 }
 
 // Saves the texts as the program does and reads them back: the file is each text's bytes plus CR LF,

@@ -23,6 +23,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string_view bytes = fuzz::AsText(data, size);
     fuzz::WriteBytes(fuzz::ScratchFile("backup"), bytes);
     std::vector<std::string> limits = fuzz::ReadAndCheckLines(fuzz::ScratchFile("backup"), bytes);
+    fuzz::CheckFirstLines(fuzz::ScratchFile("backup"), limits, kLimitLines);
     limits.resize(kLimitLines);
     const std::vector<std::string> raw = [&] {
         std::vector<std::string> lines = fuzz::ReferenceLines(bytes);

@@ -21,6 +21,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string_view bytes = fuzz::AsText(data, size);
     fuzz::WriteBytes(fuzz::ScratchFile("coef"), bytes);
     std::vector<std::string> texts = fuzz::ReadAndCheckLines(fuzz::ScratchFile("coef"), bytes);
+    fuzz::CheckFirstLines(fuzz::ScratchFile("coef"), texts, kCoefficientFileLines);
     texts.resize(kCoefficientFileLines);
     fuzz::CheckSavedAgain(fuzz::ScratchFile("coef") + ".saved", texts);
     return 0;

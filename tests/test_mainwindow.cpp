@@ -215,3 +215,19 @@ TEST(GeneralErrorReport, StartupErrorNamesTheErrorClassAndModule) {
     EXPECT_TRUE(text.endsWith(QStringLiteral(".\n'x' is not a valid integer value.\n")))
         << text.toStdString();
 }
+
+TEST(GeneralErrorReport, StartupErrorAddsAFullStopOnlyWhenTheMessageLacksOne) {
+    // Unlike the general report, the start-up box looks only for a full stop: a message that ends in
+    // ")" or "!" still gets one.
+    const auto messageLine = [](const char* message) {
+        const QString text =
+            StartupErrorText(ERq7Error(message), QStringLiteral("rq7"), reinterpret_cast<const void*>(0x10));
+        const qsizetype lineBreak = text.indexOf(QLatin1Char('\n'));
+        return lineBreak < 0 ? text : text.mid(lineBreak + 1);
+    };
+    EXPECT_EQ(messageLine("Registry error (win error code: 2)"),
+              QStringLiteral("Registry error (win error code: 2).\n"));
+    EXPECT_EQ(messageLine("Done!"), QStringLiteral("Done!.\n"));
+    EXPECT_EQ(messageLine("Ends with a stop."), QStringLiteral("Ends with a stop.\n"));
+    EXPECT_EQ(messageLine("Disk full"), QStringLiteral("Disk full.\n"));
+}

@@ -89,12 +89,23 @@ TEST_F(PasswordDialog, FirstModeRightPasswordGrantsAndEnterPressesOk) {
     EXPECT_EQ(Typed(), "Vosek");
     EXPECT_FALSE(Pasw().isVisible());
 
-    // The next showing starts empty; a wrong password now takes the access back.
+    // The next showing starts empty; a wrong password leaves the access as it was.
     Show(1, [this](QDialog& dialog) {
         EXPECT_EQ(Typed(), "");
         TypePassword(QStringLiteral("Vosek1"))(dialog);
     });
-    EXPECT_EQ(Pasw().AccessGranted, 0);
+    EXPECT_EQ(Pasw().AccessGranted, 1);
+}
+
+TEST_F(PasswordDialog, WrongFirstModePasswordLeavesTheAccessAsItWas) {
+    for (const int before : {1, 0}) {
+        Prompts.Shown.clear();
+        Pasw().AccessGranted = before;
+        Show(1, TypePassword(QStringLiteral("vosek")));
+        EXPECT_EQ(Prompts.Texts(), QStringList{"Пароль введен неверно"});
+        EXPECT_EQ(Typed(), "");
+        EXPECT_EQ(Pasw().AccessGranted, before);
+    }
 }
 
 TEST_F(PasswordDialog, CloseButtonAndEscapeRunNoCheck) {

@@ -2,6 +2,7 @@
 // on adapter simulators reached through links in a test device folder.
 
 #include <QAction>
+#include <QApplication>
 #include <QGroupBox>
 #include <QGuiApplication>
 #include <QLabel>
@@ -324,6 +325,57 @@ TEST_F(PortSetupFixture, EnterActsAsOk) {
     RunPortSetup([&](TTavixComSetupFrm& d) {
         d.Combo1()->SetText(QString::fromStdString(Port2));
         QTest::keyClick(d.Combo1(), Qt::Key_Return);
+    });
+    EXPECT_EQ(Port().Port(), Port2);
+    EXPECT_TRUE(std::ifstream(UserRegistryFile()).good());
+}
+
+// Keys as the keyboard gives them: each one goes to the widget that has the focus.
+void PressKey(Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
+    QWidget* focused = QApplication::focusWidget();
+    ASSERT_NE(focused, nullptr) << "nothing has the focus";
+    QTest::keyClick(focused, key, modifiers);
+}
+
+TEST_F(PortSetupFixture, EnterPressesTheFocusedButtonAndIsOkInThePortList) {
+    ShowMainWindow();
+    const TApplyCounts before = Port().AppliedCounts();
+    // Another port chosen, Tab twice to "Отмена", then Enter (and the keypad's Enter): a cancel.
+    for (const Qt::Key enter : {Qt::Key_Return, Qt::Key_Enter}) {
+        RunPortSetup([&](TTavixComSetupFrm& d) {
+            d.activateWindow();
+            ASSERT_TRUE(QTest::qWaitForWindowActive(&d));
+            d.Combo1()->setFocus(Qt::TabFocusReason);
+            d.Combo1()->SetText(QString::fromStdString(Port2));
+            PressKey(Qt::Key_Tab);
+            EXPECT_EQ(QApplication::focusWidget(), d.Button1());
+            PressKey(Qt::Key_Tab);
+            ASSERT_EQ(QApplication::focusWidget(), d.Button2());
+            // Escape still does nothing, also on the focused cancel button.
+            PressKey(Qt::Key_Escape);
+            EXPECT_TRUE(d.isVisible());
+            PressKey(enter, enter == Qt::Key_Enter ? Qt::KeypadModifier : Qt::NoModifier);
+            EXPECT_FALSE(d.isVisible());
+            EXPECT_EQ(d.result(), 2);
+        });
+    }
+    EXPECT_EQ(Port().Port(), Port1);
+    EXPECT_TRUE(Port().Connected());
+    EXPECT_EQ(Port().AppliedCounts().LineSettings, before.LineSettings);
+    EXPECT_FALSE(std::ifstream(UserRegistryFile()).good());
+
+    // Back from "Отмена" to the port list: Enter there is OK again.
+    RunPortSetup([&](TTavixComSetupFrm& d) {
+        d.activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&d));
+        d.Button2()->setFocus(Qt::TabFocusReason);
+        d.Combo1()->SetText(QString::fromStdString(Port2));
+        PressKey(Qt::Key_Tab, Qt::ShiftModifier);
+        PressKey(Qt::Key_Tab, Qt::ShiftModifier);
+        ASSERT_EQ(QApplication::focusWidget(), d.Combo1());
+        PressKey(Qt::Key_Return);
+        EXPECT_FALSE(d.isVisible());
+        EXPECT_EQ(d.result(), 1);
     });
     EXPECT_EQ(Port().Port(), Port2);
     EXPECT_TRUE(std::ifstream(UserRegistryFile()).good());

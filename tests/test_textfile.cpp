@@ -11,9 +11,11 @@
 #include <vector>
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <iconv.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include "coef/Errors.h"
@@ -193,4 +195,154 @@ TEST(TextFile, RunningOutOfDescriptorsIsTooManyOpenFiles) {
     EXPECT_EQ(readError, "Too many open files");
     EXPECT_EQ(writeError, "Too many open files");
     EXPECT_EQ(dir.Names(), std::vector<std::string>{"a.dat"});
+}
+
+// ---------------------------------------------------------------------------------------------
+// Only the first lines, and saving where no temporary file can be made
+
+namespace {
+
+// For the life of the object this thread opens and creates files as an unprivileged user (when it runs
+// as root, whose files are otherwise never refused), so a folder's permissions bind it.
+class TUnprivilegedFiles {
+public:
+    TUnprivilegedFiles() {
+        if (::geteuid() == 0) {
+            ::syscall(SYS_setfsgid, kNobody);
+            ::syscall(SYS_setfsuid, kNobody);
+            switched_ = true;
+        }
+    }
+    ~TUnprivilegedFiles() {
+        if (switched_) {
+            ::syscall(SYS_setfsuid, 0);
+            ::syscall(SYS_setfsgid, 0);
+        }
+    }
+    TUnprivilegedFiles(const TUnprivilegedFiles&) = delete;
+    TUnprivilegedFiles& operator=(const TUnprivilegedFiles&) = delete;
+
+private:
+    static constexpr long kNobody = 65534;
+    bool switched_ = false;
+};
+
+// Whether a new file can be made in the folder by this thread right now.
+bool CanCreateIn(const std::string& folder) {
+    const std::string probe = folder + "/probe";
+    const int fd = ::open(probe.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0666);
+    if (fd < 0) {
+        return false;
+    }
+    ::close(fd);
+    ::unlink(probe.c_str());
+    return true;
+}
+
+ino_t InodeOf(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 ? st.st_ino : 0;
+}
+
+} // namespace
+
+TEST(TextFile, FirstLinesStopAtTheCountAndKeepAnEditsWorthOfEachLine) {
+    TempDir dir;
+    WriteFileBytes(dir / "in.dat", "a\r\nb\nc\r\n\r\nlast");
+    EXPECT_EQ(ReadFirstTextFileLines(dir / "in.dat", 2), (std::vector<std::string>{"a", "b"}));
+    EXPECT_EQ(ReadFirstTextFileLines(dir / "in.dat", 4), (std::vector<std::string>{"a", "b", "c", ""}));
+    EXPECT_EQ(ReadFirstTextFileLines(dir / "in.dat", 15),
+              (std::vector<std::string>{"a", "b", "c", "", "last"}));
+    EXPECT_EQ(ReadFirstTextFileLines(dir / "in.dat", 0), std::vector<std::string>{});
+
+    const std::size_t keep = kMaxTextLineBytes;
+    const std::string full(keep, 'x');
+    const struct {
+        std::string Line;     // the line's bytes, before its LF
+        std::string Expected; // what is read of it
+    } cases[] = {
+        {full, full},
+        {full + "yz", full},
+        {full + "\r", full},                             // the CR just past the kept part
+        {full.substr(1) + "\r", full.substr(1)},         // the CR at the last kept byte
+        {full.substr(1) + "\ry", full.substr(1) + "\r"}, // a CR inside the line stays
+        {std::string(keep + 100000, 'q') + "\r", std::string(keep, 'q')},
+    };
+    for (const auto& c : cases) {
+        WriteFileBytes(dir / "long.dat", c.Line + "\nnext\r\n");
+        const std::vector<std::string> lines = ReadFirstTextFileLines(dir / "long.dat", 2);
+        ASSERT_EQ(lines.size(), 2u) << c.Line.size();
+        EXPECT_EQ(lines[0], c.Expected) << "a line of " << c.Line.size() << " bytes";
+        EXPECT_EQ(lines[1], "next");
+    }
+    // Kept by bytes of the file, which are characters: Cyrillic letters count one each.
+    WriteFileBytes(dir / "cyr.dat", std::string(keep + 5, '\xC4'));
+    const std::vector<std::string> cyrillic = ReadFirstTextFileLines(dir / "cyr.dat", 1);
+    ASSERT_EQ(cyrillic.size(), 1u);
+    EXPECT_EQ(cyrillic[0].size(), 2 * keep);
+    EXPECT_EQ(cyrillic[0].substr(0, 4), "ДД");
+}
+
+TEST(TextFile, CrLfSplitBetweenTwoReadsEndsTheLine) {
+    TempDir dir;
+    // The reads go 64 KiB at a time: the CR is the last byte of the first, the LF the first of the next.
+    const std::string first(65535, 'x');
+    WriteFileBytes(dir / "in.dat", first + "\r\nsecond\r\n");
+    EXPECT_EQ(ReadTextFileLines(dir / "in.dat"), (std::vector<std::string>{first, "second"}));
+    EXPECT_EQ(ReadFirstTextFileLines(dir / "in.dat", 2),
+              (std::vector<std::string>{first.substr(0, kMaxTextLineBytes), "second"}));
+}
+
+TEST(TextFile, ReadOnlyFolderWithAWritableFileIsRewrittenInPlace) {
+    TempDir dir;
+    WriteFileBytes(dir / "tmp.dat", "old old old\r\n");
+    ASSERT_EQ(::chmod((dir / "tmp.dat").c_str(), 0666), 0);
+    ASSERT_EQ(::chmod(dir.Path().c_str(), 0555), 0);
+    std::string error, newFileError;
+    {
+        TUnprivilegedFiles unprivileged;
+        if (CanCreateIn(dir.Path())) {
+            ::chmod(dir.Path().c_str(), 0755);
+            GTEST_SKIP() << "a read-only folder still takes new files here";
+        }
+        error = FileErrorOf([&] { WriteTextFileLines(dir / "tmp.dat", {"1.00", "new"}); });
+        // A file that does not exist yet cannot be made there at all.
+        newFileError = FileErrorOf([&] { WriteTextFileLines(dir / "other.dat", {"x"}); });
+    }
+    ASSERT_EQ(::chmod(dir.Path().c_str(), 0755), 0);
+    EXPECT_EQ(error, "");
+    EXPECT_EQ(ReadFileBytes(dir / "tmp.dat"), "1.00\r\nnew\r\n");
+    EXPECT_EQ(newFileError, "File access denied");
+    EXPECT_EQ(dir.Names(), std::vector<std::string>{"tmp.dat"});
+    struct stat st {};
+    ASSERT_EQ(::stat((dir / "tmp.dat").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0666u);
+}
+
+TEST(TextFile, NameWithNoRoomForTheTemporaryEndingIsWrittenInPlace) {
+    TempDir dir;
+    const std::string name = std::string(250, 'n') + ".dat"; // 254 characters: the longest file names
+    EXPECT_EQ(FileErrorOf([&] { WriteTextFileLines(dir / name, {"first", "file"}); }), "");
+    EXPECT_EQ(ReadFileBytes(dir / name), "first\r\nfile\r\n");
+    // Again over the existing, longer file: nothing of it is left.
+    EXPECT_EQ(FileErrorOf([&] { WriteTextFileLines(dir / name, {"2"}); }), "");
+    EXPECT_EQ(ReadFileBytes(dir / name), "2\r\n");
+    EXPECT_EQ(dir.Names(), std::vector<std::string>{name});
+    // A name the folder cannot hold at all is still refused.
+    EXPECT_EQ(FileErrorOf([&] { WriteTextFileLines(dir / std::string(256, 'n'), {"x"}); }),
+              "Invalid filename");
+}
+
+TEST(TextFile, ElsewhereTheFileIsStillReplacedWhole) {
+    TempDir dir;
+    WriteTextFileLines(dir / "coef.dat", {"earlier"});
+    const ino_t before = InodeOf(dir / "coef.dat");
+    // A reader that has the earlier file open keeps reading the earlier contents: the new file is a
+    // new one, renamed over the old, never the old one rewritten.
+    std::ifstream reader(dir / "coef.dat", std::ios::binary);
+    WriteTextFileLines(dir / "coef.dat", {"later"});
+    EXPECT_NE(InodeOf(dir / "coef.dat"), before);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(reader), std::istreambuf_iterator<char>()),
+              "earlier\r\n");
+    EXPECT_EQ(ReadFileBytes(dir / "coef.dat"), "later\r\n");
 }

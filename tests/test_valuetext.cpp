@@ -3,10 +3,12 @@
 
 #include <gtest/gtest.h>
 
+#include <charconv>
 #include <clocale>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <limits>
 #include <locale>
 #include <random>
 #include <string>
@@ -215,6 +217,39 @@ TEST(ValueTextTest, NumberParseKeepsTheSignOfZeroAndTheExtendedRange) {
     // Long texts round correctly, not digit by digit.
     EXPECT_EQ(*ParseNumber("0.1000000000000000055511151231257827021181583404541015625"), 0.1);
     EXPECT_EQ(*ParseNumber("1.7976931348623157e308"), 1.7976931348623157e308);
+}
+
+TEST(ValueTextTest, NumberParseRefusesEveryValueAboveTheLargestExtendedValue) {
+    // The largest extended-precision value, (2^64 - 1) * 2^16320, starts with these 57 digits and goes
+    // on with 0323733891...
+    const std::string head = "1.18973149535723176502126385303097020516906332229462420044";
+    for (const char* sign : {"", "-", "+"}) {
+        EXPECT_FALSE(ParseNumber(sign + head + "1E4932").has_value()) << sign;
+        EXPECT_FALSE(ParseNumber(sign + head + "0324E4932").has_value()) << sign;
+        EXPECT_FALSE(ParseNumber(sign + head + "03237338918E4932").has_value()) << sign;
+        EXPECT_TRUE(ParseNumber(sign + head + "03237338917E4932").has_value()) << sign;
+        EXPECT_TRUE(ParseNumber(sign + head + "E4932").has_value()) << sign;
+    }
+    // The same value written with its point elsewhere, and as a plain integer of 4933 digits.
+    EXPECT_FALSE(ParseNumber("0.0" + head.substr(0, 1) + head.substr(2) + "1E4934").has_value());
+    if constexpr (std::numeric_limits<long double>::digits == 64) {
+        char digits[5000];
+        const auto written = std::to_chars(digits, digits + sizeof digits,
+                                           std::numeric_limits<long double>::max(), std::chars_format::fixed);
+        ASSERT_EQ(written.ec, std::errc());
+        std::string max(digits, written.ptr);
+        ASSERT_EQ(max.size(), 4933u);
+        ASSERT_EQ(max.substr(0, 57), head.substr(0, 1) + head.substr(2));
+        EXPECT_TRUE(ParseNumber(max).has_value());
+        EXPECT_TRUE(ParseNumber(max + ".0").has_value());
+        // One more than the largest value.
+        std::size_t i = max.size();
+        while (max[--i] == '9') {
+            max[i] = '0';
+        }
+        ++max[i];
+        EXPECT_FALSE(ParseNumber(max).has_value());
+    }
 }
 
 TEST(ValueTextTest, ShownValuesParseBackToTheirRoundedValue) {

@@ -28,6 +28,11 @@ QString StartupErrorText(const std::exception& error, const QString& moduleName,
         own != nullptr ? QString::fromLatin1(own->ClassName()) : QStringLiteral("Exception");
     const QString where =
         QStringLiteral("%1").arg(reinterpret_cast<quintptr>(address), 8, 16, QLatin1Char('0')).toUpper();
+    // Here only a full stop counts as an ending: a message ending in ")" or "!" gets one as well.
+    QString message = ErrorMessage(error);
+    if (!message.endsWith(QLatin1Char('.'))) {
+        message += QLatin1Char('.');
+    }
     return QStringLiteral("Exception %1 in module %2 at %3.\n%4\n")
-        .arg(className, moduleName, where, ErrorReportText(ErrorMessage(error)));
+        .arg(className, moduleName, where, message);
 }

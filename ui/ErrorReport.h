@@ -23,6 +23,6 @@ template <typename F> void RunReported(IPrompts& prompts, F&& command) {
     }
 }
 
-// The start-up error box text: "Exception %s in module %s at %p." + line break + message (with the
-// full-stop rule) + line break.
+// The start-up error box text: "Exception %s in module %s at %p." + line break + message, with "."
+// appended unless it already ends in one, + line break.
 QString StartupErrorText(const std::exception& error, const QString& moduleName, const void* address);

@@ -3,7 +3,6 @@
 #include <QCloseEvent>
 #include <QKeyEvent>
 #include <QLineEdit>
-#include <QPointer>
 #include <QShowEvent>
 #include <optional>
 #include <string>
@@ -79,8 +78,14 @@ std::string ToUtf8(const QString& text) {
 const char* const TKoefForPotreb::BackupFileName = "tmp.dat";
 
 TKoefForPotreb::TKoefForPotreb(TRq7Program& program, QWidget* parent)
-    : QWidget(parent), program_(program), ui_(std::make_unique<Ui::TKoefForPotreb>()) {
+    : QWidget(parent), program_(program), ui_(std::make_unique<Ui::TKoefForPotreb>()),
+      commands_(*program.Exchange) {
     ui_->setupUi(this);
+    // While any device sequence runs (here, in the main menu or in the technological mode window), none
+    // of the three commands may act. The write is offered once a read or a restore filled the limits.
+    commands_.AddButton(*ui_->ReadButton);
+    commands_.AddButton(*ui_->WriteButton, false);
+    commands_.AddButton(*ui_->IschodButton);
 
     IPrompts& prompts = program_.Prompts;
     connect(ui_->ReadButton, &QPushButton::clicked, this,
@@ -93,16 +98,6 @@ TKoefForPotreb::TKoefForPotreb(TRq7Program& program, QWidget* parent)
     for (QLineEdit* edit : {ui_->Canal1_20, ui_->Canal1_4, ui_->Canal2_20, ui_->Canal2_4, ui_->Canal3_20,
                             ui_->Canal3_4, ui_->ZavodNEdit}) {
         edit->installEventFilter(this);
-    }
-
-    // While any device command runs (here, in the main menu or in the technological mode window), the
-    // buttons of this window are refused.
-    if (program_.Exchange) {
-        program_.Exchange->AddBusyListener([panel = QPointer<QWidget>(ui_->Panel1)](bool busy) {
-            if (panel) {
-                panel->setEnabled(!busy);
-            }
-        });
     }
 }
 
@@ -185,7 +180,7 @@ TLimitsTexts TKoefForPotreb::CurrentLimitsTexts() const {
 }
 
 void TKoefForPotreb::N4Click() {
-    TExchangeGuard guard(*program_.Exchange);
+    const TExchangeGuard guard = commands_.Begin();
     if (!guard.Acquired()) {
         return;
     }
@@ -200,7 +195,7 @@ void TKoefForPotreb::ReadLimitsWithBackup() {
 }
 
 void TKoefForPotreb::ReadButtonClick() {
-    TExchangeGuard guard(*program_.Exchange);
+    const TExchangeGuard guard = commands_.Begin();
     if (!guard.Acquired()) {
         return;
     }
@@ -278,7 +273,7 @@ void TKoefForPotreb::ReadBlock(TReadKind kind) {
     }
 
     ui_->Panel2->hide();
-    ui_->WriteButton->setEnabled(true);
+    commands_.SetOffered(*ui_->WriteButton, true);
     if (!failed && !block.VerifyReadImage()) {
         program_.Prompts.ShowMessage(QStringLiteral("Ошибка кс"));
     }
@@ -298,7 +293,7 @@ template <typename F> bool TKoefForPotreb::WriteWithRetry(F&& send) {
 void TKoefForPotreb::WriteButtonClick() {
     TModbusExchange& exchange = *program_.Exchange;
     TCoefBlock& block = program_.CoefBlock;
-    TExchangeGuard guard(exchange);
+    const TExchangeGuard guard = commands_.Begin();
     if (!guard.Acquired()) {
         return;
     }
@@ -347,13 +342,18 @@ void TKoefForPotreb::WriteButtonClick() {
 }
 
 void TKoefForPotreb::IschodButtonClick() {
-    const std::vector<std::string> lines = ReadTextFileLines(BackupFileName);
+    const TExchangeGuard guard = commands_.Begin();
+    if (!guard.Acquired()) {
+        return;
+    }
     QLineEdit* const edits[] = {ui_->Canal1_20, ui_->Canal1_4,  ui_->Canal2_20,
                                 ui_->Canal2_4,  ui_->Canal3_20, ui_->Canal3_4};
+    // Only the six limit lines are read, whatever else the file holds.
+    const std::vector<std::string> lines = ReadFirstTextFileLines(BackupFileName, std::size(edits));
     std::size_t line = 0;
     for (QLineEdit* edit : edits) {
         edit->setText(line < lines.size() ? FromUtf8(lines[line]) : QString());
         ++line;
     }
-    ui_->WriteButton->setEnabled(true);
+    commands_.SetOffered(*ui_->WriteButton, true);
 }

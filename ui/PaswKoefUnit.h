@@ -26,8 +26,8 @@ public:
 
     // 1 selects the first mode (first password, grants access); any other value the second mode.
     int PasswordMode = 0;
-    // 1 after a right first-mode password; a failed first-mode check and every OK in the second mode
-    // clear it.
+    // 1 after a right first-mode password; every OK in the second mode clears it, a wrong first-mode
+    // password leaves it as it was.
     int AccessGranted = 0;
     // 1 when a second-mode password was right and programming was confirmed; every OK clears it first.
     int ProgramConfirmed = 0;

@@ -83,7 +83,8 @@ QPushButton* TTavixComSetupFrm::Button2() const {
 }
 
 void TTavixComSetupFrm::keyPressEvent(QKeyEvent* event) {
-    // No button answers the Escape key.
+    // Enter presses the focused button (both are auto-default in the form, so on "Отмена" it cancels)
+    // and OK, the default button, anywhere else. No button answers the Escape key.
     if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
         event->accept();
         return;

@@ -53,13 +53,18 @@ QString SavingTimeText(const TLocalTime& t) {
 } // namespace
 
 TTehForm::TTehForm(TRq7Program& program, QWidget* parent)
-    : QWidget(parent), program_(program), ui_(std::make_unique<Ui::TTehForm>()) {
+    : QWidget(parent), program_(program), ui_(std::make_unique<Ui::TTehForm>()),
+      commands_(*program.Exchange) {
     ui_->setupUi(this);
     resize(449, 681);
     ui_->Panel1->hide();
     ui_->ProgressBar1->setRange(0, 100);
     ui_->ProgressBar1->setValue(0);
-    SetWriteButtonAllowed(false);
+    // While any device sequence runs, here or elsewhere, none of the four commands may act.
+    commands_.AddButton(*ui_->ReadButton);
+    commands_.AddButton(*ui_->WriteButton, false);
+    commands_.AddButton(*ui_->ReadFileButton);
+    commands_.AddButton(*ui_->NachButton);
 
     // SaveDialog1: default extension "dat", the filter "текстовые(*.dat)|*.dat" in the dialog's form.
     SaveDialog1.DefaultExt = QStringLiteral("dat");
@@ -81,12 +86,6 @@ TTehForm::TTehForm(TRq7Program& program, QWidget* parent)
             [this, &prompts] { RunReported(prompts, [this] { ReadFileButtonClick(); }); });
     connect(ui_->NachButton, &QPushButton::clicked, this,
             [this, &prompts] { RunReported(prompts, [this] { NachButtonClick(); }); });
-
-    // While any device command runs, this window's device buttons are refused.
-    program_.Exchange->AddBusyListener([this](bool busy) {
-        exchangeBusy_ = busy;
-        UpdateDeviceButtons();
-    });
 }
 
 TTehForm::~TTehForm() = default;
@@ -97,20 +96,14 @@ std::array<QLineEdit*, 12> TTehForm::ValueEdits() const {
 }
 
 void TTehForm::SetWriteButtonAllowed(bool allowed) {
-    writeAllowed_ = allowed;
-    UpdateDeviceButtons();
-}
-
-void TTehForm::UpdateDeviceButtons() {
-    ui_->ReadButton->setEnabled(!exchangeBusy_);
-    ui_->WriteButton->setEnabled(writeAllowed_ && !exchangeBusy_);
+    commands_.SetOffered(*ui_->WriteButton, allowed);
 }
 
 // ---------------------------------------------------------------------------------------------
 // Opening and reading
 
 void TTehForm::N5Click() {
-    TExchangeGuard guard(*program_.Exchange);
+    const TExchangeGuard guard = commands_.Begin();
     if (!guard.Acquired()) {
         return;
     }
@@ -130,7 +123,7 @@ void TTehForm::N5Click() {
 }
 
 void TTehForm::ReadButtonClick() {
-    TExchangeGuard guard(*program_.Exchange);
+    const TExchangeGuard guard = commands_.Begin();
     if (!guard.Acquired()) {
         return;
     }
@@ -199,7 +192,7 @@ void TTehForm::ReadCoefficients() {
 // Writing
 
 void TTehForm::WriteButtonClick() {
-    TExchangeGuard guard(*program_.Exchange);
+    const TExchangeGuard guard = commands_.Begin();
     if (!guard.Acquired()) {
         return;
     }
@@ -230,6 +223,10 @@ void TTehForm::WriteCoefficients() {
         }
     }
 
+    // Only the dialog's OK with the right password and a Yes to programming in this showing let the
+    // write go on: a confirmation left over from an earlier write does not count when this showing was
+    // closed without its check.
+    dialog.ProgramConfirmed = 0;
     prompts.ExecDialog(dialog);
     if (dialog.PaswKoefEdit()->text() != TPaswKoefForm::SecondPassword || dialog.ProgramConfirmed != 1) {
         ui_->Panel1->hide();
@@ -277,6 +274,10 @@ void TTehForm::WriteCoefficients() {
 void TTehForm::NachButtonClick() {
     static const std::array<const char*, 12> kInitialValues = {"1010", "630", "16",  "4",   "85", "-40",
                                                                "16",   "4",   "200", "1.5", "16", "4"};
+    const TExchangeGuard guard = commands_.Begin();
+    if (!guard.Acquired()) {
+        return;
+    }
     const std::array<QLineEdit*, 12> valueEdits = ValueEdits();
     for (std::size_t i = 0; i < valueEdits.size(); ++i) {
         valueEdits[i]->setText(QString::fromLatin1(kInitialValues[i]));
@@ -304,12 +305,17 @@ void TTehForm::SaveCoefficientFile(const QString& fileName) {
 }
 
 void TTehForm::ReadFileButtonClick() {
+    const TExchangeGuard guard = commands_.Begin();
+    if (!guard.Acquired()) {
+        return;
+    }
     const QString chosen = program_.Prompts.AskOpenFileName(this, OpenDialog1.Filter);
     if (chosen.isEmpty()) {
         return;
     }
     OpenDialog1.FileName = chosen;
-    std::vector<std::string> lines = ReadTextFileLines(FileSystemName(chosen));
+    // Only the lines the window uses are read: a file of any size or shape loads at once.
+    std::vector<std::string> lines = ReadFirstTextFileLines(FileSystemName(chosen), kCoefficientFileLines);
     lines.resize(kCoefficientFileLines);
     ui_->AdrEdit->setText(FromUtf8(lines[0]));
     ui_->DataLabel->setText(FromUtf8(lines[1]));

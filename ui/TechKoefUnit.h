@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "ui/WindowCommands.h"
+
 namespace Ui {
 class TTehForm;
 }
@@ -61,13 +63,11 @@ private:
     std::vector<std::string> CoefficientFileLines() const;
     // The value edits in slot order (slot k at index k - 1).
     std::array<QLineEdit*, 12> ValueEdits() const;
+    // WriteButton is offered once a read or the initial values filled the controls.
     void SetWriteButtonAllowed(bool allowed);
-    void UpdateDeviceButtons();
 
     TRq7Program& program_;
     std::unique_ptr<Ui::TTehForm> ui_;
-    // WriteButton is usable once a read or the initial values filled the controls.
-    bool writeAllowed_ = false;
-    // A device command is running (here or elsewhere): the device buttons are refused.
-    bool exchangeBusy_ = false;
+    // The four buttons, refused while a device sequence runs.
+    TWindowCommands commands_;
 };

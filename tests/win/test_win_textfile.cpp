@@ -214,3 +214,33 @@ TEST(WinTextFile, ReadOnlyFileCannotBeReplaced) {
     EXPECT_EQ(ReadTextFileLines(dir / "tmp.dat"), std::vector<std::string>{"kept"});
     EXPECT_EQ(dir.Names(), std::vector<std::string>{"tmp.dat"});
 }
+
+TEST(WinTextFile, FirstLinesStopAtTheCountAndKeepAnEditsWorthOfEachLine) {
+    TTempDir dir;
+    WriteBytes(dir / "in.dat", "a\r\nb\nc\r\n\r\nlast");
+    EXPECT_EQ(ReadFirstTextFileLines(dir / "in.dat", 2), (std::vector<std::string>{"a", "b"}));
+    EXPECT_EQ(ReadFirstTextFileLines(dir / "in.dat", 15),
+              (std::vector<std::string>{"a", "b", "c", "", "last"}));
+    // A line far longer than an edit holds, its CR LF split between two reads of 64 KiB.
+    const std::string first(65535, 'x');
+    WriteBytes(dir / "long.dat", first + "\r\nsecond\r\nthird\r\n");
+    EXPECT_EQ(ReadFirstTextFileLines(dir / "long.dat", 2),
+              (std::vector<std::string>{first.substr(0, kMaxTextLineBytes), "second"}));
+    EXPECT_EQ(ReadTextFileLines(dir / "long.dat"), (std::vector<std::string>{first, "second", "third"}));
+}
+
+TEST(WinTextFile, NameWithNoRoomForTheTemporaryEndingIsWrittenInPlace) {
+    TTempDir dir;
+    // The longest name the file may have, whose temporary file's name would be too long: under Wine a
+    // name of 254 characters (only a name's own length is limited, to 255); on Windows the whole path
+    // is limited as well (to MAX_PATH - 1 characters), so the name fills the path to that limit.
+    const std::size_t folder = (dir / "").size();
+    const std::size_t length = UnderWine() ? 254 : std::min<std::size_t>(254, MAX_PATH - 1 - folder);
+    ASSERT_GT(length, 20u) << "the temporary folder's path is too long for this test";
+    const std::string name = std::string(length - 4, 'n') + ".dat";
+    EXPECT_EQ(FileErrorOf([&] { WriteTextFileLines(dir / name, {"first", "file"}); }), "");
+    EXPECT_EQ(ReadBytes(dir / name), "first\r\nfile\r\n");
+    EXPECT_EQ(FileErrorOf([&] { WriteTextFileLines(dir / name, {"2"}); }), "");
+    EXPECT_EQ(ReadBytes(dir / name), "2\r\n");
+    EXPECT_EQ(dir.Names(), std::vector<std::string>{name});
+}
