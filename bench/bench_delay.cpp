@@ -10,6 +10,7 @@
 #include "coef/CoefBlock.h"
 #include "link/ModbusUnit.h"
 #include "link/QuorbData.h"
+#include "ui/MessageClock.h"
 
 namespace {
 double processSeconds() {
@@ -26,8 +27,8 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     TQuorbDataModule dataModule;
     TCoefBlock block;
-    TModbusExchange exchange(dataModule, block);
-    exchange.ProcessMessages = [] { QCoreApplication::processEvents(QEventLoop::AllEvents); };
+    TQtMessageClock clock;
+    TModbusExchange exchange(dataModule, block, clock);
 
     constexpr int kRuns = 3;
     for (int run = 1; run <= kRuns; ++run) {

@@ -1,8 +1,6 @@
 #pragma once
 // A data module, coefficient block and exchange whose port is opened on a fresh adapter simulator.
 
-#include <QCoreApplication>
-#include <chrono>
 #include <memory>
 #include <string>
 #include <vector>
@@ -19,7 +17,6 @@ struct TSimLink {
     TModbusExchange Exchange{DataModule, Block};
 
     explicit TSimLink(std::uint8_t address = 1) : Sim(address) {
-        Exchange.ProcessMessages = [] { QCoreApplication::processEvents(QEventLoop::AllEvents); };
         DataModule.ComPort.SetPort(Sim.DevicePath());
         DataModule.StopEvent = std::make_unique<TStopEvent>();
         DataModule.ComPort.OpenPort();

@@ -1,0 +1,34 @@
+#include "ui/MessageClock.h"
+
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QTimer>
+#include <algorithm>
+#include <climits>
+#include <thread>
+
+namespace {
+// A Qt timer counts whole milliseconds and may fire up to a millisecond after its time: the message
+// wait ends this much early, and the rest of the wait is slept.
+constexpr std::chrono::milliseconds kTimerMargin{1};
+} // namespace
+
+TMessageClock::TTime TQtMessageClock::Now() {
+    return std::chrono::steady_clock::now();
+}
+
+void TQtMessageClock::WaitForMessages(TTime until) {
+    QCoreApplication::processEvents(QEventLoop::AllEvents);
+    const auto left = until - Now();
+    const auto timerMs = std::chrono::floor<std::chrono::milliseconds>(left - kTimerMargin).count();
+    if (timerMs >= 1) {
+        // The timer's event ends the wait for messages at the latest.
+        QTimer wake;
+        wake.setSingleShot(true);
+        wake.setTimerType(Qt::PreciseTimer);
+        wake.start(static_cast<int>(std::min<long long>(timerMs, INT_MAX)));
+        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+    } else if (left > TTime::duration::zero()) {
+        std::this_thread::sleep_until(until);
+    }
+}
