@@ -6,6 +6,8 @@
 
 class TQtMessageClock final : public TMessageClock {
 public:
+    // To be made on the thread whose waits it runs (the user-interface thread).
+    TQtMessageClock();
     TTime Now() override;
     // Processes the pending messages, then sleeps until a message comes or until is near, whichever is
     // first; the last millisecond or two before until are slept precisely.
