@@ -3,7 +3,10 @@
 //
 //   - the technological mode's opening read, its write (both passwords, no file), and the channel
 //     limits window's opening read: wall time against the sum of the waits the program has to make
-//     (target <= 1.03), and processor time against wall time (target <= 0.05);
+//     (target <= 1.02; each wait lasts more than its milliseconds, ms + 1 at least, which alone gives
+//     about 1.018 for a read), and processor time against wall time (target <= 0.01); and where the
+//     time above the waits went: the waits' overrun of their ends, and the rest (the exchanges with
+//     the adapter, the windows);
 //   - start-up to the main window shown with its port open, a fresh process each time (target <= 0.3 s);
 //   - the peak resident memory of the program through all of that (target <= 60 MB).
 //
@@ -11,7 +14,7 @@
 // every request it receives through a pipe, so the sum of waits follows the requests actually made.
 // Figures only: nothing passes or fails on time.
 //
-//   bench_windows [runs]        (default 3 runs of each sequence, 5 start-ups)
+//   bench_windows [runs]        (default 5 runs of each sequence, 5 start-ups; medians printed)
 
 #include <QApplication>
 #include <QDialog>
@@ -36,9 +39,11 @@
 #include <vector>
 
 #include "link/ComPort.h"
+#include "link/ModbusUnit.h"
 #include "link/QuorbData.h"
 #include "sim/Simulator.h"
 #include "ui/KoefPotrebUnit.h"
+#include "ui/MessageClock.h"
 #include "ui/Prompts.h"
 #include "ui/Rq7Application.h"
 #include "ui/Rq7Program.h"
@@ -96,6 +101,39 @@ public:
         return dialog.result();
     }
     QPoint CursorPos() override { return {100, 100}; }
+};
+
+// The program's own clock, measured: how many waits there were, how long they took in all, and by how
+// much they overran their ends (a wait ends once more than its milliseconds have passed: the first
+// moment at or after its end).
+class TMeasuredClock : public TMessageClock {
+public:
+    int Waits = 0;
+    Clock::duration InWaits{}, Overrun{};
+
+    TTime Now() override { return clock_.Now(); }
+    void WaitForMessages(TTime until) override {
+        if (until != until_) {
+            until_ = until;
+            started_ = clock_.Now();
+        }
+        clock_.WaitForMessages(until);
+        const TTime now = clock_.Now();
+        if (now >= until) {
+            ++Waits;
+            InWaits += now - started_;
+            Overrun += now - until;
+            until_ = TTime{};
+        }
+    }
+    void Reset() {
+        Waits = 0;
+        InWaits = Overrun = Clock::duration{};
+    }
+
+private:
+    TQtMessageClock clock_;
+    TTime until_{}, started_{};
 };
 
 // ---- the simulator in a process of its own
@@ -273,23 +311,31 @@ double MeasureStartup(const std::string& self, const std::string& device) {
 
 struct TSequenceFigure {
     double Wall = 0, Waits = 0, Processor = 0;
+    int WaitCount = 0;
+    double InWaits = 0, Overrun = 0;
 };
 
 void PrintFigure(const char* name, int run, const TSequenceFigure& f, const TCounts& c) {
     std::printf(
-        "%-34s run %d: wall %.3f s, waits %.3f s, wall/waits %.4f (target <= 1.03), "
-        "processor %.3f s, processor/wall %.4f (target <= 0.05)  [%d identify, %d reads, %d writes]\n",
-        name, run, f.Wall, f.Waits, f.Wall / f.Waits, f.Processor, f.Processor / f.Wall, c.Identify, c.Read,
-        c.Write);
+        "%-32s run %d: wall %.4f s, waits %.3f s, wall/waits %.4f (target <= 1.02), processor %.4f s, "
+        "processor/wall %.4f (target <= 0.01)\n"
+        "%-32s        %d waits overran their ends by %.1f ms in all; outside the waits %.1f ms  "
+        "[%d identify, %d reads, %d writes]\n",
+        name, run, f.Wall, f.Waits, f.Wall / f.Waits, f.Processor, f.Processor / f.Wall, "", f.WaitCount,
+        f.Overrun * 1000, (f.Wall - f.InWaits) * 1000, c.Identify, c.Read, c.Write);
 }
 
-template <typename F> TSequenceFigure Measure(F&& sequence) {
+template <typename F> TSequenceFigure Measure(TMeasuredClock& clock, F&& sequence) {
     TSequenceFigure figure;
+    clock.Reset();
     const double cpu0 = ProcessorSeconds();
     const auto wall0 = Clock::now();
     sequence();
     figure.Wall = Seconds(Clock::now() - wall0);
     figure.Processor = ProcessorSeconds() - cpu0;
+    figure.WaitCount = clock.Waits;
+    figure.InWaits = Seconds(clock.InWaits);
+    figure.Overrun = Seconds(clock.Overrun);
     return figure;
 }
 
@@ -297,6 +343,25 @@ double Median(std::vector<double> values) {
     std::sort(values.begin(), values.end());
     return values[values.size() / 2];
 }
+
+// The figures of one sequence over the runs.
+struct TSeries {
+    explicit TSeries(const char* name) : Name(name) {}
+    const char* Name;
+    std::vector<double> Ratio, Processor, Floor, Overrun, Outside;
+    void Add(const TSequenceFigure& f) {
+        Ratio.push_back(f.Wall / f.Waits);
+        Processor.push_back(f.Processor / f.Wall);
+        Floor.push_back((f.Waits + f.WaitCount / 1000.0) / f.Waits);
+        Overrun.push_back(f.Overrun * 1000);
+        Outside.push_back((f.Wall - f.InWaits) * 1000);
+    }
+    void Print() const {
+        std::printf("  %-25s wall/waits %.4f (target <= 1.02; the ms + 1 floor alone %.4f), processor/wall "
+                    "%.4f (target <= 0.01); waits overran by %.1f ms, outside the waits %.1f ms\n",
+                    Name, Median(Ratio), Median(Floor), Median(Processor), Median(Overrun), Median(Outside));
+    }
+};
 
 // The offscreen platform's notes ("This plugin does not support raise()") would bury the figures.
 void QuietQtNotes(QtMsgType type, const QMessageLogContext&, const QString& message) {
@@ -315,7 +380,7 @@ int main(int argc, char** argv) {
     if (argc == 3 && std::strcmp(argv[1], "--startup-child") == 0) {
         return StartupChild(argc, argv, argv[2]);
     }
-    const int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 3;
+    const int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 5;
 
     // Before any thread exists: the simulator's process.
     TSimProcess sim = StartSimulator();
@@ -353,7 +418,8 @@ int main(int argc, char** argv) {
     app.setApplicationName(ApplicationTitle());
     TBenchPrompts prompts;
     app.SetPrompts(&prompts);
-    auto program = std::make_unique<TRq7Program>(prompts);
+    TMeasuredClock clock;
+    auto program = std::make_unique<TRq7Program>(prompts, TLinkParts{{}, &clock});
     program->Create();
     program->QuorbDataModule->ComPort.SetPort(sim.Device);
     program->Rq7Form->show();
@@ -363,37 +429,34 @@ int main(int argc, char** argv) {
         return 1;
     }
 
-    std::vector<double> readRatio, writeRatio, limitsRatio, readCpu, writeCpu, limitsCpu;
+    TSeries read("technological mode read"), write("technological mode write"), limits("channel limits read");
     for (int run = 1; run <= runs; ++run) {
         // Technological mode: the first password, then the opening read. Waits: identify 50 ms, each
         // slot read 100 + 20 ms, after each slot 50 ms.
         prompts.Passwords = {QStringLiteral("Vosek")};
-        TSequenceFigure read = Measure([&] { program->TehForm->N5Click(); });
+        TSequenceFigure figure = Measure(clock, [&] { program->TehForm->N5Click(); });
         TCounts c = TakeCounts(sim);
-        read.Waits = (c.Identify * 50 + c.Read * 120 + 16 * 50) / 1000.0;
-        PrintFigure("technological mode opening read", run, read, c);
-        readRatio.push_back(read.Wall / read.Waits);
-        readCpu.push_back(read.Processor / read.Wall);
+        figure.Waits = (c.Identify * 50 + c.Read * 120 + 16 * 50) / 1000.0;
+        PrintFigure("technological mode opening read", run, figure, c);
+        read.Add(figure);
 
         // Its write: no file, the second password, "Да" to programming. Waits: each slot write
         // 80 + 20 ms, after each slot 80 ms.
         prompts.YesNo = {false, true};
         prompts.Passwords = {QStringLiteral("Trimel")};
-        TSequenceFigure write = Measure([&] { program->TehForm->WriteButtonClick(); });
+        figure = Measure(clock, [&] { program->TehForm->WriteButtonClick(); });
         c = TakeCounts(sim);
-        write.Waits = (c.Write * 100 + 16 * 80) / 1000.0;
-        PrintFigure("technological mode write", run, write, c);
-        writeRatio.push_back(write.Wall / write.Waits);
-        writeCpu.push_back(write.Processor / write.Wall);
+        figure.Waits = (c.Write * 100 + 16 * 80) / 1000.0;
+        PrintFigure("technological mode write", run, figure, c);
+        write.Add(figure);
 
         // Channel limits: the opening read with tmp.dat. Waits: identify 50 ms, each slot read
         // 100 + 20 ms, after each slot 100 ms.
-        TSequenceFigure limits = Measure([&] { program->KoefForPotreb->N4Click(); });
+        figure = Measure(clock, [&] { program->KoefForPotreb->N4Click(); });
         c = TakeCounts(sim);
-        limits.Waits = (c.Identify * 50 + c.Read * 120 + 16 * 100) / 1000.0;
-        PrintFigure("channel limits opening read", run, limits, c);
-        limitsRatio.push_back(limits.Wall / limits.Waits);
-        limitsCpu.push_back(limits.Processor / limits.Wall);
+        figure.Waits = (c.Identify * 50 + c.Read * 120 + 16 * 100) / 1000.0;
+        PrintFigure("channel limits opening read", run, figure, c);
+        limits.Add(figure);
     }
 
     rusage usage{};
@@ -401,12 +464,9 @@ int main(int argc, char** argv) {
     const double peakMegabytes = static_cast<double>(usage.ru_maxrss) / 1024.0;
 
     std::printf("\nsummary (medians of %d runs)\n", runs);
-    std::printf("  technological mode read:  wall/waits %.4f, processor/wall %.4f\n", Median(readRatio),
-                Median(readCpu));
-    std::printf("  technological mode write: wall/waits %.4f, processor/wall %.4f\n", Median(writeRatio),
-                Median(writeCpu));
-    std::printf("  channel limits read:      wall/waits %.4f, processor/wall %.4f\n", Median(limitsRatio),
-                Median(limitsCpu));
+    for (const TSeries* series : {&read, &write, &limits}) {
+        series->Print();
+    }
     if (!startups.empty()) {
         std::printf("  start-up:                 %.3f s\n", Median(startups));
     }

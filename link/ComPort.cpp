@@ -168,7 +168,8 @@ void TComBuffer::SetOutputSize(std::int32_t value) {
 // ---------------------------------------------------------------------------------------------
 // Port
 
-TCustomComPort::TCustomComPort() : parity_(*this), flowControl_(*this), timeouts_(*this), buffer_(*this) {}
+TCustomComPort::TCustomComPort(TSerialDeviceOpener opener)
+    : parity_(*this), flowControl_(*this), timeouts_(*this), buffer_(*this), opener_(std::move(opener)) {}
 
 TCustomComPort::~TCustomComPort() {
     // A failing abort must not escape a destructor; the device is closed regardless.
@@ -236,7 +237,10 @@ void TCustomComPort::OpenPort() {
     if (connected_) {
         return;
     }
-    device_ = OpenSerialDevice(port_);
+    device_ = opener_ ? opener_(port_) : OpenSerialDevice(port_);
+    if (!device_) {
+        throw EComPort(kErrOpen, kWinErrorInvalidHandle);
+    }
     connected_ = true;
     try {
         ApplySettings();

@@ -4,6 +4,7 @@
 // The device work itself is done by a platform backend (ComPortPosix.cpp, ComPortWin32.cpp).
 
 #include <cstdint>
+#include <functional>
 #include <initializer_list>
 #include <memory>
 #include <string>
@@ -250,9 +251,13 @@ struct TApplyCounts {
 
 // ---------------------------------------------------------------------------------------------
 
+// Opens the device for a port name for exclusive use, raising EComPort when it cannot. The port opens
+// the system's serial devices (OpenSerialDevice) unless it is given another opener.
+using TSerialDeviceOpener = std::function<std::unique_ptr<TSerialDevice>(const std::string& portName)>;
+
 class TCustomComPort {
 public:
-    TCustomComPort();
+    explicit TCustomComPort(TSerialDeviceOpener opener = {});
     virtual ~TCustomComPort(); // closes the port
     TCustomComPort(const TCustomComPort&) = delete;
     TCustomComPort& operator=(const TCustomComPort&) = delete;
@@ -355,6 +360,7 @@ private:
     TComTimeouts timeouts_;
     TComBuffer buffer_;
 
+    TSerialDeviceOpener opener_;
     std::unique_ptr<TSerialDevice> device_;
     bool connected_ = false;
     std::int32_t updateCount_ = 0;
@@ -363,7 +369,7 @@ private:
 
 class TComPort : public TCustomComPort {
 public:
-    TComPort() = default;
+    explicit TComPort(TSerialDeviceOpener opener = {}) : TCustomComPort(std::move(opener)) {}
 };
 
 // ---------------------------------------------------------------------------------------------

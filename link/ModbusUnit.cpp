@@ -1,8 +1,6 @@
 #include "link/ModbusUnit.h"
 
-#include <algorithm>
 #include <chrono>
-#include <cstdlib>
 #include <thread>
 
 #include "coef/CoefBlock.h"
@@ -29,10 +27,21 @@ std::uint8_t low(std::uint16_t v) {
 std::uint8_t replyByte(const std::string& reply, std::size_t i) {
     return static_cast<std::uint8_t>(reply[i]);
 }
+
+class TSteadyMessageClock final : public TMessageClock {
+public:
+    TTime Now() override { return std::chrono::steady_clock::now(); }
+    void WaitForMessages(TTime until) override { std::this_thread::sleep_until(until); }
+};
 } // namespace
 
-TModbusExchange::TModbusExchange(TQuorbDataModule& dataModule, TCoefBlock& block)
-    : dataModule_(dataModule), block_(block) {}
+TMessageClock& SteadyMessageClock() {
+    static TSteadyMessageClock clock;
+    return clock;
+}
+
+TModbusExchange::TModbusExchange(TQuorbDataModule& dataModule, TCoefBlock& block, TMessageClock& clock)
+    : dataModule_(dataModule), block_(block), clock_(clock) {}
 
 std::uint16_t TModbusExchange::ModbusCrc16(std::int32_t n) const {
     if (n > kFrameBufferSize) {
@@ -63,23 +72,12 @@ void TModbusExchange::FrameAndSend(const std::vector<std::uint8_t>& request) {
 }
 
 void TModbusExchange::DelayWithMessages(std::int32_t ms) {
-    using Clock = std::chrono::steady_clock;
-    const auto start = Clock::now();
     // The wait is over once more than ms whole milliseconds have passed.
-    const auto end = start + std::chrono::milliseconds(static_cast<std::int64_t>(ms) + 1);
-    for (;;) {
-        if (ProcessMessages) {
-            ProcessMessages();
-        }
-        const auto now = Clock::now();
-        const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(now - start).count();
-        if (elapsed > ms) {
-            return;
-        }
-        // A short sleep between passes (never past the end of the wait) keeps the wait from costing
-        // processor time while the windows stay responsive.
-        std::this_thread::sleep_for(std::min<Clock::duration>(std::chrono::milliseconds(1), end - now));
-    }
+    const TMessageClock::TTime end =
+        clock_.Now() + std::chrono::milliseconds(static_cast<std::int64_t>(ms) + 1);
+    do {
+        clock_.WaitForMessages(end);
+    } while (clock_.Now() < end);
 }
 
 std::int32_t TModbusExchange::AppendWaiting() {

@@ -3,6 +3,7 @@
 // One exchange runs at a time; its state lives here for the whole run.
 
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -19,9 +20,25 @@ enum : std::int32_t {
     esRefusedReply = 7, // slot read: an exception reply, or a reply too short to hold the data
 };
 
+// The tick count that DelayWithMessages reads and the message pump it keeps running while it waits. The
+// program's runs the windows' messages (ui/); SteadyMessageClock() has no messages to run and sleeps.
+class TMessageClock {
+public:
+    using TTime = std::chrono::steady_clock::time_point;
+    virtual ~TMessageClock() = default;
+    virtual TTime Now() = 0;
+    // Processes the user-interface messages that are pending, then those that come before until. Returns
+    // at until, or earlier (for instance once a message has been processed).
+    virtual void WaitForMessages(TTime until) = 0;
+};
+
+// The steady clock, with no user interface to keep running: a wait sleeps.
+TMessageClock& SteadyMessageClock();
+
 class TModbusExchange {
 public:
-    TModbusExchange(TQuorbDataModule& dataModule, TCoefBlock& block);
+    TModbusExchange(TQuorbDataModule& dataModule, TCoefBlock& block,
+                    TMessageClock& clock = SteadyMessageClock());
     TModbusExchange(const TModbusExchange&) = delete;
     TModbusExchange& operator=(const TModbusExchange&) = delete;
 
@@ -31,17 +48,14 @@ public:
     std::int32_t ExchangeState = 0;
     std::int32_t SlotIndex = 0;
 
-    // One pass of the user-interface message pump; installed by the windows. Without one,
-    // DelayWithMessages just waits.
-    std::function<void()> ProcessMessages;
-
     // Checksum of FrameBuffer entries 0..n-1.
     std::uint16_t ModbusCrc16(std::int32_t n) const;
     // Writes FrameBuffer entries 0..n-1 (low bytes) to the port.
     void SendFrame(std::int32_t n);
     // Puts the request into FrameBuffer, appends its checksum and sends it.
     void FrameAndSend(const std::vector<std::uint8_t>& request);
-    // Returns when more than ms milliseconds have passed, keeping the user interface running.
+    // Returns once more than ms milliseconds have passed on the clock (ms + 1 at least), having kept the
+    // user interface running meanwhile (its messages are processed at least once).
     void DelayWithMessages(std::int32_t ms);
     // 300 polls of the port's input into ReplyText.
     void CollectReply();
@@ -82,6 +96,7 @@ private:
 
     TQuorbDataModule& dataModule_;
     TCoefBlock& block_;
+    TMessageClock& clock_;
     bool busy_ = false;
     std::vector<std::function<void(bool)>> busyListeners_;
 };

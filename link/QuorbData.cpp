@@ -2,7 +2,7 @@
 
 #include "link/QuorbData.h"
 
-TQuorbDataModule::TQuorbDataModule() {
+TQuorbDataModule::TQuorbDataModule(TSerialDeviceOpener opener) : ComPort(std::move(opener)) {
     ComPort.SetName("ComPort");
     ComPort.SetPort("COM1");
     ComPort.SetBaudRate(br9600);

@@ -9,8 +9,9 @@
 
 class TQuorbDataModule {
 public:
-    // The port starts every run with the built-in settings of the data module.
-    TQuorbDataModule();
+    // The port starts every run with the built-in settings of the data module. It opens the system's
+    // serial devices unless it is given another opener.
+    explicit TQuorbDataModule(TSerialDeviceOpener opener = {});
     TComPort ComPort;
     // Created by the main window's OpenComport; signalled by the console control handler.
     std::unique_ptr<TStopEvent> StopEvent;

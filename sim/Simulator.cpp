@@ -283,6 +283,15 @@ void TAdapterSimulator::Run() {
         }
         WriteDue();
         NotifyObserver();
+        {
+            std::lock_guard lock(mutex_);
+            receivedShown_ = received_;
+            const bool replyDue = !outgoing_.empty() && outgoing_.front().Due <= TSimClock::now();
+            if (input_.empty() && noise_.empty() && !replyDue) {
+                answered_ = received_;
+            }
+        }
+        logChanged_.notify_all();
     }
     // Whoever waits for a hang-up is not kept waiting by a simulator that stops.
     std::lock_guard lock(mutex_);
@@ -333,6 +342,7 @@ void TAdapterSimulator::ReadInput() {
         const ssize_t n = read(master_, buffer, sizeof buffer);
         if (n > 0) {
             input_.insert(input_.end(), buffer, buffer + n);
+            received_ += static_cast<std::uint64_t>(n);
             got = true;
             continue;
         }
@@ -580,6 +590,7 @@ void TAdapterSimulator::WriteDue() {
         const ssize_t n = write(master_, item.Bytes.data() + item.Sent, item.Bytes.size() - item.Sent);
         if (n > 0) {
             item.Sent += static_cast<std::size_t>(n);
+            sent_ += static_cast<std::uint64_t>(n);
             if (item.Sent == item.Bytes.size()) {
                 Log({item.Kind, std::move(item.Bytes), TSimClock::now()});
                 outgoing_.erase(outgoing_.begin());
@@ -720,6 +731,21 @@ bool TAdapterSimulator::WaitForRequests(std::size_t n, std::chrono::milliseconds
 bool TAdapterSimulator::WaitForReplies(std::size_t n, std::chrono::milliseconds timeout) const {
     std::unique_lock lock(mutex_);
     return logChanged_.wait_for(lock, timeout, [&] { return replies_.size() >= n; });
+}
+
+std::uint64_t TAdapterSimulator::BytesReceived() const {
+    std::lock_guard lock(mutex_);
+    return receivedShown_;
+}
+
+std::uint64_t TAdapterSimulator::BytesSent() const {
+    std::lock_guard lock(mutex_);
+    return sent_;
+}
+
+bool TAdapterSimulator::WaitUntilAnswered(std::uint64_t n, std::chrono::milliseconds timeout) const {
+    std::unique_lock lock(mutex_);
+    return logChanged_.wait_for(lock, timeout, [&] { return answered_ >= n; });
 }
 
 void TAdapterSimulator::ClearLog() {

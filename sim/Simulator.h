@@ -221,6 +221,14 @@ public:
     bool WaitForRequests(std::size_t n, std::chrono::milliseconds timeout) const;
     bool WaitForReplies(std::size_t n, std::chrono::milliseconds timeout) const;
     void ClearLog();
+
+    // Bytes the adapter has taken from the line and put on it since it started (the log aside).
+    std::uint64_t BytesReceived() const;
+    std::uint64_t BytesSent() const;
+    // Waits until the adapter has taken at least n bytes from the line and has answered them: every
+    // request among them handled and every reply that is due by then sent (a Late reply is not yet
+    // due). False on time-out.
+    bool WaitUntilAnswered(std::uint64_t n, std::chrono::milliseconds timeout) const;
     // Called on the simulator's thread for every record as it is logged (the rq7sim tool's trace).
     void SetObserver(std::function<void(const TSimRecord&)> observer);
 
@@ -283,11 +291,15 @@ private:
     std::vector<TSimRule> rules_;
     std::vector<TOutgoing> outgoing_; // sorted by (Due, Sequence)
     std::uint64_t sequence_ = 0;
+    std::uint64_t sent_ = 0;
+    std::uint64_t answered_ = 0; // bytes received and answered, as far as the thread has got
+    std::uint64_t receivedShown_ = 0;
     std::uint32_t noiseSeed_ = 0x12345678u;
     std::function<void(const TSimRecord&)> observer_;
 
     // Only the simulator's thread touches these.
     TSimBytes input_;
+    std::uint64_t received_ = 0; // published as receivedShown_
     TSimClock::time_point lastInput_{};
     TSimBytes noise_;                  // dropped input not yet logged
     bool hangUpPending_ = false;       // set by a rule (with mutex_ held) or taken from HangUp()

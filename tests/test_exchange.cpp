@@ -103,23 +103,6 @@ TEST(WriteConfirmed, OnlyASoundNonExceptionReplyConfirmsAWrite) {
     EXPECT_EQ(exchange.ExchangeState, 3) << "judging a write reply leaves the verdict alone";
 }
 
-TEST(DelayWithMessages, WaitsMoreThanTheGivenTimeAndKeepsMessagesFlowing) {
-    TQuorbDataModule dataModule;
-    TCoefBlock block;
-    TModbusExchange exchange(dataModule, block);
-    int passes = 0;
-    exchange.ProcessMessages = [&] { ++passes; };
-    const auto start = std::chrono::steady_clock::now();
-    exchange.DelayWithMessages(0);
-    EXPECT_GE(std::chrono::steady_clock::now() - start, 1ms);
-    EXPECT_GE(passes, 1);
-    passes = 0;
-    const auto start2 = std::chrono::steady_clock::now();
-    exchange.DelayWithMessages(30);
-    EXPECT_GT(std::chrono::steady_clock::now() - start2, 30ms);
-    EXPECT_GE(passes, 2);
-}
-
 TEST(ExchangeGuard, OneDeviceCommandAtATime) {
     TQuorbDataModule dataModule;
     TCoefBlock block;

@@ -13,7 +13,7 @@
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QTimer>
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <cstdlib>
@@ -29,6 +29,7 @@
 #include "link/QuorbData.h"
 #include "sim/Simulator.h"
 #include "support/ScriptedPrompts.h"
+#include "support/WatchedLine.h"
 #include "ui/ErrorReport.h"
 #include "ui/KoefPotrebUnit.h"
 #include "ui/PaswKoefUnit.h"
@@ -63,6 +64,31 @@ bool IsSlotWrite(const TSimBytes& frame, int k) {
 
 const std::vector<int> kProgressSteps{6, 12, 18, 25, 31, 37, 43, 50, 56, 62, 68, 75, 81, 87, 93, 100};
 
+using TJournal = std::vector<std::string>;
+
+std::string Wait(int ms) {
+    return TWatchedLine::Wait(ms);
+}
+
+// The read's slot loop: each slot read as the device operation makes it (100 ms before collecting, 20 ms
+// after; twice for the slots in readTwice), then the window's wait after the slot.
+TJournal ReadLoop(int waitAfterSlot, const std::vector<int>& readTwice = {}) {
+    TJournal journal;
+    for (int k = 1; k <= 16; ++k) {
+        const int times = std::find(readTwice.begin(), readTwice.end(), k) != readTwice.end() ? 2 : 1;
+        for (int i = 0; i < times; ++i) {
+            journal.insert(journal.end(), {"read slot " + std::to_string(k), Wait(100), Wait(20)});
+        }
+        journal.push_back(Wait(waitAfterSlot));
+    }
+    return journal;
+}
+
+TJournal Concat(TJournal a, const TJournal& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
 class LimitsWindowTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -74,7 +100,8 @@ protected:
         Sim->SetSlot(12, EncodeSimFloat(3.984375));
         Sim->SetSlot(15, {0, kSlot15Address, 0, 0});
         Sim->SealImage();
-        Program = std::make_unique<TRq7Program>(Prompts);
+        Line = std::make_unique<TWatchedLine>(*Sim);
+        Program = std::make_unique<TRq7Program>(Prompts, TLinkParts{Line->Opener(), &Line->Clock()});
         Program->Create();
         Program->CoefBlock.LocalNow = [] { return kWriteTime; };
         Program->QuorbDataModule->ComPort.SetPort(Sim->DevicePath());
@@ -88,6 +115,7 @@ protected:
 
     void TearDown() override {
         Program.reset();
+        Line.reset();
         Sim.reset();
         QDir::setCurrent(OldCwd);
     }
@@ -142,6 +170,7 @@ protected:
     QTemporaryDir Dir;
     QString OldCwd;
     std::unique_ptr<TAdapterSimulator> Sim;
+    std::unique_ptr<TWatchedLine> Line;
     TScriptedPrompts Prompts;
     std::unique_ptr<TRq7Program> Program;
     std::vector<int> ProgressValues;
@@ -266,6 +295,8 @@ TEST_F(LimitsWindowTest, OpeningReadFillsTheWindowAndTheBackupFileAndRestorePuts
     EXPECT_TRUE(IsSlotRead(frames[3], 3));
     EXPECT_TRUE(IsSlotRead(frames[4], 3));
     EXPECT_TRUE(IsSlotRead(frames[17], 16));
+    // The opening read waits 100 ms after each slot.
+    EXPECT_EQ(Line->Journal, Concat({"identify", Wait(50)}, ReadLoop(100, {3})));
 
     // Restore after editing: the six texts of the opening read come back, without any exchange.
     Sim->ClearLog();
@@ -301,6 +332,7 @@ TEST_F(LimitsWindowTest, OpeningWithoutAnswerHidesTheWindowAndLeavesTheBackupFil
     const std::vector<TSimBytes> frames = Sim->RequestFrames();
     ASSERT_EQ(frames.size(), 2U);
     EXPECT_TRUE(IsIdentify(frames[0]) && IsIdentify(frames[1]));
+    EXPECT_EQ(Line->Journal, (TJournal{"identify", Wait(50), Wait(50), "identify", Wait(50)}));
 
     // The read command without an answer leaves the window open.
     Win().show();
@@ -396,11 +428,13 @@ TEST_F(LimitsWindowTest, ReadCommandThenWriteSendsTheAddressAndTheWholeBlock) {
     const std::vector<TSimRecord> requests = Sim->Requests();
     ASSERT_EQ(requests.size(), 18U);
     EXPECT_TRUE(IsIdentify(requests[0].Bytes) && IsIdentify(requests[1].Bytes));
-    // The first identify waits 50 ms for its reply, then 50 ms more before the second attempt.
-    EXPECT_GE(requests[1].Time - requests[0].Time, std::chrono::milliseconds(80));
+    // The first identify waits 50 ms for its reply, then 50 ms more before the second attempt; the read
+    // command waits 50 ms after each slot.
+    EXPECT_EQ(Line->Journal, Concat({"identify", Wait(50), Wait(50), "identify", Wait(50)}, ReadLoop(50)));
 
     // The write: new limit and address; the unshown slots go back from their 4-decimal texts.
     Sim->ClearLog();
+    Line->Journal.clear();
     ProgressValues.clear();
     Prompts.Shown.clear();
     Edit("Canal1_20")->setText(QStringLiteral("20"));
@@ -420,6 +454,13 @@ TEST_F(LimitsWindowTest, ReadCommandThenWriteSendsTheAddressAndTheWholeBlock) {
         EXPECT_TRUE(IsSlotWrite(frames[static_cast<std::size_t>(k)], k)) << k;
     }
     EXPECT_EQ(Sim->Address(), 12);
+    // The address write waits 50 ms before collecting and 10 ms after; each slot write 80 and 20 ms, then
+    // the window waits 50 ms.
+    TJournal journal{"write register 375 = 12", Wait(50), Wait(10)};
+    for (int k = 1; k <= 16; ++k) {
+        journal.insert(journal.end(), {"write slot " + std::to_string(k), Wait(80), Wait(20), Wait(50)});
+    }
+    EXPECT_EQ(Line->Journal, journal);
 
     TSimImage expected = DefaultSimImage(12);
     auto put = [&expected](int k, const TSimSlot& slot) {
@@ -495,6 +536,9 @@ TEST_F(LimitsWindowTest, UnconfirmedWritesAreRetriedOnceThenReportedAsNoAnswer) 
     EXPECT_EQ(Prompts.Texts(), QStringList{QStringLiteral("Нет ответа")});
     EXPECT_EQ(Sim->RequestFrames().size(), 2U);
     EXPECT_TRUE(Panel("Panel2")->isHidden());
+    // The second attempt comes 50 ms after the first one's own waits.
+    const std::string address = "write register 375 = 7";
+    EXPECT_EQ(Line->Journal, (TJournal{address, Wait(50), Wait(10), Wait(50), address, Wait(50), Wait(10)}));
 
     // Slot 2 refused once (written on the retry); slot 4 answered with a bad checksum twice: the write
     // stops there, with the slots before it written and the progress panel left up.
@@ -523,9 +567,10 @@ TEST_F(LimitsWindowTest, OtherDeviceCommandsAreRefusedWhileAReadRuns) {
     Win().show();
     Win().setEnabled(true);
     bool checked = false;
-    QTimer probe;
-    QObject::connect(&probe, &QTimer::timeout, [&] {
-        if (checked || Sim->Requests().size() < 3) {
+    std::size_t requestsBefore = 0, requestsAfter = 0;
+    // In the middle of the read, between two slots.
+    QObject::connect(Progress(), &QProgressBar::valueChanged, [&](int value) {
+        if (checked || value != 18) {
             return;
         }
         checked = true;
@@ -534,16 +579,17 @@ TEST_F(LimitsWindowTest, OtherDeviceCommandsAreRefusedWhileAReadRuns) {
         EXPECT_FALSE(Program->Rq7Form->N4()->isEnabled());
         EXPECT_FALSE(Program->Rq7Form->N5()->isEnabled());
         // Given anyway, every one of them returns at once.
+        requestsBefore = Line->Journal.size();
         Win().ReadButtonClick();
         Win().WriteButtonClick();
         Win().N4Click();
         Program->Rq7Form->N4Click();
+        requestsAfter = Line->Journal.size();
     });
-    probe.start(5);
     Button("ReadButton")->click();
-    probe.stop();
 
     EXPECT_TRUE(checked);
+    EXPECT_EQ(requestsAfter, requestsBefore);
     EXPECT_TRUE(Prompts.Shown.empty()); // no password dialog, no message
     EXPECT_EQ(Sim->RequestFrames().size(), 17U);
     EXPECT_TRUE(Button("ReadButton")->isEnabled());

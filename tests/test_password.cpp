@@ -180,7 +180,7 @@ TEST_F(PasswordDialog, TechnologicalModeOpensOnlyForARightPasswordInThisShowing)
     EXPECT_EQ(Prompts.Texts(), QStringList{"Нет ответа"});
     EXPECT_TRUE(windowShownAtMessage);
     EXPECT_EQ(Pasw().PasswordMode, 1);
-    ASSERT_TRUE(Sim->WaitForRequests(2, 1000ms));
+    Line->Settle(); // both identify requests have reached the adapter
     const std::size_t afterFirst = Sim->Requests().size();
     EXPECT_EQ(afterFirst, 2u);
 
@@ -205,7 +205,10 @@ TEST_F(PasswordDialog, TechnologicalModeOpensOnlyForARightPasswordInThisShowing)
     EXPECT_FALSE(Program->TehForm->isVisible());
     EXPECT_EQ(Pasw().AccessGranted, 0);
 
-    EXPECT_FALSE(Sim->WaitForRequests(afterFirst + 1, 200ms));
+    Line->Settle();
+    EXPECT_EQ(Sim->Requests().size(), afterFirst);
+    EXPECT_EQ(Line->Journal, (std::vector<std::string>{"identify", TWatchedLine::Wait(50), "identify",
+                                                       TWatchedLine::Wait(50), TWatchedLine::Wait(50)}));
 }
 
 } // namespace

@@ -314,6 +314,30 @@ TEST(Simulator, LateRepliesAndUnsolicitedBytesReachTheLine) {
     EXPECT_TRUE(sim.Replies().empty());
 }
 
+TEST(Simulator, TellsWhenItHasAnsweredEverythingItReceived) {
+    TAdapterSimulator sim(1);
+    TLine line(sim.DevicePath());
+    EXPECT_TRUE(sim.WaitUntilAnswered(0, 0ms));
+    line.Send(kIdentify);
+    ASSERT_TRUE(sim.WaitUntilAnswered(8, kHang));
+    // Answered: the whole reply has been put on the line.
+    EXPECT_EQ(sim.BytesReceived(), 8u);
+    EXPECT_EQ(sim.BytesSent(), 19u);
+    EXPECT_EQ(sim.Replies().size(), 1u);
+    EXPECT_EQ(line.Receive(19).size(), 19u);
+
+    // A request left unanswered, and one whose reply is due much later, are answered as far as they go.
+    sim.AddRule(TSimMatch::Identify(), TSimAction::Silent());
+    sim.AddRule(TSimMatch::ReadSlot(1), TSimAction::Late(60000));
+    line.Send(kIdentify);
+    line.Send(ReadSlotRequest(1));
+    ASSERT_TRUE(sim.WaitUntilAnswered(24, kHang));
+    EXPECT_EQ(sim.BytesSent(), 19u);
+    EXPECT_EQ(sim.Requests().size(), 3u);
+    // Bytes that never came are not answered.
+    EXPECT_FALSE(sim.WaitUntilAnswered(25, 0ms));
+}
+
 TEST(Simulator, StaysUsableWhenTheProgramClosesAndReopensThePort) {
     TAdapterSimulator sim(1);
     {

@@ -7,7 +7,10 @@
 #include <QTest>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
+#include <string>
+#include <vector>
 
 #include "support/TechFixture.h"
 
@@ -16,6 +19,40 @@ namespace {
 using namespace std::chrono_literals;
 
 const std::vector<int> kAllProgress = {6, 12, 18, 25, 31, 37, 43, 50, 56, 62, 68, 75, 81, 87, 93, 100};
+
+using TJournal = std::vector<std::string>;
+
+std::string Wait(int ms) {
+    return TWatchedLine::Wait(ms);
+}
+
+// A slot read as the device operation makes it: the request, 100 ms before collecting, 20 ms after.
+void AddSlotRead(TJournal& journal, int k) {
+    journal.insert(journal.end(), {"read slot " + std::to_string(k), Wait(100), Wait(20)});
+}
+
+// A slot write: the request, 80 ms before collecting, 20 ms after.
+void AddSlotWrite(TJournal& journal, int k) {
+    journal.insert(journal.end(), {"write slot " + std::to_string(k), Wait(80), Wait(20)});
+}
+
+// The read's slot loop: each slot read (twice for the slots in twice), then 50 ms.
+TJournal ReadLoop(const std::vector<int>& readTwice = {}) {
+    TJournal journal;
+    for (int k = 1; k <= 16; ++k) {
+        AddSlotRead(journal, k);
+        if (std::find(readTwice.begin(), readTwice.end(), k) != readTwice.end()) {
+            AddSlotRead(journal, k);
+        }
+        journal.push_back(Wait(50));
+    }
+    return journal;
+}
+
+TJournal Concat(TJournal a, const TJournal& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
 
 // The register of slot k.
 std::uint16_t SlotRegister(int k) {
@@ -166,6 +203,8 @@ TEST_F(TechWindow, OpeningReadsEveryControlInItsFormWithProgressAndNoMessage) {
         }
     }
     EXPECT_EQ(registers, expected);
+    // The waits: 50 ms for the identify reply; each slot read's own, then 50 ms before the next slot.
+    EXPECT_EQ(Line->Journal, Concat({"identify", Wait(50)}, ReadLoop({4})));
 }
 
 TEST_F(TechWindow, IdentifyAnsweredOnlyOnSecondTryThenBlockWithBadChecksum) {
@@ -198,8 +237,8 @@ TEST_F(TechWindow, IdentifyAnsweredOnlyOnSecondTryThenBlockWithBadChecksum) {
     EXPECT_EQ(RequestRegister(frames[0].Bytes), 0);
     EXPECT_EQ(RequestRegister(frames[1].Bytes), 0);
     EXPECT_EQ(RequestRegister(frames[2].Bytes), SlotRegister(1));
-    // After the second identify: its own 50 ms before collecting, then the 50 ms wait.
-    EXPECT_GE(frames[2].Time - frames[1].Time, 100ms);
+    // The second identify follows the first at once; after its own 50 ms comes the window's 50 ms wait.
+    EXPECT_EQ(Line->Journal, Concat({"identify", Wait(50), "identify", Wait(50), Wait(50)}, ReadLoop()));
 }
 
 TEST_F(TechWindow, NoAnswerToIdentifyHidesWindowAndChangesNothing) {
@@ -223,6 +262,7 @@ TEST_F(TechWindow, NoAnswerToIdentifyHidesWindowAndChangesNothing) {
     ASSERT_EQ(frames.size(), 2u);
     EXPECT_EQ(RequestRegister(frames[0]), 0);
     EXPECT_EQ(RequestRegister(frames[1]), 0);
+    EXPECT_EQ(Line->Journal, (TJournal{"identify", Wait(50), "identify", Wait(50), Wait(50)}));
 }
 
 TEST_F(TechWindow, FailureAtSlotNineStopsTheReadAndKeepsLaterControls) {
@@ -372,6 +412,17 @@ TEST_F(TechWindow, CompleteWriteSendsTheBuiltBlockSlotBySlot) {
             ++k;
         }
     }
+    // Each slot write, then 80 ms; slot 3's unanswered first write is followed by 50 ms and the retry.
+    TJournal journal;
+    for (int slot = 1; slot <= 16; ++slot) {
+        AddSlotWrite(journal, slot);
+        if (slot == 3) {
+            journal.push_back(Wait(50));
+            AddSlotWrite(journal, slot);
+        }
+        journal.push_back(Wait(80));
+    }
+    EXPECT_EQ(Line->Journal, journal);
     const TSimImage written = Sim->Image();
     EXPECT_EQ(written, expected);
     const std::uint16_t crc = SimBlockChecksum(written);
@@ -394,11 +445,15 @@ TEST_F(TechWindow, WriteThatLosesTheAdapterAtSlotSevenStopsThere) {
     EXPECT_TRUE(Panel1()->isVisible());
     EXPECT_EQ(Progress()->value(), 37);
     EXPECT_EQ(ProgressValues, (std::vector<int>{6, 12, 18, 25, 31, 37}));
-    EXPECT_FALSE(Sim->WaitForRequests(9, 300ms));
+    Line->Settle(); // whatever was sent has reached the adapter
     const auto frames = Sim->RequestFrames();
     ASSERT_EQ(frames.size(), 8u);
     EXPECT_EQ(RequestRegister(frames[6]), SlotRegister(7));
     EXPECT_EQ(RequestRegister(frames[7]), SlotRegister(7));
+    // Slot 7 unanswered: 50 ms, the second attempt, and nothing after it.
+    ASSERT_GE(Line->Journal.size(), 7u);
+    EXPECT_EQ(TJournal(Line->Journal.end() - 7, Line->Journal.end()),
+              (TJournal{"write slot 7", Wait(80), Wait(20), Wait(50), "write slot 7", Wait(80), Wait(20)}));
     EXPECT_TRUE(Button("WriteButton")->isEnabled());
 }
 
@@ -446,7 +501,7 @@ TEST_F(TechWindow, WrongPasswordOrNoToProgrammingSendsNothing) {
     Button("WriteButton")->click();
     EXPECT_EQ(Prompts.Texts(), QStringList{"Сохранить данные на диске?"});
 
-    EXPECT_FALSE(Sim->WaitForRequests(1, 200ms));
+    EXPECT_EQ(Line->BytesWritten(), 0u); // nothing at all went to the adapter
     EXPECT_FALSE(Panel1()->isVisible());
 }
 
@@ -461,7 +516,7 @@ TEST_F(TechWindow, EmptySaveNameEndsTheWriteSilently) {
         EXPECT_NE(shown.kind, TPromptRecord::Dialog);
     }
     EXPECT_EQ(QDir(Dir.path()).entryList(QDir::Files), QStringList{});
-    EXPECT_FALSE(Sim->WaitForRequests(1, 200ms));
+    EXPECT_EQ(Line->BytesWritten(), 0u); // nothing at all went to the adapter
 }
 
 TEST_F(TechWindow, BuildFailuresWriteNothing) {
@@ -487,7 +542,7 @@ TEST_F(TechWindow, BuildFailuresWriteNothing) {
     EXPECT_EQ(Prompts.Shown.back().kind, TPromptRecord::Error);
     EXPECT_EQ(Prompts.Shown.back().text, "'1x' is not a valid integer value.");
 
-    EXPECT_FALSE(Sim->WaitForRequests(1, 200ms));
+    EXPECT_EQ(Line->BytesWritten(), 0u); // nothing at all went to the adapter
     // The guard was released by the error.
     EXPECT_FALSE(Program->Exchange->Busy());
 }
@@ -519,7 +574,7 @@ TEST_F(TechWindow, InitialValuesSavedAsFifteenLinesAndLoadedBack) {
     EXPECT_EQ(saved,
               "1\r\n05/04/2013(06:07:08)\r\n0101001\r\n1010\r\n630\r\n16\r\n4\r\n85\r\n-40\r\n16\r\n4\r\n"
               "200\r\n1.5\r\n16\r\n4\r\n");
-    EXPECT_FALSE(Sim->WaitForRequests(1, 100ms));
+    EXPECT_EQ(Line->BytesWritten(), 0u); // nothing at all went to the adapter
 
     // Loaded back into changed controls; the load does not touch WriteButton.
     SetValueTexts(QStringLiteral("x"));
@@ -559,7 +614,7 @@ TEST_F(TechWindow, FailedSaveIsReportedAndEndsTheWrite) {
     ASSERT_EQ(Prompts.Shown.size(), 3u); // question, save dialog, error
     EXPECT_EQ(Prompts.Shown[2].kind, TPromptRecord::Error);
     EXPECT_EQ(Prompts.Shown[2].text, "Invalid filename.");
-    EXPECT_FALSE(Sim->WaitForRequests(1, 100ms));
+    EXPECT_EQ(Line->BytesWritten(), 0u); // nothing at all went to the adapter
     EXPECT_FALSE(Program->Exchange->Busy());
 }
 
@@ -594,7 +649,7 @@ TEST_F(TechWindow, LoadingAShortFileEmptiesTheValuesAndMissingFileChangesNothing
     Button("ReadFileButton")->click();
     EXPECT_EQ(Prompts.Texts().size(), 1);
     EXPECT_EQ(ControlTexts(), before);
-    EXPECT_FALSE(Sim->WaitForRequests(1, 50ms));
+    EXPECT_EQ(Line->BytesWritten(), 0u); // nothing at all went to the adapter
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -14,6 +14,7 @@
 #include "link/ModbusUnit.h"
 #include "ui/ErrorReport.h"
 #include "ui/PaswKoefUnit.h"
+#include "ui/Progress.h"
 #include "ui/Prompts.h"
 #include "ui/Rq7Program.h"
 #include "ui/Rq7Unit.h"
@@ -267,7 +268,7 @@ void TKoefForPotreb::ReadBlock(TReadKind kind) {
         if (k <= 12) {
             block.SlotTexts.at(static_cast<std::size_t>(k)) = ValueText(block.LastValue, 4);
         }
-        ui_->ProgressBar1->setValue(k * 100 / kSlotCount);
+        ShowProgress(*ui_->ProgressBar1, k * 100 / kSlotCount);
         exchange.DelayWithMessages(opening ? 100 : 50);
         ++exchange.SlotIndex;
     }
@@ -335,7 +336,7 @@ void TKoefForPotreb::WriteButtonClick() {
             return;
         }
         ++exchange.SlotIndex;
-        ui_->ProgressBar1->setValue(k * 100 / kSlotCount);
+        ShowProgress(*ui_->ProgressBar1, k * 100 / kSlotCount);
         exchange.DelayWithMessages(50);
     }
     ui_->Panel2->hide();

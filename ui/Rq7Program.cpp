@@ -1,17 +1,22 @@
 #include "ui/Rq7Program.h"
 
-#include <QCoreApplication>
-
 #include "link/ModbusUnit.h"
 #include "link/QuorbData.h"
 #include "ui/KoefPotrebUnit.h"
+#include "ui/MessageClock.h"
 #include "ui/PaswKoefUnit.h"
 #include "ui/Prompts.h"
 #include "ui/Rq7Unit.h"
 #include "ui/TavixCPortSetup.h"
 #include "ui/TechKoefUnit.h"
 
-TRq7Program::TRq7Program(IPrompts& prompts) : Prompts(prompts) {}
+TRq7Program::TRq7Program(IPrompts& prompts, TLinkParts link)
+    : Prompts(prompts), Clock(link.Clock), OpenDevice(std::move(link.OpenDevice)) {
+    if (Clock == nullptr) {
+        OwnClock = std::make_unique<TQtMessageClock>();
+        Clock = OwnClock.get();
+    }
+}
 
 TRq7Program::~TRq7Program() {
     // Windows first, then the exchange and the data module (whose port closes as it goes).
@@ -35,10 +40,9 @@ void TRq7Program::Create() {
     CreationOrder.emplace_back("Rq7Form");
     NewPortSetupDialog();
     CreationOrder.emplace_back("TavixComSetupFrm");
-    QuorbDataModule = std::make_unique<TQuorbDataModule>();
-    Exchange = std::make_unique<TModbusExchange>(*QuorbDataModule, CoefBlock);
-    // Waits keep the user interface running; a short sleep between passes costs almost no processor time.
-    Exchange->ProcessMessages = [] { QCoreApplication::processEvents(QEventLoop::AllEvents); };
+    QuorbDataModule = std::make_unique<TQuorbDataModule>(OpenDevice);
+    // Waits keep the user interface running and sleep while no message comes.
+    Exchange = std::make_unique<TModbusExchange>(*QuorbDataModule, CoefBlock, *Clock);
     CreationOrder.emplace_back("QuorbDataModule");
     KoefForPotreb = std::make_unique<TKoefForPotreb>(*this);
     KoefForPotreb->setEnabled(false);

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "coef/CoefBlock.h"
+#include "link/ComPort.h"
 
 class IPrompts;
 class TRq7Form;
@@ -16,10 +17,18 @@ class TModbusExchange;
 class TKoefForPotreb;
 class TPaswKoefForm;
 class TTehForm;
+class TMessageClock;
+
+// What the program's link to the adapter is made of. By default: the system's serial devices, and the
+// steady clock with the windows' messages processed while a wait lasts.
+struct TLinkParts {
+    TSerialDeviceOpener OpenDevice; // empty: the system's serial devices
+    TMessageClock* Clock = nullptr; // nullptr: the program's own clock
+};
 
 class TRq7Program {
 public:
-    explicit TRq7Program(IPrompts& prompts);
+    explicit TRq7Program(IPrompts& prompts, TLinkParts link = {});
     ~TRq7Program();
     TRq7Program(const TRq7Program&) = delete;
     TRq7Program& operator=(const TRq7Program&) = delete;
@@ -35,6 +44,11 @@ public:
     IPrompts& Prompts;
     // Names of the objects in the order they were created.
     std::vector<std::string> CreationOrder;
+
+    // The clock of the exchange's waits: link.Clock, or OwnClock.
+    std::unique_ptr<TMessageClock> OwnClock;
+    TMessageClock* Clock = nullptr;
+    TSerialDeviceOpener OpenDevice;
 
     // Declared in creation order, so they are destroyed in the reverse order.
     std::unique_ptr<TRq7Form> Rq7Form;

@@ -11,6 +11,7 @@
 #include "link/ModbusUnit.h"
 #include "ui/ErrorReport.h"
 #include "ui/PaswKoefUnit.h"
+#include "ui/Progress.h"
 #include "ui/Prompts.h"
 #include "ui/Rq7Program.h"
 #include "ui_TechKoefUnit.h"
@@ -176,7 +177,7 @@ void TTehForm::ReadCoefficients() {
             const auto address = static_cast<unsigned char>(exchange.ReplyText[kAddressReplyByte]);
             ui_->AdrEdit->setText(QString::number(address));
         }
-        ui_->ProgressBar1->setValue(ProgressAfterSlot(k));
+        ShowProgress(*ui_->ProgressBar1, ProgressAfterSlot(k));
         exchange.DelayWithMessages(50);
         ++exchange.SlotIndex;
     }
@@ -262,7 +263,7 @@ void TTehForm::WriteCoefficients() {
             }
         }
         ++exchange.SlotIndex;
-        ui_->ProgressBar1->setValue(ProgressAfterSlot(k));
+        ShowProgress(*ui_->ProgressBar1, ProgressAfterSlot(k));
         exchange.DelayWithMessages(80);
     }
     ui_->Panel1->hide();

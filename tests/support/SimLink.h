@@ -1,8 +1,7 @@
 #pragma once
-// A data module, coefficient block and exchange whose port is opened on a fresh adapter simulator.
+// A data module, coefficient block and exchange whose port is opened on a fresh adapter simulator,
+// through a watched line (support/WatchedLine.h): the waits let the simulator answer, on no clock.
 
-#include <QCoreApplication>
-#include <chrono>
 #include <memory>
 #include <string>
 #include <vector>
@@ -11,15 +10,16 @@
 #include "link/ModbusUnit.h"
 #include "link/QuorbData.h"
 #include "sim/Simulator.h"
+#include "support/WatchedLine.h"
 
 struct TSimLink {
     TAdapterSimulator Sim;
-    TQuorbDataModule DataModule;
+    TWatchedLine Line{Sim};
+    TQuorbDataModule DataModule{Line.Opener()};
     TCoefBlock Block;
-    TModbusExchange Exchange{DataModule, Block};
+    TModbusExchange Exchange{DataModule, Block, Line.Clock()};
 
     explicit TSimLink(std::uint8_t address = 1) : Sim(address) {
-        Exchange.ProcessMessages = [] { QCoreApplication::processEvents(QEventLoop::AllEvents); };
         DataModule.ComPort.SetPort(Sim.DevicePath());
         DataModule.StopEvent = std::make_unique<TStopEvent>();
         DataModule.ComPort.OpenPort();

@@ -1,7 +1,7 @@
 #pragma once
-// A whole program (windows, data module, exchange) whose port is open on a fresh adapter simulator,
-// with scripted prompts and a temporary working directory, for the technological mode window and the
-// password dialog.
+// A whole program (windows, data module, exchange) whose port is open on a fresh adapter simulator
+// through a watched line (support/WatchedLine.h), with scripted prompts and a temporary working
+// directory, for the technological mode window and the password dialog.
 
 #include <QDir>
 #include <QFile>
@@ -22,6 +22,7 @@
 #include "link/QuorbData.h"
 #include "sim/Simulator.h"
 #include "support/ScriptedPrompts.h"
+#include "support/WatchedLine.h"
 #include "ui/PaswKoefUnit.h"
 #include "ui/Rq7Program.h"
 #include "ui/Rq7Unit.h"
@@ -34,7 +35,8 @@ protected:
         OldCwd = QDir::currentPath();
         ASSERT_TRUE(QDir::setCurrent(Dir.path()));
         Sim = std::make_unique<TAdapterSimulator>(1);
-        Program = std::make_unique<TRq7Program>(Prompts);
+        Line = std::make_unique<TWatchedLine>(*Sim);
+        Program = std::make_unique<TRq7Program>(Prompts, TLinkParts{Line->Opener(), &Line->Clock()});
         Program->Create();
         // A fixed clock, so saved files and written blocks carry a known time.
         Program->CoefBlock.LocalNow = [] { return TLocalTime{2013, 4, 5, 6, 7, 8}; };
@@ -46,6 +48,7 @@ protected:
 
     void TearDown() override {
         Program.reset();
+        Line.reset();
         Sim.reset();
         QDir::setCurrent(OldCwd);
     }
@@ -70,6 +73,7 @@ protected:
     QTemporaryDir Dir;
     QString OldCwd;
     std::unique_ptr<TAdapterSimulator> Sim;
+    std::unique_ptr<TWatchedLine> Line;
     TScriptedPrompts Prompts;
     std::unique_ptr<TRq7Program> Program;
 };
