@@ -728,6 +728,11 @@ bool TAdapterSimulator::WaitForRequests(std::size_t n, std::chrono::milliseconds
     return logChanged_.wait_for(lock, timeout, [&] { return requests_.size() >= n; });
 }
 
+bool TAdapterSimulator::WaitForHangUps(std::size_t n, std::chrono::milliseconds timeout) const {
+    std::unique_lock lock(mutex_);
+    return logChanged_.wait_for(lock, timeout, [&] { return hangUps_ >= n; });
+}
+
 bool TAdapterSimulator::WaitForReplies(std::size_t n, std::chrono::milliseconds timeout) const {
     std::unique_lock lock(mutex_);
     return logChanged_.wait_for(lock, timeout, [&] { return replies_.size() >= n; });

@@ -193,8 +193,11 @@ public:
 
     // Hangs the line up and returns once the simulator is back on a new pseudo-terminal.
     void HangUp();
-    // How often the line has been hung up.
+    // How often the line has been hung up. A hang-up counts once the simulator is back on its new
+    // pseudo-terminal (and the link leads to it); the program may notice the loss before that.
     std::size_t HangUps() const;
+    // Waits until the line has been hung up n times in all; false on time-out.
+    bool WaitForHangUps(std::size_t n, std::chrono::milliseconds timeout) const;
 
     // The coefficient block.
     TSimImage Image() const;

@@ -8,6 +8,7 @@
 #include <QPushButton>
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <functional>
 #include <optional>
@@ -70,8 +71,11 @@ struct LostDevice : testing::Test {
         return texts;
     }
 
-    // "Настройка порта" with the port list as it opens, and OK.
+    // "Настройка порта" with the port list as it opens, and OK. The program may notice the loss of the
+    // line before the simulator is back on its new device; a person takes longer than that to get to
+    // the dialog, so the test waits for the simulator first.
     void ChooseTheSamePortAgain() {
+        ASSERT_TRUE(Sim.WaitForHangUps(1, std::chrono::seconds(10)));
         bool shown = false;
         Prompts.DialogHandlers.push_back([&](QDialog& d) {
             auto& dialog = static_cast<TTavixComSetupFrm&>(d);
@@ -96,6 +100,7 @@ TEST_F(LostDevice, ReadThatLosesTheLineReportsOnceAndTheSamePortChosenAgainReads
     Sim.AddRule(TSimMatch::ReadSlot(5), TSimAction::HangUp());
     OpenTechnologicalMode();
     EXPECT_EQ(Prompts.Texts(), QStringList{"ClearCommError function failed (win error code: 1117)"});
+    EXPECT_TRUE(Sim.WaitForHangUps(1, std::chrono::seconds(10)));
     EXPECT_EQ(Sim.HangUps(), 1u);
     EXPECT_FALSE(Port().Connected());
     EXPECT_FALSE(Program->Exchange->Busy());

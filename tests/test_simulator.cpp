@@ -425,10 +425,8 @@ TEST(Simulator, HangUpFailsTheProgramsLineAndComesBackOnANewDeviceBehindTheSameL
     ASSERT_TRUE(line.IsOpen());
     EXPECT_EQ(Exchange(sim, line, kIdentify).size(), 19u);
     line.Send(ReadSlotRequest(5));
-    for (int i = 0; i < 5000 && sim.HangUps() == 0; ++i) {
-        std::this_thread::sleep_for(1ms);
-    }
-    ASSERT_EQ(sim.HangUps(), 1u);
+    ASSERT_TRUE(sim.WaitForHangUps(1, 10s));
+    EXPECT_EQ(sim.HangUps(), 1u);
     EXPECT_EQ(sim.RequestFrames().size(), 2u) << "the request that hung the line up is logged";
     EXPECT_EQ(sim.Replies().size(), 1u);
     // The program's descriptor is of no further use.
