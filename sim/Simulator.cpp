@@ -16,10 +16,6 @@
 
 namespace {
 constexpr std::size_t kMaxInput = 1024; // more unframed input than this is noise whatever follows
-constexpr std::uint16_t kFirstBlockRegister = 257;
-constexpr std::uint16_t kLastBlockRegister = 288;
-constexpr std::uint16_t kTranslationRegister = 373;
-constexpr std::uint16_t kAddressRegister = 375;
 constexpr std::uint8_t kIllegalFunction = 1;
 constexpr std::uint8_t kIllegalAddress = 2;
 constexpr std::uint8_t kIllegalValue = 3;
@@ -51,12 +47,9 @@ std::uint16_t Word(const std::uint8_t* p) {
     return static_cast<std::uint16_t>((p[0] << 8) | p[1]);
 }
 
+// A request holds at least an address, a function and its checksum.
 bool ChecksumOk(const std::uint8_t* p, std::size_t n) {
-    if (n < 4) {
-        return false;
-    }
-    const std::uint16_t crc = ModbusCrc16Of(p, static_cast<std::int32_t>(n - 2));
-    return p[n - 2] == (crc & 0xFFu) && p[n - 1] == (crc >> 8);
+    return n >= 4 && ModbusCrcMatches(p, n);
 }
 
 // The length of the request that starts at p, as far as the bytes so far tell.
@@ -499,21 +492,21 @@ TSimBytes TAdapterSimulator::Execute(const TSimBytes& request) {
         if (count < 1 || count > 123 || request[6] != 2 * count) {
             return ExceptionReply(function, kIllegalValue);
         }
-        if (first < kFirstBlockRegister || std::uint32_t{first} + count - 1 > kLastBlockRegister) {
+        if (first < kSimFirstBlockRegister || std::uint32_t{first} + count - 1 > kSimLastBlockRegister) {
             return ExceptionReply(function, kIllegalAddress);
         }
-        const std::size_t at = 4 + 2 * static_cast<std::size_t>(first - kFirstBlockRegister);
+        const std::size_t at = 4 + 2 * static_cast<std::size_t>(first - kSimFirstBlockRegister);
         std::copy_n(request.begin() + 7, 2 * count, image_.begin() + static_cast<std::ptrdiff_t>(at));
         return Framed({address_, 16, request[2], request[3], request[4], request[5]});
     }
     // Function 6.
-    if (first != kTranslationRegister && first != kAddressRegister) {
+    if (first != kSimTranslationRegister && first != kSimAddressRegister) {
         return ExceptionReply(function, kIllegalAddress);
     }
     TSimBytes echo = Framed({address_, 6, request[2], request[3], request[4], request[5]});
     registerWrites_.push_back({first, second});
     registerValues_[first] = second;
-    if (first == kTranslationRegister) {
+    if (first == kSimTranslationRegister) {
         translation_ = second;
     } else {
         address_ = static_cast<std::uint8_t>(second & 0xFFu);
@@ -535,22 +528,20 @@ std::optional<std::uint16_t> TAdapterSimulator::ReadRegister(std::uint16_t reg) 
                                         0};
         return ident[reg];
     }
-    if (reg >= kFirstBlockRegister && reg <= kLastBlockRegister) {
-        return Word(&image_[4 + 2 * static_cast<std::size_t>(reg - kFirstBlockRegister)]);
+    if (reg >= kSimFirstBlockRegister && reg <= kSimLastBlockRegister) {
+        return Word(&image_[4 + 2 * static_cast<std::size_t>(reg - kSimFirstBlockRegister)]);
     }
-    if (reg == kTranslationRegister) {
+    if (reg == kSimTranslationRegister) {
         return translation_;
     }
-    if (reg == kAddressRegister) {
+    if (reg == kSimAddressRegister) {
         return address_;
     }
     return std::nullopt;
 }
 
 TSimBytes TAdapterSimulator::Framed(TSimBytes body) const {
-    const std::uint16_t crc = ModbusCrc16Of(body.data(), static_cast<std::int32_t>(body.size()));
-    body.push_back(static_cast<std::uint8_t>(crc & 0xFFu));
-    body.push_back(static_cast<std::uint8_t>(crc >> 8));
+    AppendModbusCrc(body);
     return body;
 }
 
@@ -651,7 +642,7 @@ void TAdapterSimulator::SetImage(const TSimImage& image) {
 }
 
 TSimSlot TAdapterSimulator::Slot(int k) const {
-    if (k < 1 || k > 16) {
+    if (k < 1 || k > kSimSlotCount) {
         throw std::out_of_range("slot number out of range");
     }
     std::lock_guard lock(mutex_);
@@ -661,7 +652,7 @@ TSimSlot TAdapterSimulator::Slot(int k) const {
 }
 
 void TAdapterSimulator::SetSlot(int k, const TSimSlot& bytes) {
-    if (k < 1 || k > 16) {
+    if (k < 1 || k > kSimSlotCount) {
         throw std::out_of_range("slot number out of range");
     }
     std::lock_guard lock(mutex_);

@@ -72,15 +72,12 @@ struct TSimMatch {
     std::optional<std::uint16_t> Register; // empty: any starting register (bytes 2 and 3 of the request)
 
     static TSimMatch Any() { return {}; }
-    static TSimMatch Request(std::uint8_t function, std::uint16_t reg) { return {function, reg}; }
-    static TSimMatch AnyOfFunction(std::uint8_t function) { return {function, std::nullopt}; }
     static TSimMatch Identify() { return {3, 0}; }
     static TSimMatch Read(std::uint16_t reg) { return {3, reg}; }
     static TSimMatch Write(std::uint16_t reg) { return {16, reg}; }
     static TSimMatch WriteRegister(std::uint16_t reg) { return {6, reg}; }
-    // Slot k (1..16) starts at register 255 + 2k.
-    static TSimMatch ReadSlot(int k) { return Read(static_cast<std::uint16_t>(255 + 2 * k)); }
-    static TSimMatch WriteSlot(int k) { return Write(static_cast<std::uint16_t>(255 + 2 * k)); }
+    static TSimMatch ReadSlot(int k) { return Read(SimSlotRegister(k)); }
+    static TSimMatch WriteSlot(int k) { return Write(SimSlotRegister(k)); }
 
     bool Matches(const TSimBytes& request) const;
 };

@@ -10,6 +10,7 @@
 // hex and decoded, the register writes) and the whole line log are written to a file.
 
 #include "coef/CoefBlock.h"
+#include "coef/DeviceMap.h"
 #include "sim/Simulator.h"
 
 #include <algorithm>
@@ -107,27 +108,26 @@ bool WriteDump(const std::string& path, const TAdapterSimulator& sim, TSimClock:
         out << "image " << Hex(image.data(), image.size()) << "\n";
         TCoefImageBytes coefImage{};
         std::copy(image.begin(), image.end(), coefImage.begin());
-        for (int k = 1; k <= 16; ++k) {
+        // Decoded as the program reads the block.
+        using namespace rq7map;
+        for (int k = 1; k <= kSlotCount; ++k) {
             const TSlotBytes d{image[4 * k], image[4 * k + 1], image[4 * k + 2], image[4 * k + 3]};
             out << "slot " << k << " " << Hex(d.data(), d.size()) << " ";
             char text[64];
-            if (k <= 12) {
-                std::snprintf(text, sizeof text, "value %.7g", DecodeDeviceFloat(d));
+            TCoefBlock block;
+            block.StoreSlotReply(k, d);
+            if (k <= kValueSlots) {
+                std::snprintf(text, sizeof text, "value %.7g", block.LastValue);
                 out << text;
-            } else if (k == 13 || k == 14) {
-                TCoefBlock block;
-                block.StoreSlotReply(k, d);
-                if (k == 13) {
-                    out << "number " << block.FactoryNumber;
-                } else {
-                    out << "date " << block.RecordDateText;
-                }
-            } else if (k == 15) {
+            } else if (k == kFactoryNumberSlot) {
+                out << "number " << block.FactoryNumber;
+            } else if (k == kRecordDateSlot) {
+                out << "date " << block.RecordDateText;
+            } else if (k == kAddressSlot) {
                 out << "address " << static_cast<unsigned>(d[1]);
             } else {
-                const std::uint16_t sum = BlockChecksum(coefImage);
-                const bool good = image[66] == (sum & 0xFF) && image[67] == (sum >> 8);
-                out << "checksum " << (good ? "good" : "bad");
+                block.ReadImage = coefImage;
+                out << "checksum " << (block.VerifyReadImage() ? "good" : "bad");
             }
             out << "\n";
         }

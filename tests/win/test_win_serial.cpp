@@ -73,16 +73,6 @@ std::string MessageOf(const std::function<void()>& call) {
     return "";
 }
 
-bool ReplyChecksumGood(const std::string& reply) {
-    if (reply.size() < 3) {
-        return false;
-    }
-    const auto* bytes = reinterpret_cast<const std::uint8_t*>(reply.data());
-    const auto n = static_cast<std::int32_t>(reply.size() - 2);
-    const std::uint16_t crc = ModbusCrc16Of(bytes, n);
-    return bytes[n] == (crc & 0xFF) && bytes[n + 1] == (crc >> 8);
-}
-
 // The data module's port as the main window opens it: DTR and RTS held on, no events.
 class SerialPortTest : public ::testing::Test {
 protected:
@@ -342,9 +332,7 @@ TEST_F(SerialPortTest, ALineThatHangsUpClosesThePortAndTheSamePortOpensAfresh) {
     const auto r = static_cast<std::uint16_t>(std::stoi(reg));
     std::uint8_t request[8] = {0x00, 0x06, static_cast<std::uint8_t>(r >> 8), static_cast<std::uint8_t>(r),
                                0,    0};
-    const std::uint16_t crc = ModbusCrc16Of(request, 6);
-    request[6] = static_cast<std::uint8_t>(crc & 0xFF);
-    request[7] = static_cast<std::uint8_t>(crc >> 8);
+    StoreCrc(request + 6, ModbusCrc16Of(request, 6));
     ASSERT_EQ(Port().WriteBytes(request, 8), 8);
 
     // The next look at the input finds the device gone (the simulator takes a moment to hang up).
@@ -390,7 +378,7 @@ TEST_F(SerialPortTest, WrittenRequestIsAnsweredAndReadInPieces) {
     std::string rest;
     EXPECT_EQ(Port().ReadBytes(rest, 100), kIdentifyReplyLength - 3);
     EXPECT_EQ(rest.size(), static_cast<std::size_t>(kIdentifyReplyLength - 3));
-    EXPECT_TRUE(ReplyChecksumGood(head + rest));
+    EXPECT_TRUE(ModbusCrcMatches(head + rest));
     EXPECT_EQ(Port().BytesWaiting(), 0);
 }
 
@@ -412,7 +400,7 @@ TEST_F(SerialPortTest, ExchangeReadsTheAdapterOverThePort) {
         exchange.IdentifyDevice();
     }
     EXPECT_EQ(exchange.ReplyText.size(), static_cast<std::size_t>(kIdentifyReplyLength));
-    EXPECT_TRUE(ReplyChecksumGood(exchange.ReplyText));
+    EXPECT_TRUE(ModbusCrcMatches(exchange.ReplyText));
 
     exchange.SlotIndex = 1;
     exchange.ExchangeState = esNoReply;
@@ -421,7 +409,7 @@ TEST_F(SerialPortTest, ExchangeReadsTheAdapterOverThePort) {
     }
     EXPECT_EQ(exchange.ExchangeState, esAccepted);
     EXPECT_EQ(exchange.ReplyText.size(), 9u);
-    EXPECT_TRUE(ReplyChecksumGood(exchange.ReplyText));
+    EXPECT_TRUE(ModbusCrcMatches(exchange.ReplyText));
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -522,7 +510,7 @@ TEST_F(SerialPortTest, QuietLineCollectionTakesTheWholeReply) {
     exchange.FrameAndSend({0x00, 0x03, 0x00, 0x00, 0x00, 0x07});
     exchange.CollectReplyUntilQuiet(leftOver);
     EXPECT_EQ(exchange.ReplyText.size(), static_cast<std::size_t>(kIdentifyReplyLength));
-    EXPECT_TRUE(ReplyChecksumGood(exchange.ReplyText));
+    EXPECT_TRUE(ModbusCrcMatches(exchange.ReplyText));
 }
 
 // ---------------------------------------------------------------------------------------------
