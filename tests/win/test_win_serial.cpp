@@ -24,6 +24,7 @@
 #include "link/QuorbData.h"
 #include "link/StopEvent.h"
 #include "support/WinTestSupport.h"
+#include "tests/support/CountingDevice.h"
 
 namespace {
 
@@ -108,7 +109,8 @@ protected:
         Port().ReadBytes(rest, waiting);
     }
 
-    TQuorbDataModule module_;
+    TSettingsCounter counter_; // how often the port's settings reached the driver
+    TQuorbDataModule module_{counter_.Opener()};
 };
 
 } // namespace
@@ -258,25 +260,25 @@ TEST(Win32SerialOpen, MissingDeviceIsUnableToOpenWithTheSystemCode) {
 TEST_F(SerialPortTest, OpensAndAppliesEveryGroupOnce) {
     RQ7_NEED_PORT();
     EXPECT_TRUE(Port().Connected());
-    EXPECT_EQ(Port().AppliedCounts().QueueSizes, 1);
-    EXPECT_EQ(Port().AppliedCounts().LineSettings, 1);
-    EXPECT_EQ(Port().AppliedCounts().Timeouts, 1);
+    EXPECT_EQ(counter_.Counts().QueueSizes, 1);
+    EXPECT_EQ(counter_.Counts().LineSettings, 1);
+    EXPECT_EQ(counter_.Counts().Timeouts, 1);
     // Changes on the open port reach the driver, and it takes them.
     Port().SetBaudRate(br19200);
     Port().SetBaudRate(br115200);
     Port().Timeouts().SetWriteTotalConstant(2000);
     Port().Buffer().SetInputSize(2048);
-    EXPECT_EQ(Port().AppliedCounts().LineSettings, 3);
-    EXPECT_EQ(Port().AppliedCounts().Timeouts, 2);
-    EXPECT_EQ(Port().AppliedCounts().QueueSizes, 2);
+    EXPECT_EQ(counter_.Counts().LineSettings, 3);
+    EXPECT_EQ(counter_.Counts().Timeouts, 2);
+    EXPECT_EQ(counter_.Counts().QueueSizes, 2);
     // A batch reaches the driver once, when it ends.
     Port().BeginSettingsBatch();
     Port().SetBaudRate(br9600);
     Port().SetStopBits(sbTwoStopBits);
     Port().SetStopBits(sbOneStopBit);
-    EXPECT_EQ(Port().AppliedCounts().LineSettings, 3);
+    EXPECT_EQ(counter_.Counts().LineSettings, 3);
     Port().EndSettingsBatch();
-    EXPECT_EQ(Port().AppliedCounts().LineSettings, 4);
+    EXPECT_EQ(counter_.Counts().LineSettings, 4);
 }
 
 TEST_F(SerialPortTest, SecondOpenWhileHeldIsRefusedWithCode5) {
@@ -312,10 +314,10 @@ TEST_F(SerialPortTest, ClosedPortRefusesIoAndReopens) {
         c = static_cast<char>(std::isupper(u) ? std::tolower(u) : std::toupper(u));
     }
     ASSERT_NE(otherCase, TestPort());
-    const int applied = Port().AppliedCounts().LineSettings;
+    const int applied = counter_.Counts().LineSettings;
     Port().SetPort(otherCase);
     EXPECT_TRUE(Port().Connected());
-    EXPECT_EQ(Port().AppliedCounts().LineSettings, applied + 1);
+    EXPECT_EQ(counter_.Counts().LineSettings, applied + 1);
     EXPECT_EQ(Port().WriteBytes(kIdentify, 8), 8);
     EXPECT_GE(WaitForBytes(kIdentifyReplyLength), kIdentifyReplyLength);
 }
