@@ -217,44 +217,62 @@ std::size_t TAdapterSimulator::HangUps() const {
 
 // ---- the adapter's thread -------------------------------------------------------------------------
 
+int TAdapterSimulator::WaitTimeoutMs(TSimClock::time_point now) {
+    auto deadline = TSimClock::time_point::max();
+    if (!input_.empty() || !noise_.empty()) {
+        deadline = lastInput_ + kSimSilence;
+    }
+    {
+        std::lock_guard lock(mutex_);
+        if (!outgoing_.empty()) {
+            // A reply that is due but did not fit into the line waits for room: the line reports
+            // it, and writing is tried again after a while in any case.
+            const auto due = outgoing_.front().Due <= now
+                                 ? (outputBlocked_ ? now + std::chrono::milliseconds(kBlockedRetryMs) : now)
+                                 : outgoing_.front().Due;
+            deadline = std::min(deadline, due);
+        }
+    }
+    if (deadline == TSimClock::time_point::max()) {
+        return -1;
+    }
+    return static_cast<int>(
+        std::max<std::int64_t>(0, std::chrono::ceil<std::chrono::milliseconds>(deadline - now).count()));
+}
+
+std::optional<bool> TAdapterSimulator::WaitForLine(int timeoutMs) {
+    epoll_event events[2];
+    const int n = epoll_wait(epoll_, events, 2, timeoutMs);
+    if (n < 0 && errno != EINTR) {
+        return std::nullopt;
+    }
+    bool lineEvent = false;
+    for (int i = 0; i < n; ++i) {
+        if (events[i].data.fd == wake_) {
+            std::uint64_t count = 0;
+            [[maybe_unused]] const auto got = read(wake_, &count, sizeof count);
+        } else {
+            lineEvent = true;
+        }
+    }
+    return lineEvent;
+}
+
+void TAdapterSimulator::NoteProgress() {
+    std::lock_guard lock(mutex_);
+    receivedShown_ = received_;
+    const bool replyDue = !outgoing_.empty() && outgoing_.front().Due <= TSimClock::now();
+    if (input_.empty() && noise_.empty() && !replyDue) {
+        answered_ = received_;
+    }
+}
+
 void TAdapterSimulator::Run() {
     while (!stop_) {
-        auto now = TSimClock::now();
-        auto deadline = TSimClock::time_point::max();
-        if (!input_.empty() || !noise_.empty()) {
-            deadline = lastInput_ + kSimSilence;
-        }
-        {
-            std::lock_guard lock(mutex_);
-            if (!outgoing_.empty()) {
-                // A reply that is due but did not fit into the line waits for room: the line reports
-                // it, and writing is tried again after a while in any case.
-                const auto due =
-                    outgoing_.front().Due <= now
-                        ? (outputBlocked_ ? now + std::chrono::milliseconds(kBlockedRetryMs) : now)
-                        : outgoing_.front().Due;
-                deadline = std::min(deadline, due);
-            }
-        }
-        int timeoutMs = -1;
-        if (deadline != TSimClock::time_point::max()) {
-            timeoutMs = static_cast<int>(std::max<std::int64_t>(
-                0, std::chrono::ceil<std::chrono::milliseconds>(deadline - now).count()));
-        }
-        epoll_event events[2];
-        const int n = epoll_wait(epoll_, events, 2, timeoutMs);
-        if (n < 0 && errno != EINTR) {
+        const std::optional<bool> lineEvent = WaitForLine(WaitTimeoutMs(TSimClock::now()));
+        if (!lineEvent) {
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
             continue;
-        }
-        bool lineEvent = false;
-        for (int i = 0; i < n; ++i) {
-            if (events[i].data.fd == wake_) {
-                std::uint64_t count = 0;
-                [[maybe_unused]] const auto got = read(wake_, &count, sizeof count);
-            } else {
-                lineEvent = true;
-            }
         }
         if (stop_) {
             break;
@@ -264,10 +282,10 @@ void TAdapterSimulator::Run() {
             hangUpPending_ = hangUpPending_ || hangUpRequested_;
             hangUpRequested_ = false;
         }
-        if (lineEvent && !hangUpPending_) {
+        if (*lineEvent && !hangUpPending_) {
             ReadInput();
         }
-        now = TSimClock::now();
+        const auto now = TSimClock::now();
         if (!hangUpPending_ && (!input_.empty() || !noise_.empty()) && now - lastInput_ >= kSimSilence) {
             Extract(true, now);
         }
@@ -276,14 +294,7 @@ void TAdapterSimulator::Run() {
         }
         WriteDue();
         NotifyObserver();
-        {
-            std::lock_guard lock(mutex_);
-            receivedShown_ = received_;
-            const bool replyDue = !outgoing_.empty() && outgoing_.front().Due <= TSimClock::now();
-            if (input_.empty() && noise_.empty() && !replyDue) {
-                answered_ = received_;
-            }
-        }
+        NoteProgress();
         logChanged_.notify_all();
     }
     // Whoever waits for a hang-up is not kept waiting by a simulator that stops.
@@ -421,6 +432,10 @@ void TAdapterSimulator::HandleFrame(const TSimBytes& frame, TSimClock::time_poin
     if (rule->Remaining > 0) {
         --rule->Remaining;
     }
+    Perform(action, frame, now);
+}
+
+void TAdapterSimulator::Perform(const TSimAction& action, const TSimBytes& frame, TSimClock::time_point now) {
     switch (action.Kind) {
     case TSimAction::EKind::Silent:
         return;

@@ -251,10 +251,18 @@ private:
     };
 
     void Run();
+    // The wait of one round: until the silence that ends a frame, or the next reply's time (-1: none).
+    int WaitTimeoutMs(TSimClock::time_point now);
+    // Waits on the line and the wake-up; whether the line reported something, nothing on a failed wait.
+    std::optional<bool> WaitForLine(int timeoutMs);
+    // What the waiters see after a round: the bytes taken, and whether all of them are answered.
+    void NoteProgress();
     void HangUpLine();
     void ReadInput();
     void Extract(bool afterSilence, TSimClock::time_point now);
     void HandleFrame(const TSimBytes& frame, TSimClock::time_point now);
+    // Does what a rule's action says to a request (the mutex held).
+    void Perform(const TSimAction& action, const TSimBytes& frame, TSimClock::time_point now);
     void FlushNoise(TSimClock::time_point now);
     void WriteDue();
     void Wake();
