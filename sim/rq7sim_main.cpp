@@ -54,20 +54,25 @@ std::optional<int> ParseNumber(const char* text, long largest) {
     return static_cast<int>(value);
 }
 
-const char* KindText(TSimRecord::EKind kind) {
+// A line record's kind as --verbose shows it and as the dump names it.
+struct TKindTexts {
+    const char* Shown;
+    const char* Dumped;
+};
+TKindTexts KindTexts(TSimRecord::EKind kind) {
     switch (kind) {
     case TSimRecord::EKind::Request:
-        return "<- request ";
+        return {"<- request ", "request"};
     case TSimRecord::EKind::Noise:
-        return "<- noise   ";
+        return {"<- noise   ", "noise"};
     case TSimRecord::EKind::Reply:
-        return "-> reply   ";
+        return {"-> reply   ", "reply"};
     case TSimRecord::EKind::Unsolicited:
-        return "-> raw     ";
+        return {"-> raw     ", "raw"};
     case TSimRecord::EKind::HangUp:
-        return "-- hang-up ";
+        return {"-- hang-up ", "hang-up"};
     }
-    return "?? ";
+    return {"?? ", "request"};
 }
 
 std::string Hex(const std::uint8_t* bytes, std::size_t n) {
@@ -123,22 +128,6 @@ void WriteSlots(std::ostream& out, const TSimImage& image) {
     }
 }
 
-const char* DumpKindText(TSimRecord::EKind kind) {
-    switch (kind) {
-    case TSimRecord::EKind::Request:
-        return "request";
-    case TSimRecord::EKind::Noise:
-        return "noise";
-    case TSimRecord::EKind::Reply:
-        return "reply";
-    case TSimRecord::EKind::Unsolicited:
-        return "raw";
-    case TSimRecord::EKind::HangUp:
-        return "hang-up";
-    }
-    return "request";
-}
-
 void WriteLineLog(std::ostream& out, const TAdapterSimulator& sim, TSimClock::time_point start) {
     std::vector<TSimRecord> log = sim.Requests();
     const std::vector<TSimRecord> replies = sim.Replies();
@@ -149,7 +138,7 @@ void WriteLineLog(std::ostream& out, const TAdapterSimulator& sim, TSimClock::ti
         char seconds[32];
         std::snprintf(seconds, sizeof seconds, "%.3f",
                       std::chrono::duration<double>(record.Time - start).count());
-        out << DumpKindText(record.Kind) << " " << seconds << " " << Hex(record.Bytes) << "\n";
+        out << KindTexts(record.Kind).Dumped << " " << seconds << " " << Hex(record.Bytes) << "\n";
     }
 }
 
@@ -226,9 +215,10 @@ void ShowLine(TAdapterSimulator& sim, TSimClock::time_point start, bool verbose)
     sim.SetObserver([start, verbose, &sim](const TSimRecord& record) {
         const double seconds = std::chrono::duration<double>(record.Time - start).count();
         if (record.Kind == TSimRecord::EKind::HangUp) {
-            std::printf("%10.3f %s now on %s\n", seconds, KindText(record.Kind), sim.DevicePath().c_str());
+            std::printf("%10.3f %s now on %s\n", seconds, KindTexts(record.Kind).Shown,
+                        sim.DevicePath().c_str());
         } else if (verbose) {
-            std::printf("%10.3f %s %s\n", seconds, KindText(record.Kind), Hex(record.Bytes).c_str());
+            std::printf("%10.3f %s %s\n", seconds, KindTexts(record.Kind).Shown, Hex(record.Bytes).c_str());
         } else {
             return;
         }
