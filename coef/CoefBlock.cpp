@@ -1,6 +1,7 @@
 #include "coef/CoefBlock.h"
 
 #include "coef/Crc.h"
+#include "coef/DeviceMap.h"
 #include "coef/Errors.h"
 #include "coef/ValueText.h"
 
@@ -96,16 +97,17 @@ std::uint16_t BlockChecksum(const TCoefImageBytes& image) {
 }
 
 void TCoefBlock::StoreSlotReply(int k, const TSlotBytes& d) {
-    if (k < 1 || k > 16) {
+    using namespace rq7map;
+    if (k < 1 || k > kSlotCount) {
         return; // no such slot: nothing to file, and nothing outside the image is touched
     }
-    if (k != 13 && k != 14 && k != 15) {
+    if (k != kFactoryNumberSlot && k != kRecordDateSlot && k != kAddressSlot) {
         LastValue = DecodeDeviceFloat(d);
     }
-    if (k == 13) {
+    if (k == kFactoryNumberSlot) {
         FactoryNumber = static_cast<std::int32_t>(LittleEndianWord(d));
     }
-    if (k == 14) {
+    if (k == kRecordDateSlot) {
         RecordDateText = FileDateText(LittleEndianWord(d));
     }
     PutSlot(ReadImage, k, d);
@@ -117,13 +119,15 @@ namespace {
 struct TSlotSource {
     const std::string* FieldText = nullptr; // nullptr: the slot's SlotTexts entry as it stands
 };
+using TSlotSources = std::array<TSlotSource, rq7map::kValueSlots>;
 
 // The steps shared by both builds. Returns after filling CoefImage, or early with ImageError = 1.
-void BuildImage(TCoefBlock& block, const std::array<TSlotSource, 12>& sources, const std::string& factoryText,
+void BuildImage(TCoefBlock& block, const TSlotSources& sources, const std::string& factoryText,
                 const std::string& addressText) {
+    using namespace rq7map;
     block.CoefImage.fill(0);
     block.ImageError = 0;
-    for (int k = 1; k <= 12; ++k) {
+    for (int k = 1; k <= kValueSlots; ++k) {
         const TSlotSource& source = sources[static_cast<std::size_t>(k - 1)];
         std::string& slotText = block.SlotTexts[static_cast<std::size_t>(k)];
         if (source.FieldText != nullptr) {
@@ -134,7 +138,7 @@ void BuildImage(TCoefBlock& block, const std::array<TSlotSource, 12>& sources, c
             block.ImageError = 1;
             return;
         }
-        const double stored = (k == 5 || k == 6) ? *value + 100.0 : *value;
+        const double stored = IsOffsetSlot(k) ? *value + kChannel2Offset : *value;
         PutSlot(block.CoefImage, k, EncodeDeviceFloat(stored));
     }
     const std::optional<std::int32_t> factoryNumber = ParseInteger(factoryText);
@@ -142,21 +146,20 @@ void BuildImage(TCoefBlock& block, const std::array<TSlotSource, 12>& sources, c
         block.ImageError = 1;
         return;
     }
-    PutSlot(block.CoefImage, 13, LittleEndianBytes(static_cast<std::uint32_t>(*factoryNumber)));
-    PutSlot(block.CoefImage, 14, LittleEndianBytes(PackDateTime(block.LocalNow())));
+    PutSlot(block.CoefImage, kFactoryNumberSlot,
+            LittleEndianBytes(static_cast<std::uint32_t>(*factoryNumber)));
+    PutSlot(block.CoefImage, kRecordDateSlot, LittleEndianBytes(PackDateTime(block.LocalNow())));
     const std::int32_t address = StrToInt(addressText);
-    PutSlot(block.CoefImage, 15, {0, static_cast<std::uint8_t>(address & 0xFF), 0, 0});
-    block.CoefImage[64] = 255;
-    block.CoefImage[65] = 0;
-    const std::uint16_t checksum = BlockChecksum(block.CoefImage);
-    block.CoefImage[66] = static_cast<std::uint8_t>(checksum & 0xFF);
-    block.CoefImage[67] = static_cast<std::uint8_t>(checksum >> 8);
+    PutSlot(block.CoefImage, kAddressSlot, {0, static_cast<std::uint8_t>(address & 0xFF), 0, 0});
+    // The end slot: marker FF 00, then the checksum over everything before it but byte 0.
+    PutSlot(block.CoefImage, kEndSlot, {255, 0, 0, 0});
+    StoreCrc(block.CoefImage.data() + 66, BlockChecksum(block.CoefImage));
 }
 
 } // namespace
 
 void TCoefBlock::BuildImageFromLimits(const TLimitsTexts& texts) {
-    std::array<TSlotSource, 12> sources{}; // slots 3, 4, 7, 8, 11, 12 from SlotTexts
+    TSlotSources sources{}; // slots 3, 4, 7, 8, 11, 12 from SlotTexts
     sources[0].FieldText = &texts.Canal1_20;
     sources[1].FieldText = &texts.Canal1_4;
     sources[4].FieldText = &texts.Canal2_20;
@@ -167,7 +170,7 @@ void TCoefBlock::BuildImageFromLimits(const TLimitsTexts& texts) {
 }
 
 void TCoefBlock::BuildImageFromTech(const TTechTexts& texts) {
-    std::array<TSlotSource, 12> sources{};
+    TSlotSources sources{};
     for (std::size_t i = 0; i < sources.size(); ++i) {
         sources[i].FieldText = &texts.Values[i];
     }
@@ -175,6 +178,5 @@ void TCoefBlock::BuildImageFromTech(const TTechTexts& texts) {
 }
 
 bool TCoefBlock::VerifyReadImage() const {
-    const std::uint16_t checksum = BlockChecksum(ReadImage);
-    return ReadImage[66] == (checksum & 0xFF) && ReadImage[67] == (checksum >> 8);
+    return CrcStored(ReadImage.data() + 66, BlockChecksum(ReadImage));
 }

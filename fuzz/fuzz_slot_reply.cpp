@@ -14,6 +14,8 @@
 #include <string>
 
 #include "coef/CoefBlock.h"
+#include "coef/Crc.h"
+#include "coef/DeviceMap.h"
 #include "fuzz/FuzzSupport.h"
 #include "link/ModbusUnit.h"
 #include "link/QuorbData.h"
@@ -79,7 +81,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const int slot = 1 + (data[0] & 0x0F);
     std::string reply(fuzz::AsText(data + 1, size - 1));
     if ((data[0] & 0x10) != 0) {
-        fuzz::AppendChecksum(reply);
+        AppendModbusCrc(reply);
     }
     exchange.SlotIndex = slot;
     exchange.ReplyText = reply;
@@ -122,10 +124,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                        static_cast<std::uint8_t>(reply[5]), static_cast<std::uint8_t>(reply[6])};
     const std::uint32_t packed = std::uint32_t{d[0]} | (std::uint32_t{d[1]} << 8) |
                                  (std::uint32_t{d[2]} << 16) | (std::uint32_t{d[3]} << 24);
-    const double lastValue =
-        slot == 13 || slot == 14 || slot == 15 ? before.LastValue : ReferenceDeviceFloat(d);
-    const std::int32_t factoryNumber = slot == 13 ? static_cast<std::int32_t>(packed) : before.FactoryNumber;
-    const std::string dateText = slot == 14 ? ReferenceDateText(packed) : before.RecordDateText;
+    using namespace rq7map;
+    const bool notFloat = slot == kFactoryNumberSlot || slot == kRecordDateSlot || slot == kAddressSlot;
+    const double lastValue = notFloat ? before.LastValue : ReferenceDeviceFloat(d);
+    const std::int32_t factoryNumber =
+        slot == kFactoryNumberSlot ? static_cast<std::int32_t>(packed) : before.FactoryNumber;
+    const std::string dateText = slot == kRecordDateSlot ? ReferenceDateText(packed) : before.RecordDateText;
     FUZZ_CHECK(SameDouble(block.LastValue, lastValue) && std::isfinite(block.LastValue),
                "LastValue " + std::to_string(block.LastValue) + ", expected " + std::to_string(lastValue) +
                    context());

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "coef/CoefBlock.h"
+#include "coef/Crc.h"
 #include "fuzz/FuzzSupport.h"
 #include "link/ModbusUnit.h"
 #include "link/QuorbData.h"
@@ -30,7 +31,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     std::string reply(fuzz::AsText(data + 1, size - 1));
     if ((data[0] & 1) != 0) {
-        fuzz::AppendChecksum(reply);
+        AppendModbusCrc(reply);
     }
     const auto context = [&] { return " (reply " + fuzz::Hex(reply) + ")"; };
 

@@ -292,7 +292,6 @@ void TCustomComPort::ApplyQueueSizes() {
     OnDevice(kErrSetupComm, [this](TSerialDevice& device) {
         device.SetQueueSizes(buffer_.InputSize(), buffer_.OutputSize());
     });
-    ++applied_.QueueSizes;
 }
 
 void TCustomComPort::ApplyLineSettings() {
@@ -300,7 +299,6 @@ void TCustomComPort::ApplyLineSettings() {
         return;
     }
     OnDevice(kErrSetCommState, [this](TSerialDevice& device) { device.SetLineSettings(LineSettings()); });
-    ++applied_.LineSettings;
 }
 
 void TCustomComPort::ApplyTimeouts() {
@@ -308,7 +306,6 @@ void TCustomComPort::ApplyTimeouts() {
         return;
     }
     OnDevice(kErrSetCommTimeouts, [this](TSerialDevice& device) { device.SetTimeouts(TimeoutSettings()); });
-    ++applied_.Timeouts;
 }
 
 TLineSettings TCustomComPort::LineSettings() const {

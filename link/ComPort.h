@@ -242,13 +242,6 @@ struct TTimeoutSettings {
     std::uint32_t WriteTotalConstant = 1000;
 };
 
-// How often each group of device settings has reached the device (for diagnostics and tests).
-struct TApplyCounts {
-    int QueueSizes = 0;
-    int LineSettings = 0;
-    int Timeouts = 0;
-};
-
 // ---------------------------------------------------------------------------------------------
 
 // Opens the device for a port name for exclusive use, raising EComPort when it cannot. The port opens
@@ -327,7 +320,6 @@ public:
     // The values the device receives for the current settings.
     TLineSettings LineSettings() const;
     TTimeoutSettings TimeoutSettings() const;
-    const TApplyCounts& AppliedCounts() const { return applied_; }
 
 private:
     friend class TComParity;
@@ -364,7 +356,6 @@ private:
     std::unique_ptr<TSerialDevice> device_;
     bool connected_ = false;
     std::int32_t updateCount_ = 0;
-    TApplyCounts applied_;
 };
 
 class TComPort : public TCustomComPort {

@@ -129,6 +129,60 @@ bool SpeedConstant(std::int32_t rate, speed_t& speed) {
     return false;
 }
 
+// The framing and handshake parts of the line settings, each on its own termios.
+void SetDataBits(termios& t, std::uint8_t byteSize) {
+    static constexpr tcflag_t kSizes[] = {CS5, CS6, CS7, CS8};
+    const int index = std::clamp<int>(byteSize, 5, 8) - 5;
+    t.c_cflag = (t.c_cflag & ~static_cast<tcflag_t>(CSIZE)) | kSizes[index];
+}
+
+void SetStopBits(termios& t, std::uint8_t stopBits) {
+    if (stopBits != 0) {
+        t.c_cflag |= CSTOPB; // one and a half stop bits are sent as two
+    } else {
+        t.c_cflag &= ~static_cast<tcflag_t>(CSTOPB);
+    }
+}
+
+// parity: 0 none, 1 odd, 2 even, 3 mark, 4 space. Checking with replacement: a byte with a parity error
+// is read as a zero byte. Checking alone passes such bytes on unchanged, as the Windows driver does.
+void SetParity(termios& t, std::uint8_t parity, bool checkAndReplace) {
+    t.c_cflag &= ~static_cast<tcflag_t>(PARENB | PARODD | CMSPAR);
+    switch (parity) {
+    case 1:
+        t.c_cflag |= PARENB | PARODD;
+        break;
+    case 2:
+        t.c_cflag |= PARENB;
+        break;
+    case 3:
+        t.c_cflag |= PARENB | PARODD | CMSPAR;
+        break;
+    case 4:
+        t.c_cflag |= PARENB | CMSPAR;
+        break;
+    default:
+        break;
+    }
+    if (checkAndReplace) {
+        t.c_iflag |= INPCK;
+    }
+}
+
+void SetHandshake(termios& t, const TLineSettings& s) {
+    if (s.OutxCtsFlow || s.RtsControl == rtsHandshake) {
+        t.c_cflag |= CRTSCTS;
+    }
+    if (s.OutX) {
+        t.c_iflag |= IXON;
+    }
+    if (s.InX) {
+        t.c_iflag |= IXOFF;
+    }
+    t.c_cc[VSTART] = static_cast<cc_t>(s.XonChar);
+    t.c_cc[VSTOP] = static_cast<cc_t>(s.XoffChar);
+}
+
 // How long a byte of received data takes to be noticed while earlier bytes are still waiting: the
 // wait then polls the receive count in slices of this length.
 constexpr int kRxSliceMs = 5;
@@ -163,106 +217,22 @@ public:
 
     bool Gone() const override { return gone_; }
 
-    void SetQueueSizes(std::int32_t inputSize, std::int32_t outputSize) override {
-        // The kernel sizes its own queues; the sizes are only kept. The call still proves the
-        // handle is a terminal, as SetupComm would.
-        termios t{};
-        if (tcgetattr(fd_, &t) != 0) {
-            Fail(kErrSetupComm, errno);
-        }
-        inputSize_ = inputSize;
-        outputSize_ = outputSize;
+    void SetQueueSizes(std::int32_t, std::int32_t) override {
+        // The kernel sizes its own queues. The call still proves the handle is a terminal, as
+        // SetupComm would.
+        CurrentSettings(kErrSetupComm);
     }
 
     void SetLineSettings(const TLineSettings& s) override {
-        termios t{};
-        if (tcgetattr(fd_, &t) != 0) {
-            Fail(kErrSetCommState, errno);
-        }
-        // The basic part: raw bytes, receiver on, modem-status lines not controlling the line, rate.
-        cfmakeraw(&t);
-        t.c_cflag |= CLOCAL | CREAD;
-        t.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF | IXANY | INPCK | IGNPAR | PARMRK);
-        t.c_cflag &= ~static_cast<tcflag_t>(CRTSCTS | CMSPAR | PARODD);
-        t.c_cc[VMIN] = 0;
-        t.c_cc[VTIME] = 0;
-        speed_t speed = B9600;
-        const bool standardRate = SpeedConstant(s.BaudRate, speed);
-        if (standardRate) {
-            cfsetispeed(&t, speed);
-            cfsetospeed(&t, speed);
-        } else if (s.BaudRate <= 0) {
-            Fail(kErrSetCommState, EINVAL);
-        }
-        if (tcsetattr(fd_, TCSANOW, &t) != 0) {
-            Fail(kErrSetCommState, errno);
-        }
-        if (!standardRate) {
-            if (const int error = SetArbitraryBaudRate(fd_, s.BaudRate); error != 0) {
-                Fail(kErrSetCommState, error);
-            }
-            if (tcgetattr(fd_, &t) != 0) {
-                Fail(kErrSetCommState, errno);
-            }
-        }
-
+        termios t = CurrentSettings(kErrSetCommState);
+        SetRawLineAndRate(t, s.BaudRate);
         // The framing and handshake parts, each on its own: a pseudo-terminal cannot hold some of
         // them (parity, 5 to 7 data bits) and takes the rest.
-        TryChange(t, [&](termios& u) {
-            static constexpr tcflag_t kSizes[] = {CS5, CS6, CS7, CS8};
-            const int index = std::clamp<int>(s.ByteSize, 5, 8) - 5;
-            u.c_cflag = (u.c_cflag & ~static_cast<tcflag_t>(CSIZE)) | kSizes[index];
-        });
-        TryChange(t, [&](termios& u) {
-            if (s.StopBits != 0) {
-                u.c_cflag |= CSTOPB; // one and a half stop bits are sent as two
-            } else {
-                u.c_cflag &= ~static_cast<tcflag_t>(CSTOPB);
-            }
-        });
-        TryChange(t, [&](termios& u) {
-            u.c_cflag &= ~static_cast<tcflag_t>(PARENB | PARODD | CMSPAR);
-            switch (s.Parity) {
-            case 1:
-                u.c_cflag |= PARENB | PARODD;
-                break;
-            case 2:
-                u.c_cflag |= PARENB;
-                break;
-            case 3:
-                u.c_cflag |= PARENB | PARODD | CMSPAR;
-                break;
-            case 4:
-                u.c_cflag |= PARENB | CMSPAR;
-                break;
-            default:
-                break;
-            }
-            // Checking with replacement: a byte with a parity error is read as a zero byte.
-            // Checking alone passes such bytes on unchanged, as the Windows driver does.
-            if (s.ParityCheck && s.ErrorCharOn) {
-                u.c_iflag |= INPCK;
-            }
-        });
-        TryChange(t, [&](termios& u) {
-            if (s.OutxCtsFlow || s.RtsControl == rtsHandshake) {
-                u.c_cflag |= CRTSCTS;
-            }
-            if (s.OutX) {
-                u.c_iflag |= IXON;
-            }
-            if (s.InX) {
-                u.c_iflag |= IXOFF;
-            }
-            u.c_cc[VSTART] = static_cast<cc_t>(s.XonChar);
-            u.c_cc[VSTOP] = static_cast<cc_t>(s.XoffChar);
-        });
-
-        // Modem lines. A device without them (a pseudo-terminal) takes the setting silently.
-        SetLine(TIOCM_DTR, s.DtrControl != dtrDisable);
-        // With a toggled RTS the line is raised only while a write is under way.
-        SetLine(TIOCM_RTS, s.RtsControl == rtsEnable || s.RtsControl == rtsHandshake);
-        rtsToggle_ = s.RtsControl == rtsToggle;
+        TryChange(t, [&](termios& u) { SetDataBits(u, s.ByteSize); });
+        TryChange(t, [&](termios& u) { SetStopBits(u, s.StopBits); });
+        TryChange(t, [&](termios& u) { SetParity(u, s.Parity, s.ParityCheck && s.ErrorCharOn); });
+        TryChange(t, [&](termios& u) { SetHandshake(u, s); });
+        SetModemLines(s.DtrControl, s.RtsControl);
         discardNull_ = s.Null;
     }
 
@@ -417,6 +387,51 @@ private:
         Raise(operation, error);
     }
 
+    termios CurrentSettings(const char* operation) {
+        termios t{};
+        if (tcgetattr(fd_, &t) != 0) {
+            Fail(operation, errno);
+        }
+        return t;
+    }
+
+    // The basic part: raw bytes, receiver on, modem-status lines not controlling the line, no flow
+    // control or parity yet, reads that never wait; and the rate, a standard one through termios, any
+    // other through termios2. Applied at once; t is left as the device then holds it.
+    void SetRawLineAndRate(termios& t, std::int32_t rate) {
+        cfmakeraw(&t);
+        t.c_cflag |= CLOCAL | CREAD;
+        t.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF | IXANY | INPCK | IGNPAR | PARMRK);
+        t.c_cflag &= ~static_cast<tcflag_t>(CRTSCTS | CMSPAR | PARODD);
+        t.c_cc[VMIN] = 0;
+        t.c_cc[VTIME] = 0;
+        speed_t speed = B9600;
+        const bool standardRate = SpeedConstant(rate, speed);
+        if (standardRate) {
+            cfsetispeed(&t, speed);
+            cfsetospeed(&t, speed);
+        } else if (rate <= 0) {
+            Fail(kErrSetCommState, EINVAL);
+        }
+        if (tcsetattr(fd_, TCSANOW, &t) != 0) {
+            Fail(kErrSetCommState, errno);
+        }
+        if (!standardRate) {
+            if (const int error = SetArbitraryBaudRate(fd_, rate); error != 0) {
+                Fail(kErrSetCommState, error);
+            }
+            t = CurrentSettings(kErrSetCommState);
+        }
+    }
+
+    void SetModemLines(std::uint8_t dtrControl, std::uint8_t rtsControl) {
+        // A device without modem lines (a pseudo-terminal) takes the setting silently.
+        SetLine(TIOCM_DTR, dtrControl != dtrDisable);
+        // With a toggled RTS the line is raised only while a write is under way.
+        SetLine(TIOCM_RTS, rtsControl == rtsEnable || rtsControl == rtsHandshake);
+        rtsToggle_ = rtsControl == rtsToggle;
+    }
+
     // USB-serial adapters hold received bytes back for a latency time (16 ms by default on FTDI
     // chips) unless the driver is asked for low latency; the replies' waits are 50 to 100 ms. A
     // driver without the request (a pseudo-terminal) or one that refuses it is left as it is.
@@ -470,8 +485,6 @@ private:
     bool hasModemLines_ = false;
     bool rtsToggle_ = false;
     bool discardNull_ = false;
-    std::int32_t inputSize_ = 0;
-    std::int32_t outputSize_ = 0;
     TTimeoutSettings timeouts_;
 };
 

@@ -1,10 +1,12 @@
 #include "link/ModbusUnit.h"
 
+#include <algorithm>
 #include <chrono>
 #include <thread>
 
 #include "coef/CoefBlock.h"
 #include "coef/Crc.h"
+#include "coef/DeviceMap.h"
 #include "link/ComPort.h"
 #include "link/QuorbData.h"
 
@@ -14,10 +16,6 @@ constexpr int kCollectPolls = 300;
 constexpr std::int32_t kQuietMs = 800;
 constexpr int kMaxReceptions = 300;
 
-// The register of slot k: 255 + 2k, in 16 bits.
-std::uint16_t slotRegister(std::int32_t slot) {
-    return static_cast<std::uint16_t>(255 + 2 * slot);
-}
 std::uint8_t high(std::uint16_t v) {
     return static_cast<std::uint8_t>(v >> 8);
 }
@@ -65,9 +63,7 @@ void TModbusExchange::FrameAndSend(const std::vector<std::uint8_t>& request) {
     for (std::size_t i = 0; i < request.size(); ++i) {
         FrameBuffer[i] = request[i];
     }
-    const std::uint16_t crc = ModbusCrc16(n);
-    FrameBuffer[static_cast<std::size_t>(n)] = low(crc);
-    FrameBuffer[static_cast<std::size_t>(n) + 1] = high(crc);
+    StoreCrc(&FrameBuffer[static_cast<std::size_t>(n)], ModbusCrc16(n));
     SendFrame(n + 2);
 }
 
@@ -159,25 +155,26 @@ void TModbusExchange::CheckReply() {
         ExchangeState = esBadChecksum;
         return;
     }
-    for (std::int32_t i = 0; i < len - 2; ++i) {
-        FrameBuffer[static_cast<std::size_t>(i)] = replyByte(ReplyText, static_cast<std::size_t>(i));
-    }
-    const std::uint16_t crc = ModbusCrc16(len - 2);
-    if (replyByte(ReplyText, static_cast<std::size_t>(len - 2)) != low(crc) ||
-        replyByte(ReplyText, static_cast<std::size_t>(len - 1)) != high(crc)) {
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(ReplyText.data());
+    std::copy(bytes, bytes + len - 2, FrameBuffer.begin());
+    if (!CrcStored(bytes + len - 2, ModbusCrc16(len - 2))) {
         ExchangeState = esBadChecksum;
     }
 }
 
 void TModbusExchange::IdentifyDevice() {
-    FrameAndSend({0x00, 0x03, 0x00, 0x00, 0x00, 0x07});
+    using namespace rq7map;
+    FrameAndSend({kSlaveAddress, kReadHoldingRegisters, high(kIdentifyRegister), low(kIdentifyRegister),
+                  high(kIdentifyCount), low(kIdentifyCount)});
     DelayWithMessages(50);
     CollectReply();
 }
 
 void TModbusExchange::ReadSlot() {
-    const std::uint16_t reg = slotRegister(SlotIndex);
-    FrameAndSend({0x00, 0x03, high(reg), low(reg), 0x00, 0x02});
+    using namespace rq7map;
+    const std::uint16_t reg = SlotRegister(SlotIndex);
+    FrameAndSend({kSlaveAddress, kReadHoldingRegisters, high(reg), low(reg), high(kRegistersPerSlot),
+                  low(kRegistersPerSlot)});
     DelayWithMessages(100);
     CollectReply();
     DelayWithMessages(20);
@@ -201,11 +198,13 @@ void TModbusExchange::JudgeSlotReply() {
 }
 
 void TModbusExchange::WriteSlot() {
-    const std::uint16_t reg = slotRegister(SlotIndex);
+    using namespace rq7map;
+    const std::uint16_t reg = SlotRegister(SlotIndex);
     const auto k = static_cast<std::size_t>(SlotIndex) * 4;
     const TCoefImageBytes& image = block_.CoefImage;
-    FrameAndSend({0x00, 0x10, high(reg), low(reg), 0x00, 0x02, 0x04, image.at(k), image.at(k + 1),
-                  image.at(k + 2), image.at(k + 3)});
+    FrameAndSend({kSlaveAddress, kWriteRegisters, high(reg), low(reg), high(kRegistersPerSlot),
+                  low(kRegistersPerSlot), static_cast<std::uint8_t>(2 * kRegistersPerSlot), image.at(k),
+                  image.at(k + 1), image.at(k + 2), image.at(k + 3)});
     DelayWithMessages(80);
     CollectReply();
     DelayWithMessages(20);
@@ -213,23 +212,14 @@ void TModbusExchange::WriteSlot() {
 
 void TModbusExchange::WriteRegister(std::uint16_t reg, std::uint32_t value) {
     const auto v = static_cast<std::uint16_t>(value & 0xFFFF);
-    FrameAndSend({0x00, 0x06, high(reg), low(reg), high(v), low(v)});
+    FrameAndSend({rq7map::kSlaveAddress, rq7map::kWriteRegister, high(reg), low(reg), high(v), low(v)});
     DelayWithMessages(50);
     CollectReply();
     DelayWithMessages(10);
 }
 
 bool TModbusExchange::WriteConfirmed() {
-    const std::size_t len = ReplyText.size();
-    if (len < 3) {
-        return false;
-    }
-    const auto* bytes = reinterpret_cast<const std::uint8_t*>(ReplyText.data());
-    const std::uint16_t crc = ModbusCrc16Of(bytes, static_cast<std::int32_t>(len - 2));
-    if (bytes[len - 2] != low(crc) || bytes[len - 1] != high(crc)) {
-        return false;
-    }
-    return (bytes[1] & 0x80) == 0;
+    return ModbusCrcMatches(ReplyText) && (replyByte(ReplyText, 1) & 0x80) == 0;
 }
 
 bool TModbusExchange::TryBegin() {

@@ -18,7 +18,6 @@ inline constexpr const char* kErrPurgeComm = "PurgeComm function failed";
 inline constexpr const char* kErrWriteFile = "WriteFile function failed";
 inline constexpr const char* kErrReadFile = "ReadFile function failed";
 inline constexpr const char* kErrClearCommError = "ClearCommError function failed";
-inline constexpr const char* kErrEventThread = "Cannot wait for event if event thread is created";
 inline constexpr const char* kErrWaitForEvent = "WaitForEvent method failed";
 
 // Windows system codes used where the platform has no code of its own.

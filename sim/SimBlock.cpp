@@ -21,9 +21,7 @@ std::uint16_t SimBlockChecksum(const TSimImage& image) {
 void SealSimImage(TSimImage& image) {
     image[64] = 0xFF;
     image[65] = 0x00;
-    const std::uint16_t crc = SimBlockChecksum(image);
-    image[66] = static_cast<std::uint8_t>(crc & 0xFFu);
-    image[67] = static_cast<std::uint8_t>(crc >> 8);
+    StoreCrc(image.data() + 66, SimBlockChecksum(image));
 }
 
 namespace {

@@ -1,12 +1,30 @@
 #pragma once
 // The coefficient block that the simulated adapter keeps: 16 slots of 4 bytes, held here as a 68-byte
 // image (bytes 4k..4k+3 hold slot k, bytes 0..3 are always 0), the way the program lays out its images.
+//
+// The simulator is the adapter the program is tested against, so it keeps its own account of the
+// adapter's registers, its slots and its device float instead of taking the program's (coef/DeviceMap.h,
+// coef/CoefBlock.h): a slip in the program's map or float then shows in every test that goes through the
+// simulator, rather than moving the simulator along with it. Only the checksum is shared (coef/Crc.h): it
+// is the standard Modbus CRC-16, pinned by its known answers in the tests and judged by a bit-by-bit
+// reference in the fuzz targets.
 
 #include <array>
 #include <cstdint>
 
 using TSimSlot = std::array<std::uint8_t, 4>;
 using TSimImage = std::array<std::uint8_t, 68>;
+
+// The adapter's registers: the coefficient block, slot k (1..16) in registers 255 + 2k and 256 + 2k;
+// the translation switch; the adapter's address.
+inline constexpr int kSimSlotCount = 16;
+constexpr std::uint16_t SimSlotRegister(int k) {
+    return static_cast<std::uint16_t>(255 + 2 * k);
+}
+inline constexpr std::uint16_t kSimFirstBlockRegister = 257;
+inline constexpr std::uint16_t kSimLastBlockRegister = 288;
+inline constexpr std::uint16_t kSimTranslationRegister = 373;
+inline constexpr std::uint16_t kSimAddressRegister = 375;
 
 // Device float: an IEEE-754 single, low register first (D0 = F1, D1 = F0, D2 = F3, D3 = F2), with the
 // lowest mantissa bit cleared as the program writes it.

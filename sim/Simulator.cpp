@@ -16,10 +16,6 @@
 
 namespace {
 constexpr std::size_t kMaxInput = 1024; // more unframed input than this is noise whatever follows
-constexpr std::uint16_t kFirstBlockRegister = 257;
-constexpr std::uint16_t kLastBlockRegister = 288;
-constexpr std::uint16_t kTranslationRegister = 373;
-constexpr std::uint16_t kAddressRegister = 375;
 constexpr std::uint8_t kIllegalFunction = 1;
 constexpr std::uint8_t kIllegalAddress = 2;
 constexpr std::uint8_t kIllegalValue = 3;
@@ -51,12 +47,9 @@ std::uint16_t Word(const std::uint8_t* p) {
     return static_cast<std::uint16_t>((p[0] << 8) | p[1]);
 }
 
+// A request holds at least an address, a function and its checksum.
 bool ChecksumOk(const std::uint8_t* p, std::size_t n) {
-    if (n < 4) {
-        return false;
-    }
-    const std::uint16_t crc = ModbusCrc16Of(p, static_cast<std::int32_t>(n - 2));
-    return p[n - 2] == (crc & 0xFFu) && p[n - 1] == (crc >> 8);
+    return n >= 4 && ModbusCrcMatches(p, n);
 }
 
 // The length of the request that starts at p, as far as the bytes so far tell.
@@ -224,44 +217,62 @@ std::size_t TAdapterSimulator::HangUps() const {
 
 // ---- the adapter's thread -------------------------------------------------------------------------
 
+int TAdapterSimulator::WaitTimeoutMs(TSimClock::time_point now) {
+    auto deadline = TSimClock::time_point::max();
+    if (!input_.empty() || !noise_.empty()) {
+        deadline = lastInput_ + kSimSilence;
+    }
+    {
+        std::lock_guard lock(mutex_);
+        if (!outgoing_.empty()) {
+            // A reply that is due but did not fit into the line waits for room: the line reports
+            // it, and writing is tried again after a while in any case.
+            const auto due = outgoing_.front().Due <= now
+                                 ? (outputBlocked_ ? now + std::chrono::milliseconds(kBlockedRetryMs) : now)
+                                 : outgoing_.front().Due;
+            deadline = std::min(deadline, due);
+        }
+    }
+    if (deadline == TSimClock::time_point::max()) {
+        return -1;
+    }
+    return static_cast<int>(
+        std::max<std::int64_t>(0, std::chrono::ceil<std::chrono::milliseconds>(deadline - now).count()));
+}
+
+std::optional<bool> TAdapterSimulator::WaitForLine(int timeoutMs) {
+    epoll_event events[2];
+    const int n = epoll_wait(epoll_, events, 2, timeoutMs);
+    if (n < 0 && errno != EINTR) {
+        return std::nullopt;
+    }
+    bool lineEvent = false;
+    for (int i = 0; i < n; ++i) {
+        if (events[i].data.fd == wake_) {
+            std::uint64_t count = 0;
+            [[maybe_unused]] const auto got = read(wake_, &count, sizeof count);
+        } else {
+            lineEvent = true;
+        }
+    }
+    return lineEvent;
+}
+
+void TAdapterSimulator::NoteProgress() {
+    std::lock_guard lock(mutex_);
+    receivedShown_ = received_;
+    const bool replyDue = !outgoing_.empty() && outgoing_.front().Due <= TSimClock::now();
+    if (input_.empty() && noise_.empty() && !replyDue) {
+        answered_ = received_;
+    }
+}
+
 void TAdapterSimulator::Run() {
     while (!stop_) {
-        auto now = TSimClock::now();
-        auto deadline = TSimClock::time_point::max();
-        if (!input_.empty() || !noise_.empty()) {
-            deadline = lastInput_ + kSimSilence;
-        }
-        {
-            std::lock_guard lock(mutex_);
-            if (!outgoing_.empty()) {
-                // A reply that is due but did not fit into the line waits for room: the line reports
-                // it, and writing is tried again after a while in any case.
-                const auto due =
-                    outgoing_.front().Due <= now
-                        ? (outputBlocked_ ? now + std::chrono::milliseconds(kBlockedRetryMs) : now)
-                        : outgoing_.front().Due;
-                deadline = std::min(deadline, due);
-            }
-        }
-        int timeoutMs = -1;
-        if (deadline != TSimClock::time_point::max()) {
-            timeoutMs = static_cast<int>(std::max<std::int64_t>(
-                0, std::chrono::ceil<std::chrono::milliseconds>(deadline - now).count()));
-        }
-        epoll_event events[2];
-        const int n = epoll_wait(epoll_, events, 2, timeoutMs);
-        if (n < 0 && errno != EINTR) {
+        const std::optional<bool> lineEvent = WaitForLine(WaitTimeoutMs(TSimClock::now()));
+        if (!lineEvent) {
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
             continue;
-        }
-        bool lineEvent = false;
-        for (int i = 0; i < n; ++i) {
-            if (events[i].data.fd == wake_) {
-                std::uint64_t count = 0;
-                [[maybe_unused]] const auto got = read(wake_, &count, sizeof count);
-            } else {
-                lineEvent = true;
-            }
         }
         if (stop_) {
             break;
@@ -271,10 +282,10 @@ void TAdapterSimulator::Run() {
             hangUpPending_ = hangUpPending_ || hangUpRequested_;
             hangUpRequested_ = false;
         }
-        if (lineEvent && !hangUpPending_) {
+        if (*lineEvent && !hangUpPending_) {
             ReadInput();
         }
-        now = TSimClock::now();
+        const auto now = TSimClock::now();
         if (!hangUpPending_ && (!input_.empty() || !noise_.empty()) && now - lastInput_ >= kSimSilence) {
             Extract(true, now);
         }
@@ -283,14 +294,7 @@ void TAdapterSimulator::Run() {
         }
         WriteDue();
         NotifyObserver();
-        {
-            std::lock_guard lock(mutex_);
-            receivedShown_ = received_;
-            const bool replyDue = !outgoing_.empty() && outgoing_.front().Due <= TSimClock::now();
-            if (input_.empty() && noise_.empty() && !replyDue) {
-                answered_ = received_;
-            }
-        }
+        NoteProgress();
         logChanged_.notify_all();
     }
     // Whoever waits for a hang-up is not kept waiting by a simulator that stops.
@@ -428,6 +432,10 @@ void TAdapterSimulator::HandleFrame(const TSimBytes& frame, TSimClock::time_poin
     if (rule->Remaining > 0) {
         --rule->Remaining;
     }
+    Perform(action, frame, now);
+}
+
+void TAdapterSimulator::Perform(const TSimAction& action, const TSimBytes& frame, TSimClock::time_point now) {
     switch (action.Kind) {
     case TSimAction::EKind::Silent:
         return;
@@ -499,21 +507,21 @@ TSimBytes TAdapterSimulator::Execute(const TSimBytes& request) {
         if (count < 1 || count > 123 || request[6] != 2 * count) {
             return ExceptionReply(function, kIllegalValue);
         }
-        if (first < kFirstBlockRegister || std::uint32_t{first} + count - 1 > kLastBlockRegister) {
+        if (first < kSimFirstBlockRegister || std::uint32_t{first} + count - 1 > kSimLastBlockRegister) {
             return ExceptionReply(function, kIllegalAddress);
         }
-        const std::size_t at = 4 + 2 * static_cast<std::size_t>(first - kFirstBlockRegister);
+        const std::size_t at = 4 + 2 * static_cast<std::size_t>(first - kSimFirstBlockRegister);
         std::copy_n(request.begin() + 7, 2 * count, image_.begin() + static_cast<std::ptrdiff_t>(at));
         return Framed({address_, 16, request[2], request[3], request[4], request[5]});
     }
     // Function 6.
-    if (first != kTranslationRegister && first != kAddressRegister) {
+    if (first != kSimTranslationRegister && first != kSimAddressRegister) {
         return ExceptionReply(function, kIllegalAddress);
     }
     TSimBytes echo = Framed({address_, 6, request[2], request[3], request[4], request[5]});
     registerWrites_.push_back({first, second});
     registerValues_[first] = second;
-    if (first == kTranslationRegister) {
+    if (first == kSimTranslationRegister) {
         translation_ = second;
     } else {
         address_ = static_cast<std::uint8_t>(second & 0xFFu);
@@ -535,22 +543,20 @@ std::optional<std::uint16_t> TAdapterSimulator::ReadRegister(std::uint16_t reg) 
                                         0};
         return ident[reg];
     }
-    if (reg >= kFirstBlockRegister && reg <= kLastBlockRegister) {
-        return Word(&image_[4 + 2 * static_cast<std::size_t>(reg - kFirstBlockRegister)]);
+    if (reg >= kSimFirstBlockRegister && reg <= kSimLastBlockRegister) {
+        return Word(&image_[4 + 2 * static_cast<std::size_t>(reg - kSimFirstBlockRegister)]);
     }
-    if (reg == kTranslationRegister) {
+    if (reg == kSimTranslationRegister) {
         return translation_;
     }
-    if (reg == kAddressRegister) {
+    if (reg == kSimAddressRegister) {
         return address_;
     }
     return std::nullopt;
 }
 
 TSimBytes TAdapterSimulator::Framed(TSimBytes body) const {
-    const std::uint16_t crc = ModbusCrc16Of(body.data(), static_cast<std::int32_t>(body.size()));
-    body.push_back(static_cast<std::uint8_t>(crc & 0xFFu));
-    body.push_back(static_cast<std::uint8_t>(crc >> 8));
+    AppendModbusCrc(body);
     return body;
 }
 
@@ -651,7 +657,7 @@ void TAdapterSimulator::SetImage(const TSimImage& image) {
 }
 
 TSimSlot TAdapterSimulator::Slot(int k) const {
-    if (k < 1 || k > 16) {
+    if (k < 1 || k > kSimSlotCount) {
         throw std::out_of_range("slot number out of range");
     }
     std::lock_guard lock(mutex_);
@@ -661,7 +667,7 @@ TSimSlot TAdapterSimulator::Slot(int k) const {
 }
 
 void TAdapterSimulator::SetSlot(int k, const TSimSlot& bytes) {
-    if (k < 1 || k > 16) {
+    if (k < 1 || k > kSimSlotCount) {
         throw std::out_of_range("slot number out of range");
     }
     std::lock_guard lock(mutex_);

@@ -72,15 +72,12 @@ struct TSimMatch {
     std::optional<std::uint16_t> Register; // empty: any starting register (bytes 2 and 3 of the request)
 
     static TSimMatch Any() { return {}; }
-    static TSimMatch Request(std::uint8_t function, std::uint16_t reg) { return {function, reg}; }
-    static TSimMatch AnyOfFunction(std::uint8_t function) { return {function, std::nullopt}; }
     static TSimMatch Identify() { return {3, 0}; }
     static TSimMatch Read(std::uint16_t reg) { return {3, reg}; }
     static TSimMatch Write(std::uint16_t reg) { return {16, reg}; }
     static TSimMatch WriteRegister(std::uint16_t reg) { return {6, reg}; }
-    // Slot k (1..16) starts at register 255 + 2k.
-    static TSimMatch ReadSlot(int k) { return Read(static_cast<std::uint16_t>(255 + 2 * k)); }
-    static TSimMatch WriteSlot(int k) { return Write(static_cast<std::uint16_t>(255 + 2 * k)); }
+    static TSimMatch ReadSlot(int k) { return Read(SimSlotRegister(k)); }
+    static TSimMatch WriteSlot(int k) { return Write(SimSlotRegister(k)); }
 
     bool Matches(const TSimBytes& request) const;
 };
@@ -254,10 +251,18 @@ private:
     };
 
     void Run();
+    // The wait of one round: until the silence that ends a frame, or the next reply's time (-1: none).
+    int WaitTimeoutMs(TSimClock::time_point now);
+    // Waits on the line and the wake-up; whether the line reported something, nothing on a failed wait.
+    std::optional<bool> WaitForLine(int timeoutMs);
+    // What the waiters see after a round: the bytes taken, and whether all of them are answered.
+    void NoteProgress();
     void HangUpLine();
     void ReadInput();
     void Extract(bool afterSilence, TSimClock::time_point now);
     void HandleFrame(const TSimBytes& frame, TSimClock::time_point now);
+    // Does what a rule's action says to a request (the mutex held).
+    void Perform(const TSimAction& action, const TSimBytes& frame, TSimClock::time_point now);
     void FlushNoise(TSimClock::time_point now);
     void WriteDue();
     void Wake();

@@ -10,6 +10,7 @@
 // hex and decoded, the register writes) and the whole line log are written to a file.
 
 #include "coef/CoefBlock.h"
+#include "coef/DeviceMap.h"
 #include "sim/Simulator.h"
 
 #include <algorithm>
@@ -27,6 +28,7 @@
 #include <string>
 #include <string_view>
 #include <unistd.h>
+#include <variant>
 #include <vector>
 
 namespace {
@@ -52,20 +54,25 @@ std::optional<int> ParseNumber(const char* text, long largest) {
     return static_cast<int>(value);
 }
 
-const char* KindText(TSimRecord::EKind kind) {
+// A line record's kind as --verbose shows it and as the dump names it.
+struct TKindTexts {
+    const char* Shown;
+    const char* Dumped;
+};
+TKindTexts KindTexts(TSimRecord::EKind kind) {
     switch (kind) {
     case TSimRecord::EKind::Request:
-        return "<- request ";
+        return {"<- request ", "request"};
     case TSimRecord::EKind::Noise:
-        return "<- noise   ";
+        return {"<- noise   ", "noise"};
     case TSimRecord::EKind::Reply:
-        return "-> reply   ";
+        return {"-> reply   ", "reply"};
     case TSimRecord::EKind::Unsolicited:
-        return "-> raw     ";
+        return {"-> raw     ", "raw"};
     case TSimRecord::EKind::HangUp:
-        return "-- hang-up ";
+        return {"-- hang-up ", "hang-up"};
     }
-    return "?? ";
+    return {"?? ", "request"};
 }
 
 std::string Hex(const std::uint8_t* bytes, std::size_t n) {
@@ -93,6 +100,48 @@ std::string Hex(const TSimBytes& bytes) {
 //   slot 16 ... checksum good              (the block checksum against slots 1..15)
 //   register 375 1                         (each function-6 register write, in order)
 //   request 0.123 00 03 00 00 00 07 04 19  (the line log: seconds since start, then the bytes)
+void WriteSlots(std::ostream& out, const TSimImage& image) {
+    TCoefImageBytes coefImage{};
+    std::copy(image.begin(), image.end(), coefImage.begin());
+    // Decoded as the program reads the block.
+    using namespace rq7map;
+    for (int k = 1; k <= kSlotCount; ++k) {
+        const TSlotBytes d{image[4 * k], image[4 * k + 1], image[4 * k + 2], image[4 * k + 3]};
+        out << "slot " << k << " " << Hex(d.data(), d.size()) << " ";
+        char text[64];
+        TCoefBlock block;
+        block.StoreSlotReply(k, d);
+        if (k <= kValueSlots) {
+            std::snprintf(text, sizeof text, "value %.7g", block.LastValue);
+            out << text;
+        } else if (k == kFactoryNumberSlot) {
+            out << "number " << block.FactoryNumber;
+        } else if (k == kRecordDateSlot) {
+            out << "date " << block.RecordDateText;
+        } else if (k == kAddressSlot) {
+            out << "address " << static_cast<unsigned>(d[1]);
+        } else {
+            block.ReadImage = coefImage;
+            out << "checksum " << (block.VerifyReadImage() ? "good" : "bad");
+        }
+        out << "\n";
+    }
+}
+
+void WriteLineLog(std::ostream& out, const TAdapterSimulator& sim, TSimClock::time_point start) {
+    std::vector<TSimRecord> log = sim.Requests();
+    const std::vector<TSimRecord> replies = sim.Replies();
+    log.insert(log.end(), replies.begin(), replies.end());
+    std::stable_sort(log.begin(), log.end(),
+                     [](const TSimRecord& a, const TSimRecord& b) { return a.Time < b.Time; });
+    for (const auto& record : log) {
+        char seconds[32];
+        std::snprintf(seconds, sizeof seconds, "%.3f",
+                      std::chrono::duration<double>(record.Time - start).count());
+        out << KindTexts(record.Kind).Dumped << " " << seconds << " " << Hex(record.Bytes) << "\n";
+    }
+}
+
 // Written to a temporary file and renamed, so a reader never sees half of it.
 bool WriteDump(const std::string& path, const TAdapterSimulator& sim, TSimClock::time_point start) {
     const std::string temporary = path + ".tmp";
@@ -105,64 +154,11 @@ bool WriteDump(const std::string& path, const TAdapterSimulator& sim, TSimClock:
         out << "translation " << (sim.TranslationMode() ? "on" : "off") << "\n";
         const TSimImage image = sim.Image();
         out << "image " << Hex(image.data(), image.size()) << "\n";
-        TCoefImageBytes coefImage{};
-        std::copy(image.begin(), image.end(), coefImage.begin());
-        for (int k = 1; k <= 16; ++k) {
-            const TSlotBytes d{image[4 * k], image[4 * k + 1], image[4 * k + 2], image[4 * k + 3]};
-            out << "slot " << k << " " << Hex(d.data(), d.size()) << " ";
-            char text[64];
-            if (k <= 12) {
-                std::snprintf(text, sizeof text, "value %.7g", DecodeDeviceFloat(d));
-                out << text;
-            } else if (k == 13 || k == 14) {
-                TCoefBlock block;
-                block.StoreSlotReply(k, d);
-                if (k == 13) {
-                    out << "number " << block.FactoryNumber;
-                } else {
-                    out << "date " << block.RecordDateText;
-                }
-            } else if (k == 15) {
-                out << "address " << static_cast<unsigned>(d[1]);
-            } else {
-                const std::uint16_t sum = BlockChecksum(coefImage);
-                const bool good = image[66] == (sum & 0xFF) && image[67] == (sum >> 8);
-                out << "checksum " << (good ? "good" : "bad");
-            }
-            out << "\n";
-        }
+        WriteSlots(out, image);
         for (const auto& write : sim.RegisterWrites()) {
             out << "register " << write.Register << " " << write.Value << "\n";
         }
-        std::vector<TSimRecord> log = sim.Requests();
-        const std::vector<TSimRecord> replies = sim.Replies();
-        log.insert(log.end(), replies.begin(), replies.end());
-        std::stable_sort(log.begin(), log.end(),
-                         [](const TSimRecord& a, const TSimRecord& b) { return a.Time < b.Time; });
-        for (const auto& record : log) {
-            const char* kind = "request";
-            switch (record.Kind) {
-            case TSimRecord::EKind::Request:
-                kind = "request";
-                break;
-            case TSimRecord::EKind::Noise:
-                kind = "noise";
-                break;
-            case TSimRecord::EKind::Reply:
-                kind = "reply";
-                break;
-            case TSimRecord::EKind::Unsolicited:
-                kind = "raw";
-                break;
-            case TSimRecord::EKind::HangUp:
-                kind = "hang-up";
-                break;
-            }
-            char seconds[32];
-            std::snprintf(seconds, sizeof seconds, "%.3f",
-                          std::chrono::duration<double>(record.Time - start).count());
-            out << kind << " " << seconds << " " << Hex(record.Bytes) << "\n";
-        }
+        WriteLineLog(out, sim, start);
         out.flush();
         if (!out) {
             return false;
@@ -170,14 +166,18 @@ bool WriteDump(const std::string& path, const TAdapterSimulator& sim, TSimClock:
     }
     return std::rename(temporary.c_str(), path.c_str()) == 0;
 }
-} // namespace
 
-int main(int argc, char** argv) {
-    int address = 1;
-    std::string link;
-    bool verbose = false;
-    std::string dump;
-    std::optional<int> hangUpRegister;
+struct TOptions {
+    int Address = 1;
+    std::string Link;
+    bool Verbose = false;
+    std::string Dump;
+    std::optional<int> HangUpRegister;
+};
+
+// The command line's options, or the exit code when the program is to end at once.
+std::variant<TOptions, int> ParseOptions(int argc, char** argv) {
+    TOptions options;
     for (int i = 1; i < argc; ++i) {
         const std::string_view arg = argv[i];
         if (arg == "--address" && i + 1 < argc) {
@@ -186,19 +186,19 @@ int main(int argc, char** argv) {
                 std::fprintf(stderr, "rq7sim: bad address '%s'\n", argv[i]);
                 return 2;
             }
-            address = *parsed;
+            options.Address = *parsed;
         } else if (arg == "--link" && i + 1 < argc) {
-            link = argv[++i];
+            options.Link = argv[++i];
         } else if (arg == "--dump" && i + 1 < argc) {
-            dump = argv[++i];
+            options.Dump = argv[++i];
         } else if (arg == "--hang-up-on" && i + 1 < argc) {
-            hangUpRegister = ParseNumber(argv[++i], 65535);
-            if (!hangUpRegister) {
+            options.HangUpRegister = ParseNumber(argv[++i], 65535);
+            if (!options.HangUpRegister) {
                 std::fprintf(stderr, "rq7sim: bad register '%s'\n", argv[i]);
                 return 2;
             }
         } else if (arg == "--verbose" || arg == "-v") {
-            verbose = true;
+            options.Verbose = true;
         } else if (arg == "--help" || arg == "-h") {
             Usage(stdout);
             return 0;
@@ -207,6 +207,32 @@ int main(int argc, char** argv) {
             return 2;
         }
     }
+    return options;
+}
+
+// Hang-ups are always told, with the device the adapter is now on; the line only with --verbose.
+void ShowLine(TAdapterSimulator& sim, TSimClock::time_point start, bool verbose) {
+    sim.SetObserver([start, verbose, &sim](const TSimRecord& record) {
+        const double seconds = std::chrono::duration<double>(record.Time - start).count();
+        if (record.Kind == TSimRecord::EKind::HangUp) {
+            std::printf("%10.3f %s now on %s\n", seconds, KindTexts(record.Kind).Shown,
+                        sim.DevicePath().c_str());
+        } else if (verbose) {
+            std::printf("%10.3f %s %s\n", seconds, KindTexts(record.Kind).Shown, Hex(record.Bytes).c_str());
+        } else {
+            return;
+        }
+        std::fflush(stdout);
+    });
+}
+} // namespace
+
+int main(int argc, char** argv) {
+    const std::variant<TOptions, int> parsed = ParseOptions(argc, argv);
+    if (const int* exitCode = std::get_if<int>(&parsed)) {
+        return *exitCode;
+    }
+    const TOptions& options = std::get<TOptions>(parsed);
 
     // Block the stop signals before the simulator's thread starts, so only sigwait below takes them.
     sigset_t stopSignals;
@@ -216,31 +242,19 @@ int main(int argc, char** argv) {
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
     try {
-        TAdapterSimulator sim(static_cast<std::uint8_t>(address));
+        TAdapterSimulator sim(static_cast<std::uint8_t>(options.Address));
         const auto start = TSimClock::now();
-        if (hangUpRegister) {
-            sim.AddRule(TSimMatch::WriteRegister(static_cast<std::uint16_t>(*hangUpRegister)),
+        if (options.HangUpRegister) {
+            sim.AddRule(TSimMatch::WriteRegister(static_cast<std::uint16_t>(*options.HangUpRegister)),
                         TSimAction::HangUp(), TSimRule::kAlways);
         }
-        // Hang-ups are always told, with the device the adapter is now on; the line only with --verbose.
-        sim.SetObserver([start, verbose, &sim](const TSimRecord& record) {
-            const double seconds = std::chrono::duration<double>(record.Time - start).count();
-            if (record.Kind == TSimRecord::EKind::HangUp) {
-                std::printf("%10.3f %s now on %s\n", seconds, KindText(record.Kind),
-                            sim.DevicePath().c_str());
-            } else if (verbose) {
-                std::printf("%10.3f %s %s\n", seconds, KindText(record.Kind), Hex(record.Bytes).c_str());
-            } else {
-                return;
-            }
-            std::fflush(stdout);
-        });
-        if (!link.empty()) {
-            sim.SetLink(link);
+        ShowLine(sim, start, options.Verbose);
+        if (!options.Link.empty()) {
+            sim.SetLink(options.Link);
         }
-        std::printf("rq7sim: adapter at address %d on %s\n", address, sim.DevicePath().c_str());
-        if (!link.empty()) {
-            std::printf("rq7sim: %s -> %s\n", link.c_str(), sim.DevicePath().c_str());
+        std::printf("rq7sim: adapter at address %d on %s\n", options.Address, sim.DevicePath().c_str());
+        if (!options.Link.empty()) {
+            std::printf("rq7sim: %s -> %s\n", options.Link.c_str(), sim.DevicePath().c_str());
         }
         std::printf("rq7sim: serving until Ctrl+C\n");
         std::fflush(stdout);
@@ -248,8 +262,8 @@ int main(int argc, char** argv) {
         int signal = 0;
         sigwait(&stopSignals, &signal);
 
-        if (!dump.empty() && !WriteDump(dump, sim, start)) {
-            std::fprintf(stderr, "rq7sim: cannot write %s: %s\n", dump.c_str(), std::strerror(errno));
+        if (!options.Dump.empty() && !WriteDump(options.Dump, sim, start)) {
+            std::fprintf(stderr, "rq7sim: cannot write %s: %s\n", options.Dump.c_str(), std::strerror(errno));
             return 1;
         }
         std::printf("rq7sim: stopped (address %u, translation mode %s)\n", sim.Address(),

@@ -3,10 +3,14 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cfloat>
 #include <cmath>
 #include <cstring>
 #include <random>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "coef/CoefBlock.h"
 #include "coef/Crc.h"
@@ -116,6 +120,46 @@ TEST(PackedDateTest, PacksLocalTimeTheMsDosWay) {
     EXPECT_EQ(PackDateTime(t), 0u);
     t.Year = 1979;
     EXPECT_EQ(PackDateTime(t), 0u);
+}
+
+TEST(FrameChecksumTest, AppendsLowByteFirstAndRecognisesOnlyAnUntouchedFrame) {
+    // The read of slot 1 and the address write, as the adapter receives them.
+    std::vector<std::uint8_t> read{0x00, 0x03, 0x01, 0x01, 0x00, 0x02};
+    AppendModbusCrc(read);
+    EXPECT_EQ(read, (std::vector<std::uint8_t>{0x00, 0x03, 0x01, 0x01, 0x00, 0x02, 0x95, 0xE6}));
+    std::string write("\x00\x06\x01\x77\x00\x05", 6);
+    AppendModbusCrc(write);
+    EXPECT_EQ(write, std::string("\x00\x06\x01\x77\x00\x05\xF9\xFE", 8));
+    EXPECT_TRUE(ModbusCrcMatches(read.data(), read.size()));
+    EXPECT_TRUE(ModbusCrcMatches(write));
+
+    // Any one byte altered, the checksum's own included, and the two checksum bytes swapped.
+    for (std::size_t i = 0; i < read.size(); ++i) {
+        std::vector<std::uint8_t> spoilt = read;
+        spoilt[i] ^= 0x01;
+        EXPECT_FALSE(ModbusCrcMatches(spoilt.data(), spoilt.size())) << i;
+        std::string spoiltText = write;
+        spoiltText[i] = static_cast<char>(spoiltText[i] ^ 0x80);
+        EXPECT_FALSE(ModbusCrcMatches(spoiltText)) << i;
+    }
+    std::swap(read[6], read[7]);
+    EXPECT_FALSE(ModbusCrcMatches(read.data(), read.size()));
+
+    // Fewer than 3 bytes are no frame, even the empty body's checksum FF FF.
+    EXPECT_FALSE(ModbusCrcMatches(std::string("\xFF\xFF", 2)));
+    EXPECT_FALSE(ModbusCrcMatches(std::string()));
+    std::string one("\x01", 1);
+    AppendModbusCrc(one);
+    EXPECT_TRUE(ModbusCrcMatches(one));
+}
+
+TEST(FrameChecksumTest, StoresAndFindsTheChecksumInWideEntries) {
+    std::array<std::int32_t, 4> entries{};
+    StoreCrc(entries.data() + 1, 0x4B37);
+    EXPECT_EQ(entries, (std::array<std::int32_t, 4>{0, 0x37, 0x4B, 0}));
+    EXPECT_TRUE(CrcStored(entries.data() + 1, 0x4B37));
+    EXPECT_FALSE(CrcStored(entries.data() + 1, 0x374B));
+    EXPECT_FALSE(CrcStored(entries.data(), 0x4B37));
 }
 
 TEST(CoefBlockTest, StoreSlotReplyKeepsValuesAndFilesBytes) {

@@ -24,6 +24,7 @@
 #include "link/QuorbData.h"
 #include "link/SerialBackend.h"
 #include "link/StopEvent.h"
+#include "support/CountingDevice.h"
 
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
@@ -464,23 +465,25 @@ TEST(ComPortOpen, ARealUartIsAskedForLowLatencyWhileOpenAndLeftAsItWas) {
 
 TEST(ComPortOpen, ExclusiveUseAndMissingDevice) {
     TPty pty;
-    TComPort first;
+    TSettingsCounter firstCounter;
+    TComPort first(firstCounter.Opener());
     first.SetPort(pty.Path());
     first.OpenPort();
     ASSERT_TRUE(first.Connected());
 
-    TComPort second;
+    TSettingsCounter secondCounter;
+    TComPort second(secondCounter.Opener());
     second.SetPort(pty.Path());
     std::int32_t code = 0;
     EXPECT_EQ(ComPortError([&] { second.OpenPort(); }, &code), "Unable to open com port (win error code: 5)");
     EXPECT_EQ(code, 5);
     EXPECT_FALSE(second.Connected());
-    EXPECT_EQ(second.AppliedCounts().LineSettings, 0);
+    EXPECT_EQ(secondCounter.Counts().LineSettings, 0);
 
     // Opening again while open does nothing.
-    const TApplyCounts before = first.AppliedCounts();
+    const TApplyCounts before = firstCounter.Counts();
     first.OpenPort();
-    EXPECT_TRUE(SameCounts(before, first.AppliedCounts()));
+    EXPECT_TRUE(SameCounts(before, firstCounter.Counts()));
 
     // Once the holder closes, the device is free, and not left exclusive for users without root.
     first.ClosePort();
@@ -527,14 +530,15 @@ TEST(ComPortOpen, OpeningAppliesEverySettingAndMakesTheLineRaw) {
     cfsetispeed(&cooked, B1200);
     tcsetattr(pty.Slave(), TCSANOW, &cooked);
 
-    TComPort port;
+    TSettingsCounter counter;
+    TComPort port(counter.Opener());
     port.SetPort(pty.Path());
     port.SetBaudRate(br19200); // on a closed port: only stored
-    EXPECT_EQ(port.AppliedCounts().LineSettings, 0);
+    EXPECT_EQ(counter.Counts().LineSettings, 0);
     port.OpenPort();
-    EXPECT_EQ(port.AppliedCounts().QueueSizes, 1);
-    EXPECT_EQ(port.AppliedCounts().LineSettings, 1);
-    EXPECT_EQ(port.AppliedCounts().Timeouts, 1);
+    EXPECT_EQ(counter.Counts().QueueSizes, 1);
+    EXPECT_EQ(counter.Counts().LineSettings, 1);
+    EXPECT_EQ(counter.Counts().Timeouts, 1);
     termios t = pty.SlaveTermios();
     EXPECT_EQ(t.c_lflag & (ICANON | ECHO), 0u);
     EXPECT_EQ(cfgetospeed(&t), B19200);
@@ -545,7 +549,7 @@ TEST(ComPortOpen, OpeningAppliesEverySettingAndMakesTheLineRaw) {
     port.ClosePort();
     tcsetattr(pty.Slave(), TCSANOW, &cooked);
     port.OpenPort();
-    EXPECT_EQ(port.AppliedCounts().LineSettings, 2);
+    EXPECT_EQ(counter.Counts().LineSettings, 2);
     t = pty.SlaveTermios();
     EXPECT_EQ(cfgetospeed(&t), B19200);
     EXPECT_EQ(t.c_lflag & (ICANON | ECHO), 0u);
@@ -568,10 +572,11 @@ TEST(ComPortOpen, SettingsThatFailOnOpenLeaveThePortClosedAndFree) {
 
 TEST(ComPortSettings, ChangesReachAnOpenDeviceOnlyWhenDifferent) {
     TPty pty;
-    TComPort port;
+    TSettingsCounter counter;
+    TComPort port(counter.Opener());
     port.SetPort(pty.Path());
     port.OpenPort();
-    TApplyCounts c = port.AppliedCounts();
+    TApplyCounts c = counter.Counts();
 
     port.SetBaudRate(br9600); // unchanged
     port.Parity().SetBits(prNone);
@@ -580,10 +585,10 @@ TEST(ComPortSettings, ChangesReachAnOpenDeviceOnlyWhenDifferent) {
     port.Buffer().SetInputSize(1024);
     port.SetEvents(TComEvents{});
     port.SetStoredGroups(63);
-    EXPECT_TRUE(SameCounts(c, port.AppliedCounts()));
+    EXPECT_TRUE(SameCounts(c, counter.Counts()));
 
     port.SetBaudRate(br57600);
-    EXPECT_EQ(port.AppliedCounts().LineSettings, c.LineSettings + 1);
+    EXPECT_EQ(counter.Counts().LineSettings, c.LineSettings + 1);
     EXPECT_EQ(pty.OutSpeed(), B57600);
     port.SetStopBits(sbTwoStopBits);
     EXPECT_NE(pty.SlaveTermios().c_cflag & CSTOPB, 0u);
@@ -591,20 +596,20 @@ TEST(ComPortSettings, ChangesReachAnOpenDeviceOnlyWhenDifferent) {
     EXPECT_EQ(pty.SlaveTermios().c_cflag & CSTOPB, 0u);
     port.FlowControl().SetXonChar(0x11 + 1);
     EXPECT_EQ(pty.SlaveTermios().c_cc[VSTART], 0x12);
-    EXPECT_EQ(port.AppliedCounts().LineSettings, c.LineSettings + 4);
-    EXPECT_EQ(port.AppliedCounts().QueueSizes, c.QueueSizes);
+    EXPECT_EQ(counter.Counts().LineSettings, c.LineSettings + 4);
+    EXPECT_EQ(counter.Counts().QueueSizes, c.QueueSizes);
 
     port.Timeouts().SetWriteTotalConstant(500);
     port.Timeouts().SetReadInterval(0);
-    EXPECT_EQ(port.AppliedCounts().Timeouts, c.Timeouts + 2);
-    EXPECT_EQ(port.AppliedCounts().LineSettings, c.LineSettings + 4);
+    EXPECT_EQ(counter.Counts().Timeouts, c.Timeouts + 2);
+    EXPECT_EQ(counter.Counts().LineSettings, c.LineSettings + 4);
 
     // An odd size is reduced by one; the queue sizes are applied.
     port.Buffer().SetInputSize(2049);
     EXPECT_EQ(port.Buffer().InputSize(), 2048);
-    EXPECT_EQ(port.AppliedCounts().QueueSizes, c.QueueSizes + 1);
+    EXPECT_EQ(counter.Counts().QueueSizes, c.QueueSizes + 1);
     port.Buffer().SetInputSize(2048);
-    EXPECT_EQ(port.AppliedCounts().QueueSizes, c.QueueSizes + 1);
+    EXPECT_EQ(counter.Counts().QueueSizes, c.QueueSizes + 1);
     port.Buffer().SetOutputSize(7);
     EXPECT_EQ(port.Buffer().OutputSize(), 6);
     EXPECT_EQ(port.LineSettings().XonLim, 512);
@@ -633,15 +638,16 @@ TEST(ComPortSettings, FailingSetterKeepsTheNewValue) {
 
 TEST(ComPortSettings, UpdateBracketsNestAndApplyOnlyAtTheOutermostEnd) {
     TPty pty;
-    TComPort port;
+    TSettingsCounter counter;
+    TComPort port(counter.Opener());
     port.SetPort(pty.Path());
     port.OpenPort();
-    const TApplyCounts c = port.AppliedCounts();
+    const TApplyCounts c = counter.Counts();
 
     // End without Begin: nothing happens, the counter stays 0.
     port.EndSettingsBatch();
     EXPECT_EQ(port.UpdateCount(), 0);
-    EXPECT_TRUE(SameCounts(c, port.AppliedCounts()));
+    EXPECT_TRUE(SameCounts(c, counter.Counts()));
 
     port.BeginSettingsBatch();
     port.BeginSettingsBatch();
@@ -649,16 +655,16 @@ TEST(ComPortSettings, UpdateBracketsNestAndApplyOnlyAtTheOutermostEnd) {
     port.Timeouts().SetReadTotalConstant(5);
     port.Buffer().SetInputSize(4096);
     port.FlowControl().SetFlowControl(fcHardware);
-    EXPECT_TRUE(SameCounts(c, port.AppliedCounts()));
+    EXPECT_TRUE(SameCounts(c, counter.Counts()));
     EXPECT_NE(pty.OutSpeed(), B115200);
     port.EndSettingsBatch();
     EXPECT_EQ(port.UpdateCount(), 1);
-    EXPECT_TRUE(SameCounts(c, port.AppliedCounts()));
+    EXPECT_TRUE(SameCounts(c, counter.Counts()));
     port.EndSettingsBatch();
     EXPECT_EQ(port.UpdateCount(), 0);
-    EXPECT_EQ(port.AppliedCounts().QueueSizes, c.QueueSizes + 1);
-    EXPECT_EQ(port.AppliedCounts().LineSettings, c.LineSettings + 1);
-    EXPECT_EQ(port.AppliedCounts().Timeouts, c.Timeouts + 1);
+    EXPECT_EQ(counter.Counts().QueueSizes, c.QueueSizes + 1);
+    EXPECT_EQ(counter.Counts().LineSettings, c.LineSettings + 1);
+    EXPECT_EQ(counter.Counts().Timeouts, c.Timeouts + 1);
     EXPECT_EQ(pty.OutSpeed(), B115200);
     EXPECT_NE(pty.SlaveTermios().c_cflag & CRTSCTS, 0u);
     port.EndSettingsBatch();
@@ -667,40 +673,43 @@ TEST(ComPortSettings, UpdateBracketsNestAndApplyOnlyAtTheOutermostEnd) {
 
 TEST(ComPortSettings, OpenInsideABracketAppliesNothingUntilItEnds) {
     TPty pty;
-    TComPort port;
+    TSettingsCounter counter;
+    TComPort port(counter.Opener());
     port.SetPort(pty.Path());
     port.BeginSettingsBatch();
     port.OpenPort();
     EXPECT_TRUE(port.Connected());
-    EXPECT_TRUE(SameCounts(TApplyCounts{}, port.AppliedCounts()));
+    EXPECT_TRUE(SameCounts(TApplyCounts{}, counter.Counts()));
     port.EndSettingsBatch();
-    EXPECT_EQ(port.AppliedCounts().QueueSizes, 1);
-    EXPECT_EQ(port.AppliedCounts().LineSettings, 1);
-    EXPECT_EQ(port.AppliedCounts().Timeouts, 1);
+    EXPECT_EQ(counter.Counts().QueueSizes, 1);
+    EXPECT_EQ(counter.Counts().LineSettings, 1);
+    EXPECT_EQ(counter.Counts().Timeouts, 1);
 
     // A bracket on a closed port stores only; its end touches nothing.
-    TComPort closed;
+    TSettingsCounter closedCounter;
+    TComPort closed(closedCounter.Opener());
     closed.BeginSettingsBatch();
     closed.SetBaudRate(br1200);
     closed.EndSettingsBatch();
-    EXPECT_TRUE(SameCounts(TApplyCounts{}, closed.AppliedCounts()));
+    EXPECT_TRUE(SameCounts(TApplyCounts{}, closedCounter.Counts()));
     EXPECT_EQ(closed.BaudRate(), br1200);
 }
 
 TEST(ComPortSettings, FlowControlPresetReadsAndSets) {
     TPty pty;
-    TComPort port;
+    TSettingsCounter counter;
+    TComPort port(counter.Opener());
     port.SetPort(pty.Path());
     TComFlowControl& fc = port.FlowControl();
     fc.SetControlDTR(dtrEnable);
     fc.SetControlRTS(rtsEnable);
     EXPECT_EQ(fc.FlowControl(), fcCustom);
     port.OpenPort();
-    const int lines = port.AppliedCounts().LineSettings;
+    const int lines = counter.Counts().LineSettings;
 
     // fcCustom changes no field but applies the line settings again.
     fc.SetFlowControl(fcCustom);
-    EXPECT_EQ(port.AppliedCounts().LineSettings, lines + 1);
+    EXPECT_EQ(counter.Counts().LineSettings, lines + 1);
     EXPECT_EQ(fc.ControlRTS(), rtsEnable);
     EXPECT_EQ(fc.ControlDTR(), dtrEnable);
 
@@ -717,9 +726,9 @@ TEST(ComPortSettings, FlowControlPresetReadsAndSets) {
     EXPECT_TRUE(fc.OutDSRFlow());
     EXPECT_EQ(fc.FlowControl(), fcNone);
     // Setting the same preset again still re-applies.
-    const int afterNone = port.AppliedCounts().LineSettings;
+    const int afterNone = counter.Counts().LineSettings;
     fc.SetFlowControl(fcNone);
-    EXPECT_EQ(port.AppliedCounts().LineSettings, afterNone + 1);
+    EXPECT_EQ(counter.Counts().LineSettings, afterNone + 1);
 
     fc.SetFlowControl(fcSoftware);
     EXPECT_EQ(fc.FlowControl(), fcSoftware);
@@ -757,25 +766,26 @@ TEST(ComPortChange, SamePortTextDoesNothingOtherTextReopens) {
     std::filesystem::create_symlink(pty.Path(), dir / "LINE");
     std::filesystem::create_symlink(pty.Path(), dir / "line");
 
-    TComPort port;
+    TSettingsCounter counter;
+    TComPort port(counter.Opener());
     port.SetPort((dir / "LINE").string());
     port.OpenPort();
-    const TApplyCounts c = port.AppliedCounts();
+    const TApplyCounts c = counter.Counts();
     port.SetPort((dir / "LINE").string());
-    EXPECT_TRUE(SameCounts(c, port.AppliedCounts()));
+    EXPECT_TRUE(SameCounts(c, counter.Counts()));
 
     port.SetPort((dir / "line").string());
     EXPECT_TRUE(port.Connected());
     EXPECT_EQ(port.Port(), (dir / "line").string());
-    EXPECT_EQ(port.AppliedCounts().LineSettings, c.LineSettings + 1);
-    EXPECT_EQ(port.AppliedCounts().QueueSizes, c.QueueSizes + 1);
+    EXPECT_EQ(counter.Counts().LineSettings, c.LineSettings + 1);
+    EXPECT_EQ(counter.Counts().QueueSizes, c.QueueSizes + 1);
 
     // Inside a bracket the reopen still happens at once; the settings wait for the bracket's end.
     TPty other;
     port.BeginSettingsBatch();
     port.SetPort(other.Path());
     EXPECT_TRUE(port.Connected());
-    EXPECT_EQ(port.AppliedCounts().LineSettings, c.LineSettings + 1);
+    EXPECT_EQ(counter.Counts().LineSettings, c.LineSettings + 1);
     // The first device was released and the new one is held.
     TComPort probe;
     probe.SetPort(pty.Path());
@@ -784,7 +794,7 @@ TEST(ComPortChange, SamePortTextDoesNothingOtherTextReopens) {
     probe.SetPort(other.Path());
     EXPECT_EQ(ComPortError([&] { probe.OpenPort(); }), "Unable to open com port (win error code: 5)");
     port.EndSettingsBatch();
-    EXPECT_EQ(port.AppliedCounts().LineSettings, c.LineSettings + 2);
+    EXPECT_EQ(counter.Counts().LineSettings, c.LineSettings + 2);
 
     // A name that cannot be opened: the port ends closed, carrying the new name.
     EXPECT_EQ(ComPortError([&] { port.SetPort("/dev/rq7-no-such-port"); }),

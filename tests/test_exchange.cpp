@@ -13,9 +13,7 @@ using namespace std::chrono_literals;
 
 namespace {
 Bytes withCrc(Bytes body) {
-    const std::uint16_t crc = ModbusCrc16Of(body.data(), static_cast<std::int32_t>(body.size()));
-    body.push_back(static_cast<std::uint8_t>(crc & 0xFF));
-    body.push_back(static_cast<std::uint8_t>(crc >> 8));
+    AppendModbusCrc(body);
     return body;
 }
 

@@ -27,6 +27,7 @@
 #include "link/ComPort.h"
 #include "link/QuorbData.h"
 #include "sim/Simulator.h"
+#include "support/CountingDevice.h"
 #include "support/DevLink.h"
 #include "support/Files.h"
 #include "support/ScriptedPrompts.h"
@@ -82,6 +83,7 @@ struct PortSetupFixture : testing::Test {
     TAdapterSimulator Sim;
     TAdapterSimulator Sim2;
     TScriptedPrompts Prompts;
+    TSettingsCounter Counter; // how often the port's settings reached its device
     std::optional<TRq7Program> Program;
 
     // The names the dialog lists for the two simulators.
@@ -93,7 +95,7 @@ struct PortSetupFixture : testing::Test {
         WriteFileBytes(Dev + "/ttyS0", ""); // the UART's node
         ASSERT_EQ(::symlink(Sim.DevicePath().c_str(), Port1.c_str()), 0);
         ASSERT_EQ(::symlink(Sim2.DevicePath().c_str(), Port2.c_str()), 0);
-        Program.emplace(Prompts);
+        Program.emplace(Prompts, TLinkParts{Counter.Opener(), nullptr});
         Program->Create();
         Port().SetPort(Port1);
     }
@@ -221,7 +223,7 @@ TEST_F(PortSetupFixture, OkOnTheOpenUnchangedPortReappliesWithoutClosingAndStore
     const int portFd = *portFds.begin();
     // Mark the open file; a device closed and opened again would come back without the mark.
     ASSERT_EQ(::fcntl(portFd, F_SETFL, ::fcntl(portFd, F_GETFL) | O_APPEND), 0);
-    const TApplyCounts before = Port().AppliedCounts();
+    const TApplyCounts before = Counter.Counts();
 
     Prompts.Cursor = QPoint(200, 150);
     RunPortSetup([&](TTavixComSetupFrm& d) {
@@ -247,9 +249,9 @@ TEST_F(PortSetupFixture, OkOnTheOpenUnchangedPortReappliesWithoutClosingAndStore
     ASSERT_TRUE(DescriptorsOn(Sim.DevicePath()).count(portFd));
     EXPECT_TRUE(::fcntl(portFd, F_GETFL) & O_APPEND) << "the device was closed and opened again";
     // Queue sizes, line settings and time-outs reached the device once more, in one go.
-    EXPECT_EQ(Port().AppliedCounts().QueueSizes, before.QueueSizes + 1);
-    EXPECT_EQ(Port().AppliedCounts().LineSettings, before.LineSettings + 1);
-    EXPECT_EQ(Port().AppliedCounts().Timeouts, before.Timeouts + 1);
+    EXPECT_EQ(Counter.Counts().QueueSizes, before.QueueSizes + 1);
+    EXPECT_EQ(Counter.Counts().LineSettings, before.LineSettings + 1);
+    EXPECT_EQ(Counter.Counts().Timeouts, before.Timeouts + 1);
     EXPECT_EQ(Port().UpdateCount(), 0);
     EXPECT_EQ(Port().FlowControl().ControlRTS(), rtsEnable);
     EXPECT_EQ(Port().StoredGroups(), 63);
@@ -297,7 +299,7 @@ TEST_F(PortSetupFixture, AnotherPortChosenClosesTheOldDeviceAndOpensTheNewOne) {
 
 TEST_F(PortSetupFixture, CancelCloseAndEscapeChangeNothing) {
     ShowMainWindow();
-    const TApplyCounts before = Port().AppliedCounts();
+    const TApplyCounts before = Counter.Counts();
     // Cancel after choosing another port.
     RunPortSetup([&](TTavixComSetupFrm& d) {
         d.Combo1()->SetText(QString::fromStdString(Port2));
@@ -314,7 +316,7 @@ TEST_F(PortSetupFixture, CancelCloseAndEscapeChangeNothing) {
     });
     EXPECT_EQ(Port().Port(), Port1);
     EXPECT_TRUE(Port().Connected());
-    EXPECT_EQ(Port().AppliedCounts().LineSettings, before.LineSettings);
+    EXPECT_EQ(Counter.Counts().LineSettings, before.LineSettings);
     EXPECT_EQ(Port().StoredGroups(), 1);
     EXPECT_FALSE(std::ifstream(UserRegistryFile()).good());
     EXPECT_EQ(Prompts.Texts(), QStringList());
@@ -339,7 +341,7 @@ void PressKey(Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
 
 TEST_F(PortSetupFixture, EnterPressesTheFocusedButtonAndIsOkInThePortList) {
     ShowMainWindow();
-    const TApplyCounts before = Port().AppliedCounts();
+    const TApplyCounts before = Counter.Counts();
     // Another port chosen, Tab twice to "Отмена", then Enter (and the keypad's Enter): a cancel.
     for (const Qt::Key enter : {Qt::Key_Return, Qt::Key_Enter}) {
         RunPortSetup([&](TTavixComSetupFrm& d) {
@@ -361,7 +363,7 @@ TEST_F(PortSetupFixture, EnterPressesTheFocusedButtonAndIsOkInThePortList) {
     }
     EXPECT_EQ(Port().Port(), Port1);
     EXPECT_TRUE(Port().Connected());
-    EXPECT_EQ(Port().AppliedCounts().LineSettings, before.LineSettings);
+    EXPECT_EQ(Counter.Counts().LineSettings, before.LineSettings);
     EXPECT_FALSE(std::ifstream(UserRegistryFile()).good());
 
     // Back from "Отмена" to the port list: Enter there is OK again.
@@ -512,7 +514,7 @@ TEST_F(PortSetupFixture, TheFirstSerialPortIsListedByItsComNameAndOkKeepsItOpenA
     ASSERT_EQ(fds.size(), 1u);
     const int portFd = *fds.begin();
     ASSERT_EQ(::fcntl(portFd, F_SETFL, ::fcntl(portFd, F_GETFL) | O_APPEND), 0);
-    const TApplyCounts before = Port().AppliedCounts();
+    const TApplyCounts before = Counter.Counts();
 
     RunPortSetup([&](TTavixComSetupFrm& d) {
         EXPECT_TRUE(ItemsOf(*d.Combo1()).contains(QString::fromStdString(com)));
@@ -525,9 +527,9 @@ TEST_F(PortSetupFixture, TheFirstSerialPortIsListedByItsComNameAndOkKeepsItOpenA
     EXPECT_EQ(Port().Port(), com);
     ASSERT_TRUE(DescriptorsOn(Sim.DevicePath()).count(portFd));
     EXPECT_TRUE(::fcntl(portFd, F_GETFL) & O_APPEND) << "the device was closed and opened again";
-    EXPECT_EQ(Port().AppliedCounts().LineSettings, before.LineSettings + 1);
-    EXPECT_EQ(Port().AppliedCounts().QueueSizes, before.QueueSizes + 1);
-    EXPECT_EQ(Port().AppliedCounts().Timeouts, before.Timeouts + 1);
+    EXPECT_EQ(Counter.Counts().LineSettings, before.LineSettings + 1);
+    EXPECT_EQ(Counter.Counts().QueueSizes, before.QueueSizes + 1);
+    EXPECT_EQ(Counter.Counts().Timeouts, before.Timeouts + 1);
     const std::string stored = ReadFileBytes(UserRegistryFile());
     EXPECT_NE(stored.find("\r\n\"Port\"=\"" + com + "\"\r\n"), std::string::npos) << stored;
     EXPECT_EQ(Prompts.Texts(), QStringList());

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "coef/Crc.h"
 #include "support/TechFixture.h"
 
 namespace {
@@ -365,9 +366,7 @@ TSimImage InitialValuesImage() {
     image[61] = 1;
     image[64] = 0xFF;
     image[65] = 0x00;
-    const std::uint16_t crc = SimBlockChecksum(image);
-    image[66] = static_cast<std::uint8_t>(crc & 0xFF);
-    image[67] = static_cast<std::uint8_t>(crc >> 8);
+    StoreCrc(image.data() + 66, SimBlockChecksum(image));
     return image;
 }
 
@@ -425,9 +424,7 @@ TEST_F(TechWindow, CompleteWriteSendsTheBuiltBlockSlotBySlot) {
     EXPECT_EQ(Line->Journal, journal);
     const TSimImage written = Sim->Image();
     EXPECT_EQ(written, expected);
-    const std::uint16_t crc = SimBlockChecksum(written);
-    EXPECT_EQ(written[66], crc & 0xFF);
-    EXPECT_EQ(written[67], crc >> 8);
+    EXPECT_TRUE(CrcStored(written.data() + 66, SimBlockChecksum(written)));
 }
 
 TEST_F(TechWindow, WriteThatLosesTheAdapterAtSlotSevenStopsThere) {

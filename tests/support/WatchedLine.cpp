@@ -7,17 +7,17 @@
 #include <memory>
 #include <thread>
 
-#include "link/SerialBackend.h"
+#include "support/ForwardingDevice.h"
 
 namespace {
 constexpr std::chrono::seconds kSettleLimit{30};
 }
 
 // The real device, with what passes through it counted and the requests journalled.
-class TWatchedDevice final : public TSerialDevice {
+class TWatchedDevice final : public TForwardingDevice {
 public:
     TWatchedDevice(std::unique_ptr<TSerialDevice> inner, TWatchedLine& line)
-        : inner_(std::move(inner)), line_(line) {
+        : TForwardingDevice(std::move(inner)), line_(line) {
         line_.device_ = this;
         line_.readSinceOpen_ = 0;
         line_.sentBeforeOpen_ = line_.sim_.BytesSent();
@@ -28,33 +28,22 @@ public:
         }
     }
 
-    void SetQueueSizes(std::int32_t inputSize, std::int32_t outputSize) override {
-        inner_->SetQueueSizes(inputSize, outputSize);
-    }
-    void SetLineSettings(const TLineSettings& settings) override { inner_->SetLineSettings(settings); }
-    void SetTimeouts(const TTimeoutSettings& timeouts) override { inner_->SetTimeouts(timeouts); }
-    void AbortPending() override { inner_->AbortPending(); }
     std::int32_t Write(const void* buffer, std::int32_t count) override {
         line_.Journal.push_back(TWatchedLine::Describe(static_cast<const std::uint8_t*>(buffer), count));
-        const std::int32_t written = inner_->Write(buffer, count);
+        const std::int32_t written = Inner().Write(buffer, count);
         line_.written_ += static_cast<std::uint64_t>(std::max(written, 0));
         return written;
     }
-    std::int32_t Waiting() override { return inner_->Waiting(); }
     std::int32_t Read(char* buffer, std::int32_t count) override {
-        const std::int32_t read = inner_->Read(buffer, count);
+        const std::int32_t read = Inner().Read(buffer, count);
         line_.readSinceOpen_ += static_cast<std::uint64_t>(std::max(read, 0));
         return read;
     }
-    void WaitForEvent(TComEvents& events, const TStopEvent* stopEvent, std::int32_t timeoutMs) override {
-        inner_->WaitForEvent(events, stopEvent, timeoutMs);
-    }
 
     // Bytes waiting at the port, without the program seeing the call.
-    std::int32_t WaitingUnseen() { return inner_->Waiting(); }
+    std::int32_t WaitingUnseen() { return Inner().Waiting(); }
 
 private:
-    std::unique_ptr<TSerialDevice> inner_;
     TWatchedLine& line_;
 };
 

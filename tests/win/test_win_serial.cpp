@@ -24,6 +24,7 @@
 #include "link/QuorbData.h"
 #include "link/StopEvent.h"
 #include "support/WinTestSupport.h"
+#include "tests/support/CountingDevice.h"
 
 namespace {
 
@@ -73,16 +74,6 @@ std::string MessageOf(const std::function<void()>& call) {
     return "";
 }
 
-bool ReplyChecksumGood(const std::string& reply) {
-    if (reply.size() < 3) {
-        return false;
-    }
-    const auto* bytes = reinterpret_cast<const std::uint8_t*>(reply.data());
-    const auto n = static_cast<std::int32_t>(reply.size() - 2);
-    const std::uint16_t crc = ModbusCrc16Of(bytes, n);
-    return bytes[n] == (crc & 0xFF) && bytes[n + 1] == (crc >> 8);
-}
-
 // The data module's port as the main window opens it: DTR and RTS held on, no events.
 class SerialPortTest : public ::testing::Test {
 protected:
@@ -118,7 +109,8 @@ protected:
         Port().ReadBytes(rest, waiting);
     }
 
-    TQuorbDataModule module_;
+    TSettingsCounter counter_; // how often the port's settings reached the driver
+    TQuorbDataModule module_{counter_.Opener()};
 };
 
 } // namespace
@@ -268,25 +260,25 @@ TEST(Win32SerialOpen, MissingDeviceIsUnableToOpenWithTheSystemCode) {
 TEST_F(SerialPortTest, OpensAndAppliesEveryGroupOnce) {
     RQ7_NEED_PORT();
     EXPECT_TRUE(Port().Connected());
-    EXPECT_EQ(Port().AppliedCounts().QueueSizes, 1);
-    EXPECT_EQ(Port().AppliedCounts().LineSettings, 1);
-    EXPECT_EQ(Port().AppliedCounts().Timeouts, 1);
+    EXPECT_EQ(counter_.Counts().QueueSizes, 1);
+    EXPECT_EQ(counter_.Counts().LineSettings, 1);
+    EXPECT_EQ(counter_.Counts().Timeouts, 1);
     // Changes on the open port reach the driver, and it takes them.
     Port().SetBaudRate(br19200);
     Port().SetBaudRate(br115200);
     Port().Timeouts().SetWriteTotalConstant(2000);
     Port().Buffer().SetInputSize(2048);
-    EXPECT_EQ(Port().AppliedCounts().LineSettings, 3);
-    EXPECT_EQ(Port().AppliedCounts().Timeouts, 2);
-    EXPECT_EQ(Port().AppliedCounts().QueueSizes, 2);
+    EXPECT_EQ(counter_.Counts().LineSettings, 3);
+    EXPECT_EQ(counter_.Counts().Timeouts, 2);
+    EXPECT_EQ(counter_.Counts().QueueSizes, 2);
     // A batch reaches the driver once, when it ends.
     Port().BeginSettingsBatch();
     Port().SetBaudRate(br9600);
     Port().SetStopBits(sbTwoStopBits);
     Port().SetStopBits(sbOneStopBit);
-    EXPECT_EQ(Port().AppliedCounts().LineSettings, 3);
+    EXPECT_EQ(counter_.Counts().LineSettings, 3);
     Port().EndSettingsBatch();
-    EXPECT_EQ(Port().AppliedCounts().LineSettings, 4);
+    EXPECT_EQ(counter_.Counts().LineSettings, 4);
 }
 
 TEST_F(SerialPortTest, SecondOpenWhileHeldIsRefusedWithCode5) {
@@ -322,10 +314,10 @@ TEST_F(SerialPortTest, ClosedPortRefusesIoAndReopens) {
         c = static_cast<char>(std::isupper(u) ? std::tolower(u) : std::toupper(u));
     }
     ASSERT_NE(otherCase, TestPort());
-    const int applied = Port().AppliedCounts().LineSettings;
+    const int applied = counter_.Counts().LineSettings;
     Port().SetPort(otherCase);
     EXPECT_TRUE(Port().Connected());
-    EXPECT_EQ(Port().AppliedCounts().LineSettings, applied + 1);
+    EXPECT_EQ(counter_.Counts().LineSettings, applied + 1);
     EXPECT_EQ(Port().WriteBytes(kIdentify, 8), 8);
     EXPECT_GE(WaitForBytes(kIdentifyReplyLength), kIdentifyReplyLength);
 }
@@ -342,9 +334,7 @@ TEST_F(SerialPortTest, ALineThatHangsUpClosesThePortAndTheSamePortOpensAfresh) {
     const auto r = static_cast<std::uint16_t>(std::stoi(reg));
     std::uint8_t request[8] = {0x00, 0x06, static_cast<std::uint8_t>(r >> 8), static_cast<std::uint8_t>(r),
                                0,    0};
-    const std::uint16_t crc = ModbusCrc16Of(request, 6);
-    request[6] = static_cast<std::uint8_t>(crc & 0xFF);
-    request[7] = static_cast<std::uint8_t>(crc >> 8);
+    StoreCrc(request + 6, ModbusCrc16Of(request, 6));
     ASSERT_EQ(Port().WriteBytes(request, 8), 8);
 
     // The next look at the input finds the device gone (the simulator takes a moment to hang up).
@@ -390,7 +380,7 @@ TEST_F(SerialPortTest, WrittenRequestIsAnsweredAndReadInPieces) {
     std::string rest;
     EXPECT_EQ(Port().ReadBytes(rest, 100), kIdentifyReplyLength - 3);
     EXPECT_EQ(rest.size(), static_cast<std::size_t>(kIdentifyReplyLength - 3));
-    EXPECT_TRUE(ReplyChecksumGood(head + rest));
+    EXPECT_TRUE(ModbusCrcMatches(head + rest));
     EXPECT_EQ(Port().BytesWaiting(), 0);
 }
 
@@ -412,7 +402,7 @@ TEST_F(SerialPortTest, ExchangeReadsTheAdapterOverThePort) {
         exchange.IdentifyDevice();
     }
     EXPECT_EQ(exchange.ReplyText.size(), static_cast<std::size_t>(kIdentifyReplyLength));
-    EXPECT_TRUE(ReplyChecksumGood(exchange.ReplyText));
+    EXPECT_TRUE(ModbusCrcMatches(exchange.ReplyText));
 
     exchange.SlotIndex = 1;
     exchange.ExchangeState = esNoReply;
@@ -421,7 +411,7 @@ TEST_F(SerialPortTest, ExchangeReadsTheAdapterOverThePort) {
     }
     EXPECT_EQ(exchange.ExchangeState, esAccepted);
     EXPECT_EQ(exchange.ReplyText.size(), 9u);
-    EXPECT_TRUE(ReplyChecksumGood(exchange.ReplyText));
+    EXPECT_TRUE(ModbusCrcMatches(exchange.ReplyText));
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -522,7 +512,7 @@ TEST_F(SerialPortTest, QuietLineCollectionTakesTheWholeReply) {
     exchange.FrameAndSend({0x00, 0x03, 0x00, 0x00, 0x00, 0x07});
     exchange.CollectReplyUntilQuiet(leftOver);
     EXPECT_EQ(exchange.ReplyText.size(), static_cast<std::size_t>(kIdentifyReplyLength));
-    EXPECT_TRUE(ReplyChecksumGood(exchange.ReplyText));
+    EXPECT_TRUE(ModbusCrcMatches(exchange.ReplyText));
 }
 
 // ---------------------------------------------------------------------------------------------
