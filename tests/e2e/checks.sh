@@ -3,7 +3,7 @@
 # under Wine (tests/win/e2e/run-win-e2e.sh): the counting of checks, and the checks both make of the
 # same steps: the technological mode's read and write, the saved coefficient file, the channel limits
 # window's read and tmp.dat, the program's end and what the simulator received and holds.
-# Source it after lib.sh; set E2E_NAME (the tests's name in its lines), E2E_PROGRAM (the program's
+# Source it after lib.sh; set E2E_NAME (the test's name in its lines), E2E_PROGRAM (the program's
 # name in the output shown on a stop), WORK and STEP.
 
 PASSED=0
