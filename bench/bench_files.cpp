@@ -22,6 +22,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "bench/BenchSupport.h"
 #include "ui/KoefPotrebUnit.h"
 #include "ui/Prompts.h"
 #include "ui/Rq7Program.h"
@@ -45,13 +46,6 @@ public:
     int ExecDialog(QDialog&) override { return 0; }
     QPoint CursorPos() override { return {100, 100}; }
 };
-
-// Qt's notes about the environment (no runtime folder under root) would only clutter the figures.
-void QuietQtNotes(QtMsgType type, const QMessageLogContext&, const QString& message) {
-    if (type == QtCriticalMsg || type == QtFatalMsg) {
-        std::fprintf(stderr, "%s\n", message.toLocal8Bit().constData());
-    }
-}
 
 long PeakKilobytes() {
     rusage usage{};
@@ -114,16 +108,12 @@ void Measure(const char* self, const char* what, const std::string& kind, const 
 } // namespace
 
 int main(int argc, char** argv) {
-    if (std::getenv("QT_QPA_PLATFORM") == nullptr) {
-        setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    }
-    qInstallMessageHandler(QuietQtNotes);
+    rq7bench::UseOffscreenWindows();
     if (argc == 4 && std::strcmp(argv[1], "--child") == 0) {
         return Child(argv[2], argv[3]);
     }
-    char selfPath[4096] = {};
-    if (readlink("/proc/self/exe", selfPath, sizeof selfPath - 1) <= 0) {
-        std::perror("readlink /proc/self/exe");
+    const std::string self = rq7bench::SelfPath();
+    if (self.empty()) {
         return 1;
     }
     char pattern[] = "/tmp/rq7-bench-files-XXXXXX";
@@ -136,9 +126,9 @@ int main(int argc, char** argv) {
     WriteFile(dir + "/lineends.dat", '\n');
     WriteFile(dir + "/oneline.dat", '7');
     WriteFile(dir + "/tmp.dat", '\n');
-    Measure(selfPath, "coefficient file, 100 MB of line ends (load)", "coef", dir + "/lineends.dat");
-    Measure(selfPath, "coefficient file, one line of 100 MB (load)", "coef", dir + "/oneline.dat");
-    Measure(selfPath, "tmp.dat, 100 MB of line ends (restore)", "restore", dir + "/tmp.dat");
+    Measure(self.c_str(), "coefficient file, 100 MB of line ends (load)", "coef", dir + "/lineends.dat");
+    Measure(self.c_str(), "coefficient file, one line of 100 MB (load)", "coef", dir + "/oneline.dat");
+    Measure(self.c_str(), "tmp.dat, 100 MB of line ends (restore)", "restore", dir + "/tmp.dat");
     std::system(("rm -rf '" + dir + "'").c_str());
     return 0;
 }

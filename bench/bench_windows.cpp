@@ -16,20 +16,8 @@
 //
 //   bench_windows [runs]        (default 5 runs of each sequence, 5 start-ups; medians printed)
 
-#include <QApplication>
-#include <QDialog>
-#include <QLineEdit>
-#include <QPushButton>
-#include <QStringList>
-#include <algorithm>
 #include <cerrno>
-#include <chrono>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <ctime>
-#include <deque>
-#include <memory>
 #include <poll.h>
 #include <spawn.h>
 #include <string>
@@ -38,70 +26,16 @@
 #include <unistd.h>
 #include <vector>
 
-#include "link/ComPort.h"
+#include "bench/BenchSupport.h"
 #include "link/ModbusUnit.h"
-#include "link/QuorbData.h"
 #include "sim/Simulator.h"
-#include "ui/KoefPotrebUnit.h"
 #include "ui/MessageClock.h"
-#include "ui/Prompts.h"
-#include "ui/Rq7Application.h"
-#include "ui/Rq7Program.h"
-#include "ui/Rq7Unit.h"
-#include "ui/TechKoefUnit.h"
 
 extern char** environ;
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-double Seconds(Clock::duration d) {
-    return std::chrono::duration<double>(d).count();
-}
-
-double ProcessorSeconds() {
-    timespec ts{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
-    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
-}
-
-// Answers the program's questions and dialogs from queues; records what it shows.
-class TBenchPrompts : public IPrompts {
-public:
-    std::deque<bool> YesNo;
-    std::deque<QString> Passwords;
-    QStringList Shown;
-
-    void ShowMessage(const QString& text) override { Shown << text; }
-    void ShowError(const QString& title, const QString& text) override { Shown << title + ": " + text; }
-    bool AskYesNo(const QString& text, QMessageBox::Icon) override {
-        if (YesNo.empty()) {
-            Shown << "unexpected question: " + text;
-            return false;
-        }
-        const bool answer = YesNo.front();
-        YesNo.pop_front();
-        return answer;
-    }
-    QString AskSaveFileName(QWidget*, const QString&, const QString&, const QString&) override { return {}; }
-    QString AskOpenFileName(QWidget*, const QString&) override { return {}; }
-    // The password dialog: the next password is typed and its OK button pressed.
-    int ExecDialog(QDialog& dialog) override {
-        dialog.setResult(0);
-        dialog.show();
-        auto* edit = dialog.findChild<QLineEdit*>(QStringLiteral("PaswKoefEdit"));
-        auto* button = dialog.findChild<QPushButton*>(QStringLiteral("Button1"));
-        if (edit != nullptr && button != nullptr && !Passwords.empty()) {
-            edit->setText(Passwords.front());
-            Passwords.pop_front();
-            button->click();
-        }
-        dialog.hide();
-        return dialog.result();
-    }
-    QPoint CursorPos() override { return {100, 100}; }
-};
+using namespace rq7bench;
 
 // The program's own clock, measured: how many waits there were, how long they took in all, and by how
 // much they overran their ends (a wait ends once more than its milliseconds have passed: the first
@@ -211,10 +145,6 @@ void StopSimulator(TSimProcess& sim) {
     close(sim.Requests);
 }
 
-struct TCounts {
-    int Identify = 0, Read = 0, Write = 0, Other = 0;
-};
-
 // The requests the simulator has reported since the last call. The sequences have ended when this is
 // called and the adapter answers before the program collects, so every request is in the pipe.
 TCounts TakeCounts(const TSimProcess& sim) {
@@ -250,24 +180,6 @@ TCounts TakeCounts(const TSimProcess& sim) {
 }
 
 // ---- start-up, in a fresh process
-
-// The child: the program's start-up up to the main window shown with its port open; then one line,
-// "ready" or the reason, on its standard output.
-int StartupChild(int argc, char** argv, const char* device) {
-    TRq7Application app(argc, argv);
-    app.setApplicationName(ApplicationTitle());
-    TBenchPrompts prompts;
-    app.SetPrompts(&prompts);
-    TRq7Program program(prompts);
-    program.Create();
-    program.QuorbDataModule->ComPort.SetPort(device);
-    program.Rq7Form->show();
-    QCoreApplication::processEvents();
-    const bool ready = program.Rq7Form->isVisible() && program.QuorbDataModule->ComPort.Connected();
-    std::printf("%s\n", ready ? "ready" : "not ready");
-    std::fflush(stdout);
-    return ready ? 0 : 1;
-}
 
 double MeasureStartup(const std::string& self, const std::string& device) {
     int out[2];
@@ -309,12 +221,6 @@ double MeasureStartup(const std::string& self, const std::string& device) {
 
 // ---- the sequences
 
-struct TSequenceFigure {
-    double Wall = 0, Waits = 0, Processor = 0;
-    int WaitCount = 0;
-    double InWaits = 0, Overrun = 0;
-};
-
 void PrintFigure(const char* name, int run, const TSequenceFigure& f, const TCounts& c) {
     std::printf(
         "%-32s run %d: wall %.4f s, waits %.3f s, wall/waits %.4f (target <= 1.02), processor %.4f s, "
@@ -325,23 +231,14 @@ void PrintFigure(const char* name, int run, const TSequenceFigure& f, const TCou
         f.Overrun * 1000, (f.Wall - f.InWaits) * 1000, c.Identify, c.Read, c.Write);
 }
 
+// The times of one sequence, and the waits the program's own clock made in it.
 template <typename F> TSequenceFigure Measure(TMeasuredClock& clock, F&& sequence) {
-    TSequenceFigure figure;
     clock.Reset();
-    const double cpu0 = ProcessorSeconds();
-    const auto wall0 = Clock::now();
-    sequence();
-    figure.Wall = Seconds(Clock::now() - wall0);
-    figure.Processor = ProcessorSeconds() - cpu0;
+    TSequenceFigure figure = MeasureTimes(sequence);
     figure.WaitCount = clock.Waits;
     figure.InWaits = Seconds(clock.InWaits);
     figure.Overrun = Seconds(clock.Overrun);
     return figure;
-}
-
-double Median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
 }
 
 // The figures of one sequence over the runs.
@@ -363,20 +260,10 @@ struct TSeries {
     }
 };
 
-// The offscreen platform's notes ("This plugin does not support raise()") would bury the figures.
-void QuietQtNotes(QtMsgType type, const QMessageLogContext&, const QString& message) {
-    if (type == QtCriticalMsg || type == QtFatalMsg) {
-        std::fprintf(stderr, "%s\n", message.toLocal8Bit().constData());
-    }
-}
-
 } // namespace
 
 int main(int argc, char** argv) {
-    if (std::getenv("QT_QPA_PLATFORM") == nullptr) {
-        setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    }
-    qInstallMessageHandler(QuietQtNotes);
+    UseOffscreenWindows();
     if (argc == 3 && std::strcmp(argv[1], "--startup-child") == 0) {
         return StartupChild(argc, argv, argv[2]);
     }
@@ -387,21 +274,12 @@ int main(int argc, char** argv) {
     std::printf("simulator on %s (a process of its own)\n", sim.Device.c_str());
 
     // Start-up to the main window shown with the port open.
-    char selfPath[4096] = {};
-    const ssize_t selfLength = readlink("/proc/self/exe", selfPath, sizeof selfPath - 1);
-    if (selfLength <= 0) {
-        std::perror("readlink /proc/self/exe");
+    const std::string selfPath = SelfPath();
+    if (selfPath.empty()) {
         return 1;
     }
-    std::vector<double> startups;
-    for (int run = 1; run <= 5; ++run) {
-        const double seconds = MeasureStartup(selfPath, sim.Device);
-        if (seconds >= 0) {
-            std::printf("start-up to the main window with the port open, run %d: %.3f s (target <= 0.3)\n",
-                        run, seconds);
-            startups.push_back(seconds);
-        }
-    }
+    const std::vector<double> startups =
+        MeasureStartups([&] { return MeasureStartup(selfPath, sim.Device); }, " (target <= 0.3)");
     if (!startups.empty()) {
         std::printf("start-up median: %.3f s\n", Median(startups));
     }
@@ -414,67 +292,33 @@ int main(int argc, char** argv) {
         std::perror("scratch folder");
         return 1;
     }
-    TRq7Application app(argc, argv);
-    app.setApplicationName(ApplicationTitle());
-    TBenchPrompts prompts;
-    app.SetPrompts(&prompts);
+    TBenchApplication app(argc, argv);
     TMeasuredClock clock;
-    auto program = std::make_unique<TRq7Program>(prompts, TLinkParts{{}, &clock});
-    program->Create();
-    program->QuorbDataModule->ComPort.SetPort(sim.Device);
-    program->Rq7Form->show();
-    QCoreApplication::processEvents();
-    if (!program->QuorbDataModule->ComPort.Connected()) {
-        std::fprintf(stderr, "bench: the port did not open\n");
+    auto program = OpenProgram(app.Prompts, sim.Device, TLinkParts{{}, &clock});
+    if (program == nullptr) {
         return 1;
     }
 
-    TSeries read("technological mode read"), write("technological mode write"), limits("channel limits read");
-    for (int run = 1; run <= runs; ++run) {
-        // Technological mode: the first password, then the opening read. Waits: identify 50 ms, each
-        // slot read 100 + 20 ms, after each slot 50 ms.
-        prompts.Passwords = {QStringLiteral("Vosek")};
-        TSequenceFigure figure = Measure(clock, [&] { program->TehForm->N5Click(); });
-        TCounts c = TakeCounts(sim);
-        figure.Waits = (c.Identify * 50 + c.Read * 120 + 16 * 50) / 1000.0;
-        PrintFigure("technological mode opening read", run, figure, c);
-        read.Add(figure);
-
-        // Its write: no file, the second password, "Да" to programming. Waits: each slot write
-        // 80 + 20 ms, after each slot 80 ms.
-        prompts.YesNo = {false, true};
-        prompts.Passwords = {QStringLiteral("Trimel")};
-        figure = Measure(clock, [&] { program->TehForm->WriteButtonClick(); });
-        c = TakeCounts(sim);
-        figure.Waits = (c.Write * 100 + 16 * 80) / 1000.0;
-        PrintFigure("technological mode write", run, figure, c);
-        write.Add(figure);
-
-        // Channel limits: the opening read with tmp.dat. Waits: identify 50 ms, each slot read
-        // 100 + 20 ms, after each slot 100 ms.
-        figure = Measure(clock, [&] { program->KoefForPotreb->N4Click(); });
-        c = TakeCounts(sim);
-        figure.Waits = (c.Identify * 50 + c.Read * 120 + 16 * 100) / 1000.0;
-        PrintFigure("channel limits opening read", run, figure, c);
-        limits.Add(figure);
-    }
+    TSeries series[] = {TSeries(kSequences[0].Summary), TSeries(kSequences[1].Summary),
+                        TSeries(kSequences[2].Summary)};
+    RunSequences(
+        *program, app.Prompts, runs, [&](auto&& sequence) { return Measure(clock, sequence); },
+        [&] { return TakeCounts(sim); },
+        [&](int sequence, int run, const TSequenceFigure& figure, const TCounts& c) {
+            PrintFigure(kSequences[sequence].Run, run, figure, c);
+            series[sequence].Add(figure);
+        });
 
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
     const double peakMegabytes = static_cast<double>(usage.ru_maxrss) / 1024.0;
 
     std::printf("\nsummary (medians of %d runs)\n", runs);
-    for (const TSeries* series : {&read, &write, &limits}) {
-        series->Print();
+    for (const TSeries& one : series) {
+        one.Print();
     }
-    if (!startups.empty()) {
-        std::printf("  start-up:                 %.3f s\n", Median(startups));
-    }
-    std::printf("  peak resident memory:     %.1f MB (target <= 60)\n", peakMegabytes);
-    if (!prompts.Shown.isEmpty()) {
-        std::printf("messages shown (none expected): %s\n",
-                    prompts.Shown.join(QStringLiteral(" | ")).toUtf8().constData());
-    }
+    const int status =
+        PrintSummaryEnd(startups, "peak resident memory:", peakMegabytes, " (target <= 60)", app.Prompts);
 
     program.reset();
     StopSimulator(sim);
@@ -482,5 +326,5 @@ int main(int argc, char** argv) {
     if (chdir("/") == 0) {
         rmdir(folder);
     }
-    return prompts.Shown.isEmpty() ? 0 : 1;
+    return status;
 }

@@ -13,9 +13,9 @@
 set -euo pipefail
 ROOT="$(cd "$(dirname "$0")/.." && pwd)"
 cd "$ROOT"
-JOBS="${JOBS:-2}"
+# shellcheck source=scripts/windows-native.sh
+source scripts/windows-native.sh
 BUILD="${RQ7_WINDOWS_BUILD_DIR:-$ROOT/build-windows}"
-SIM_BUILD="${RQ7_WINDOWS_SIM_BUILD_DIR:-$ROOT/build-windows-sim}"
 PORT=COM5
 HANG_UP_REGISTER=999 # a write to it makes the simulator hang the line up, as a pulled cable does
 TEST_TIMEOUT=300
@@ -27,13 +27,7 @@ timeout 1200 cmake -S . -B "$BUILD" -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-w6
     -DRQ7_BUILD_UI=OFF -DRQ7_BUILD_TESTS=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo --no-warn-unused-cli >/dev/null
 timeout 1200 cmake --build "$BUILD" -j "$JOBS"
 
-echo "== native simulator in $SIM_BUILD"
-timeout 600 cmake -S . -B "$SIM_BUILD" -DRQ7_BUILD_UI=OFF -DRQ7_BUILD_TESTS=OFF \
-    -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-timeout 1200 cmake --build "$SIM_BUILD" -j "$JOBS" --target rq7sim
-SIM="$SIM_BUILD/sim/rq7sim"
-MODEM_LINES="$SIM_BUILD/pty-modem-lines.so"
-gcc -shared -fPIC -O2 -Wall -Wextra -Werror -o "$MODEM_LINES" tests/win/wine/pty-modem-lines.c -ldl
+windows_build_native
 
 mapfile -t PROGRAMS < <(find "$BUILD/tests/win" -maxdepth 1 -name 'test_*.exe' | sort)
 if ((${#PROGRAMS[@]} == 0)); then
@@ -41,48 +35,29 @@ if ((${#PROGRAMS[@]} == 0)); then
     exit 1
 fi
 
-# A fresh Wine prefix, headless and quiet, removed at the end with everything this script started.
+# A fresh Wine prefix, headless and quiet, whose COM5 is the simulator's pseudo-terminal; removed at the
+# end with everything this script started.
 WORK="$(mktemp -d /tmp/rq7-windows-check.XXXXXX)"
-export WINEPREFIX="$WORK/prefix"
-export WINEARCH=win64
-export WINEDEBUG=-all
-export WINEDLLOVERRIDES="mscoree,mshtml=" # no offer to install Mono or Gecko
-unset DISPLAY WAYLAND_DISPLAY
-SIM_PID=""
 cleanup() {
-    if [ -n "$SIM_PID" ]; then
-        kill "$SIM_PID" 2>/dev/null || true
-        wait "$SIM_PID" 2>/dev/null || true
-    fi
-    timeout 30 wineserver -k >/dev/null 2>&1 || true
+    windows_stop_simulator
+    wine_stop_prefix
     rm -rf "$WORK"
 }
 trap cleanup EXIT
-
-echo "== Wine prefix in $WINEPREFIX"
-timeout 300 wine wineboot -i >"$WORK/wineboot.log" 2>&1 </dev/null || {
-    cat "$WORK/wineboot.log"
-    echo "wineboot failed" >&2
+abort() {
+    echo "$*" >&2
     exit 1
 }
-# From here one Wine server runs for the whole check, its messages kept out of the test output.
-timeout 60 wineserver -w || true
-wineserver -p >"$WORK/wineserver.log" 2>&1 </dev/null &
-echo "Wine $(wine --version 2>/dev/null)"
+# shellcheck source=tests/win/wine/wine-prefix.sh
+source tests/win/wine/wine-prefix.sh
+unset DISPLAY WAYLAND_DISPLAY
 
 echo "== adapter simulator on $PORT"
-"$SIM" --link "$WINEPREFIX/dosdevices/${PORT,,}" --hang-up-on "$HANG_UP_REGISTER" >"$WORK/rq7sim.log" 2>&1 </dev/null &
-SIM_PID=$!
-for _ in $(seq 100); do
-    [ -L "$WINEPREFIX/dosdevices/${PORT,,}" ] && break
-    sleep 0.1
-done
-if [ ! -L "$WINEPREFIX/dosdevices/${PORT,,}" ]; then
-    cat "$WORK/rq7sim.log"
-    echo "the simulator made no device for $PORT" >&2
-    exit 1
-fi
-echo "$PORT -> $(readlink "$WINEPREFIX/dosdevices/${PORT,,}")"
+windows_start_simulator "$WORK/rq7sim.log" --hang-up-on "$HANG_UP_REGISTER"
+echo "== Wine prefix in $WORK/prefix"
+wine_make_prefix "$PORT=$WORK/ttyRQ7"
+echo "Wine $(wine --version 2>/dev/null)"
+echo "$PORT -> $WORK/ttyRQ7 -> $(readlink "$WORK/ttyRQ7")"
 
 # What the tests are told: the port the simulator answers on, that the pseudo-terminal has its modem
 # lines from the preloaded library, that this registry may be emptied, and the register whose write

@@ -139,9 +139,8 @@ screenshot() { import -display "$DISPLAY" -window "${2:-root}" "$WORK/$1.png" 2>
 
 # ---- the session: an X server, COM1 held, the simulator behind $LINK
 
-rq7_start_session() {
-    mkdir -p "$WORK/config" "$WORK/runtime"
-    chmod 700 "$WORK/runtime"
+# A private X server; sets DISPLAY.
+rq7_start_x() {
     : >"$WORK/display"
     Xvfb -displayfd 5 -screen 0 1280x1024x24 -nolisten tcp 5>"$WORK/display" >"$WORK/xvfb.log" 2>&1 &
     XVFB_PID=$!
@@ -149,6 +148,23 @@ rq7_start_session() {
     DISPLAY=":$(head -n 1 "$WORK/display")"
     export DISPLAY
     log "X server on $DISPLAY"
+}
+
+# The simulator behind the link $1, its line in $WORK/sim.log and its block in $WORK/dump.txt when it
+# ends; sets SIM_DEVICE to its pseudo-terminal. A real adapter answers within milliseconds whatever the
+# computer is doing; the simulator gets a higher priority so that a busy machine does not starve it
+# past the program's reply waits.
+rq7_start_simulator() {
+    nice -n -10 "$RQ7SIM" --link "$1" --verbose --dump "$WORK/dump.txt" >"$WORK/sim.log" 2>&1 &
+    SIM_PID=$!
+    wait_until 10 grep -q "serving" "$WORK/sim.log" || abort "rq7sim did not start: $(cat "$WORK/sim.log")"
+    SIM_DEVICE="$(sed -n 's/^rq7sim: adapter at address [0-9]* on \(.*\)$/\1/p' "$WORK/sim.log")"
+}
+
+rq7_start_session() {
+    mkdir -p "$WORK/config" "$WORK/runtime"
+    chmod 700 "$WORK/runtime"
+    rq7_start_x
 
     # COM1 (/dev/ttyS0) is held the way another program holds a port (an exclusive lock), so the
     # program's first opening fails the same way on every machine.
@@ -160,12 +176,7 @@ rq7_start_session() {
         wait_until 5 test -s "$WORK/hold.log" || true
     fi
 
-    # A real adapter answers within milliseconds whatever the computer is doing; the simulator gets a
-    # higher priority so that a busy machine does not starve it past the program's 100 ms reply wait.
-    nice -n -10 "$RQ7SIM" --link "$LINK" --verbose --dump "$WORK/dump.txt" >"$WORK/sim.log" 2>&1 &
-    SIM_PID=$!
-    wait_until 10 grep -q "serving" "$WORK/sim.log" || abort "rq7sim did not start: $(cat "$WORK/sim.log")"
-    SIM_DEVICE="$(sed -n 's/^rq7sim: adapter at address [0-9]* on \(.*\)$/\1/p' "$WORK/sim.log")"
+    rq7_start_simulator "$LINK"
     log "simulator on $SIM_DEVICE behind $LINK"
 }
 

@@ -38,45 +38,22 @@ for tool in Xvfb:xvfb xdotool:xdotool xwininfo:x11-utils wine:wine unzip:unzip i
 done
 # shellcheck source=tests/e2e/lib.sh
 source "$ROOT/tests/e2e/lib.sh"
+# shellcheck source=tests/e2e/checks.sh
+source "$ROOT/tests/e2e/checks.sh"
 # shellcheck source=tests/win/wine/wine-prefix.sh
 source "$HERE/../wine/wine-prefix.sh"
 
 WORK="$(mktemp -d /tmp/rq7-win-e2e.XXXXXX)"
 START_DIR="$WORK/Иван/Документы" # the program starts here: a folder the ANSI code page cannot spell
 PORT=COM5
-PASSED=0
-FAILED=0
+E2E_NAME="win-e2e"
+E2E_PROGRAM="rq7.exe"
 STEP="start"
-T0=$SECONDS
 
-log() { echo "win-e2e [$((SECONDS - T0))s] $*"; }
-pass() { PASSED=$((PASSED + 1)); }
-fail() {
-    FAILED=$((FAILED + 1))
-    echo "win-e2e: FAILED ($STEP): $*"
-}
-check() { # check "what" command...
-    local what="$1"
-    shift
-    if "$@"; then pass; else fail "$what"; fi
-}
-abort() {
-    fail "$*"
-    screenshot "failure"
-    echo "win-e2e: stopped; $PASSED checks passed, $FAILED failed"
-    echo "---- rq7.exe output"; cat "$WORK/rq7.log" 2>/dev/null
-    echo "---- simulator output (last 20 lines)"; tail -n 20 "$WORK/sim.log" 2>/dev/null
-    echo "$PASSED passed, $FAILED failed"
-    exit 1
-}
 cleanup() {
     rq7_stop_session
     wine_stop_prefix
-    if [ "$FAILED" -eq 0 ] && [ -z "${RQ7_WIN_E2E_KEEP:-}" ] && [ "$STEP" = "done" ]; then
-        rm -rf "$WORK"
-    else
-        echo "win-e2e: logs, files and screenshots kept in $WORK"
-    fi
+    e2e_leave_work RQ7_WIN_E2E_KEEP
 }
 trap cleanup EXIT
 
@@ -98,19 +75,8 @@ unzip -q "$ZIP" -d "$WORK/app" || abort "cannot unpack $ZIP"
 APP="$(dirname "$(find "$WORK/app" -name rq7.exe | head -n 1)")"
 [ -f "$APP/rq7.exe" ] || abort "no rq7.exe in $ZIP"
 
-: >"$WORK/display"
-Xvfb -displayfd 5 -screen 0 1280x1024x24 -nolisten tcp 5>"$WORK/display" >"$WORK/xvfb.log" 2>&1 &
-XVFB_PID=$!
-wait_until 20 test -s "$WORK/display" || abort "Xvfb did not start: $(cat "$WORK/xvfb.log")"
-DISPLAY=":$(head -n 1 "$WORK/display")"
-export DISPLAY
-log "X server on $DISPLAY"
-
-# A real adapter answers within milliseconds whatever the computer is doing; the simulator gets a
-# higher priority so that a busy machine does not starve it past the program's reply waits.
-nice -n -10 "$RQ7SIM" --link "$WORK/ttyRQ7" --verbose --dump "$WORK/dump.txt" >"$WORK/sim.log" 2>&1 &
-SIM_PID=$!
-wait_until 10 grep -q "serving" "$WORK/sim.log" || abort "rq7sim did not start: $(cat "$WORK/sim.log")"
+rq7_start_x
+rq7_start_simulator "$WORK/ttyRQ7"
 wine_make_prefix "COM1=" "$PORT=$WORK/ttyRQ7"
 log "Wine prefix $WINEPREFIX, $PORT -> $(readlink "$WORK/ttyRQ7")"
 
@@ -159,22 +125,12 @@ wait_rq7_window password 10 >/dev/null || abort "no password dialog for the tech
 type_text "Vosek"
 press Return
 TECH="$(wait_window "Технолог.режим работы с коэффициентами RQ7" 10)" || abort "the technological mode window did not open"
-check "the opening read reaches slot 16" wait_until 30 replies_at_least "00 03 01 1F" 1
-check "the opening read asks for every slot once" test "$(count_requests '00 03 01 0[13579BDF]')" -eq 8 -a \
-    "$(count_requests '00 03 01 1[13579BDF]')" -eq 8
-check "no message after a good read" test -z "$(find_rq7_window box)"
+e2e_check_tech_read
 
 # ---- initial values, save into the Cyrillic folder, write with both passwords
 STEP="technological mode: write"
 log "$STEP"
-sleep 0.3 # the window is enabled once the read has finished; a click before that is lost
-QUESTION=""
-for _ in 1 2 3 4 5; do
-    click_widget "$TECH" TechKoefUnit NachButton
-    click_widget "$TECH" TechKoefUnit WriteButton
-    if QUESTION="$(wait_rq7_window box 3)"; then break; fi
-done
-[ -n "$QUESTION" ] || abort "no save question after the write button"
+e2e_ask_write "$TECH"
 press Return # "Да": save
 SAVE="$(wait_window "(Сохранить как|Save As)" 10)" || abort "no save dialog"
 press ctrl+a
@@ -186,30 +142,14 @@ type_text "Trimel"
 press Return
 wait_rq7_window box 10 >/dev/null || abort "no confirmation after the second password"
 press Return # "Да": program
-check "all 16 slots are written" wait_until 30 replies_at_least "00 10 01 1F" 1
-check "each slot is written once" test "$(count_requests '00 10 01 [01][13579BDF] 00 02 04')" -eq 16
+e2e_check_written
 sleep 0.5
 check "no message after the write" test -z "$(find_rq7_window box)"
 screenshot "04-after-write"
 shoot tech-window "$TECH"
 
 SAVED="$START_DIR/coef-e2e.dat"
-check "the coefficient file is saved in the Cyrillic folder as $SAVED (the folder holds: $(ls "$START_DIR"))" test -f "$SAVED"
-if [ -f "$SAVED" ]; then
-    mapfile -t lines < <(tr -d '\r' <"$SAVED")
-    expected=(1 DATE 0101001 1010 630 16 4 85 -40 16 4 200 1.5 16 4)
-    check "the coefficient file has 15 lines" test "${#lines[@]}" -eq 15
-    check "every line of the coefficient file ends with CR LF" test "$(grep -c $'\r$' "$SAVED")" -eq 15
-    for i in "${!expected[@]}"; do
-        if [ "${expected[$i]}" = DATE ]; then
-            check "line 2 is the saving time" \
-                grep -qE '^[0-3][0-9]/[01][0-9]/20[0-9]{2}\([0-2][0-9]:[0-5][0-9]:[0-5][0-9]\)$' <<<"${lines[$i]:-}"
-        else
-            check "line $((i + 1)) of the coefficient file is ${expected[$i]} (got '${lines[$i]:-}')" \
-                test "${lines[$i]:-}" = "${expected[$i]}"
-        fi
-    done
-fi
+e2e_check_coef_file "$SAVED" "the coefficient file is saved in the Cyrillic folder as $SAVED (the folder holds: $(ls "$START_DIR"))"
 
 # ---- channel limits window: the opening read writes tmp.dat where the program started
 STEP="channel limits"
@@ -217,15 +157,7 @@ log "$STEP"
 identifies_before="$(count_requests '00 03 00 00 00 07')"
 menu Right Return
 LIMITS="$(wait_window "Коэффициенты адаптера RQ7" 10)" || abort "the channel limits window did not open"
-check "the opening read identifies the adapter again" wait_until 10 requests_at_least '00 03 00 00 00 07' $((identifies_before + 1))
-check "the opening read reaches slot 16" wait_until 30 replies_at_least "00 03 01 1F" 2
-backup_complete() { [ -f "$START_DIR/tmp.dat" ] && [ "$(grep -c $'\r$' "$START_DIR/tmp.dat")" -eq 8 ]; }
-check "tmp.dat gets 8 lines" wait_until 10 backup_complete
-if [ -f "$START_DIR/tmp.dat" ]; then
-    expected_backup=$'1010.00\r\n630.00\r\n85.00\r\n-40.00\r\n200.00\r\n1.50\r\n4.00\r\n4.00\r\n'
-    check "tmp.dat holds the limits just written (got: $(tr '\r\n' ' |' <"$START_DIR/tmp.dat"))" \
-        test "$(cat "$START_DIR/tmp.dat"; echo x)" = "${expected_backup}x"
-fi
+e2e_check_limits_read "$identifies_before" "$START_DIR"
 sleep 0.5
 check "no message after a good read" test -z "$(find_rq7_window box)"
 screenshot "05-limits"
@@ -234,13 +166,7 @@ shoot limits-window "$LIMITS"
 # ---- "Доп.режим": the adapter is switched into byte-by-byte translation and the program says so
 STEP="additional mode"
 log "$STEP"
-menu Right Down Return
-check "the switch request reaches the adapter" wait_until 10 requests_at_least "00 06 01 75 00 01 59 FD" 1
-BOX="$(wait_rq7_window box 10)" || abort "no message after \"Доп.режим\""
-screenshot "06-additional-mode"
-press Return
-wait_gone "$BOX" 10 || abort "the message of \"Доп.режим\" did not close on Return"
-pass
+e2e_additional_mode 06-additional-mode true
 
 # ---- "Выход" ends the program
 STEP="exit"
@@ -250,7 +176,6 @@ shoot main-window "$MAIN"
 # Wine delivers while that menu's window is still going is lost. So Return comes once the menu has
 # gone, and again (as a person would press it again) while the program still runs.
 menu_gone() { ! find_rq7_window menu >/dev/null; }
-program_ended() { ! kill -0 "$RQ7_PID" 2>/dev/null; }
 menu Right Right
 for _ in 1 2 3; do
     wait_until 5 menu_gone || true
@@ -259,11 +184,7 @@ for _ in 1 2 3; do
     wait_until 5 program_ended && break
 done
 if wait_until 20 program_ended; then
-    pass
-    wait "$RQ7_PID"
-    status=$?
-    check "the program ends with status 0 (got $status)" test "$status" -eq 0
-    RQ7_PID=""
+    e2e_check_ended_well
 else
     screenshot "failure-exit"
     fail "the program is still running 20 s after \"Выход\""
@@ -293,38 +214,7 @@ $(diff <(echo "$expected_registry") <(echo "$got_registry"))" test "$got_registr
 # ---- what the adapter holds and received
 STEP="adapter"
 log "$STEP"
-kill -TERM "$SIM_PID"
-wait "$SIM_PID"
-SIM_PID=""
-DUMP="$WORK/dump.txt"
-if [ -f "$DUMP" ]; then
-    expected_values=(1010 630 16 4 185 60 16 4 200 1.5 16 4)
-    for k in $(seq 1 12); do
-        got="$(sed -n "s/^slot $k .* value \(.*\)$/\1/p" "$DUMP")"
-        check "slot $k holds ${expected_values[$((k - 1))]} (got '$got')" test "$got" = "${expected_values[$((k - 1))]}"
-    done
-    check "slot 13 holds the factory number 101001" grep -qx 'slot 13 .* number 101001' "$DUMP"
-    today="$(date +%-d.%-m.%Y)"
-    check "slot 14 holds today's date ($today)" grep -qE "^slot 14 .* date .* $today\$" "$DUMP"
-    check "slot 15 holds the address 1" grep -qx 'slot 15 .* address 1' "$DUMP"
-    check "the block's checksum is good" grep -qx 'slot 16 .* checksum good' "$DUMP"
-    check "the only register written is the translation switch, with 1" \
-        test "$(grep '^register' "$DUMP" | tr '\n' ' ')" = "register 373 1 "
-    check "the adapter is in translation mode" grep -qx 'translation on' "$DUMP"
-    check "no noise reached the adapter" test "$(grep -c '^noise' "$DUMP")" -eq 0
-    order="$(awk '$1 == "request" {
-            f = $3 " " $4 " " $5 " " $6
-            if (f == "00 03 00 00") printf "I"
-            else if ($4 == "03") printf "r"
-            else if ($4 == "10") printf "w"
-            else if ($4 == "06") printf "t"
-            else printf "?"
-        }' "$DUMP")"
-    check "requests in order: identify, 16 reads, 16 writes, identify, 16 reads, the switch (got $order)" \
-        test "$order" = "I$(printf 'r%.0s' {1..16})$(printf 'w%.0s' {1..16})I$(printf 'r%.0s' {1..16})t"
-else
-    fail "the simulator left no dump"
-fi
+e2e_check_adapter
 
 # ---- the window tests that need Windows, from a copy of the program's folder
 if [ -n "$TEST_WINDOWS" ]; then
@@ -348,7 +238,4 @@ if [ -n "${RQ7_WIN_E2E_SHOTS:-}" ]; then
     log "pictures of the Windows build in $RQ7_WIN_E2E_SHOTS"
 fi
 
-STEP="done"
-log "$PASSED checks passed, $FAILED failed"
-echo "$PASSED passed, $FAILED failed"
-[ "$FAILED" -eq 0 ]
+e2e_finish
