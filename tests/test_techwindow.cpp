@@ -146,9 +146,14 @@ TEST_F(TechWindow, OpeningReadsEveryControlInItsFormWithProgressAndNoMessage) {
         panelShownWhileReading = panelShownWhileReading && Panel1()->isVisible();
     };
 
+    Program->Rq7Form->move(300, 280);
     OpenWithPassword();
 
     EXPECT_TRUE(Prompts.Texts().isEmpty()) << Prompts.Texts().join(" | ").toStdString();
+    // Centred over the main window, give or take the platform's frame margins.
+    const QPoint offset = Teh().geometry().center() - Program->Rq7Form->geometry().center();
+    EXPECT_LE(std::abs(offset.x()), 3) << offset.x();
+    EXPECT_LE(std::abs(offset.y()), 3) << offset.y();
     EXPECT_EQ(Edit("KoefEdit1")->text(), "1234.57");
     EXPECT_EQ(Edit("KoefEdit2")->text(), "0.00");
     EXPECT_EQ(Edit("KoefEdit3")->text(), "16.0000");
@@ -731,6 +736,22 @@ TEST_F(TechWindow, ValueEditsFilterKeystrokes) {
     QTest::keyClicks(Edit("AdrEdit"), QStringLiteral("x,"));
     EXPECT_EQ(Edit("ZavodEdit")->text(), "a+1");
     EXPECT_EQ(Edit("AdrEdit")->text(), "x,");
+}
+
+TEST_F(TechWindow, DeleteKeyRemovesTheCharacterAfterTheCursorInEveryValueEdit) {
+    ShowEnabled();
+    for (const char* name : kValueEditNames) {
+        QLineEdit* edit = Edit(name);
+        edit->setText(QStringLiteral("123"));
+        edit->setCursorPosition(1);
+        // X11 gives the Delete key the text U+007F, which is no character the value filter keeps.
+        QKeyEvent press(QEvent::KeyPress, Qt::Key_Delete, Qt::NoModifier, QString(QChar(0x7F)));
+        QApplication::sendEvent(edit, &press);
+        EXPECT_EQ(edit->text(), "13") << name;
+        // As the keyboard sends it elsewhere: no text at all.
+        QTest::keyClick(edit, Qt::Key_Delete);
+        EXPECT_EQ(edit->text(), "1") << name;
+    }
 }
 
 } // namespace
