@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "support/TechFixture.h"
+#include "ui/KoefPotrebUnit.h"
 
 namespace {
 
@@ -695,6 +696,32 @@ TEST_F(TechWindow, WindowStartsHiddenDisabledWithItsCaptions) {
     EXPECT_EQ(Teh().findChild<QGroupBox*>(QStringLiteral("GroupBox4"))->title(), "Дата записи коэф. RQ7 ");
     EXPECT_EQ(Label("ZavodLabel")->text(), "Зав.№ ");
     EXPECT_EQ(Button("NachButton")->text(), "Начальная установка коэф. ");
+}
+
+TEST_F(TechWindow, ControlsStandInsideTheirGroupBoxesAndBothProgressBarsLookAlike) {
+    ShowEnabled();
+    QWidget& limits = *Program->KoefForPotreb;
+    limits.show();
+    // Nothing sits on a group box's title or frame line: every control lies within the box's contents.
+    for (QWidget* window : {static_cast<QWidget*>(&Teh()), &limits}) {
+        const QList<QGroupBox*> boxes = window->findChildren<QGroupBox*>();
+        ASSERT_EQ(boxes.size(), 4);
+        for (const QGroupBox* box : boxes) {
+            const QRect inside = box->contentsRect();
+            ASSERT_GT(inside.top(), 0) << box->objectName().toStdString();
+            for (QWidget* child : box->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+                EXPECT_TRUE(inside.contains(child->geometry()))
+                    << child->objectName().toStdString() << " at y " << child->y() << " in "
+                    << box->objectName().toStdString() << " whose contents start at y " << inside.top()
+                    << " and end at y " << inside.bottom();
+            }
+        }
+    }
+    auto* limitsBar = limits.findChild<QProgressBar*>(QStringLiteral("ProgressBar1"));
+    ASSERT_NE(limitsBar, nullptr);
+    EXPECT_EQ(Progress()->size(), limitsBar->size());
+    EXPECT_EQ(Progress()->isTextVisible(), limitsBar->isTextVisible());
+    EXPECT_EQ(Progress()->orientation(), limitsBar->orientation());
 }
 
 TEST_F(TechWindow, ValueEditsFilterKeystrokes) {
