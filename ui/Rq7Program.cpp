@@ -10,8 +10,8 @@
 #include "ui/TavixCPortSetup.h"
 #include "ui/TechKoefUnit.h"
 
-TRq7Program::TRq7Program(IPrompts& prompts, TLinkParts link)
-    : Prompts(prompts), Clock(link.Clock), OpenDevice(std::move(link.OpenDevice)) {
+TRq7Program::TRq7Program(IPrompts& prompts, TLinkParts link, TSystemRoots roots)
+    : Prompts(prompts), Clock(link.Clock), OpenDevice(std::move(link.OpenDevice)), Roots(std::move(roots)) {
     if (Clock == nullptr) {
         OwnClock = std::make_unique<TQtMessageClock>();
         Clock = OwnClock.get();
@@ -30,7 +30,7 @@ TRq7Program::~TRq7Program() {
 }
 
 TTavixComSetupFrm& TRq7Program::NewPortSetupDialog() {
-    PortSetupDialogs.push_back(std::make_unique<TTavixComSetupFrm>(Prompts, *Rq7Form));
+    PortSetupDialogs.push_back(std::make_unique<TTavixComSetupFrm>(Prompts, *Rq7Form, Roots));
     TavixComSetupFrm = PortSetupDialogs.back().get();
     return *TavixComSetupFrm;
 }
@@ -38,7 +38,7 @@ TTavixComSetupFrm& TRq7Program::NewPortSetupDialog() {
 void TRq7Program::Create() {
     // The data module and the exchange come first: every window that talks to the adapter is given them.
     // Creating them touches neither the port nor the system (the port keeps its built-in settings).
-    QuorbDataModule = std::make_unique<TQuorbDataModule>(OpenDevice);
+    QuorbDataModule = std::make_unique<TQuorbDataModule>(OpenDevice, Roots);
     // Waits keep the user interface running and sleep while no message comes.
     Exchange = std::make_unique<TModbusExchange>(*QuorbDataModule, CoefBlock, *Clock);
 

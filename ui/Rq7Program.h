@@ -27,7 +27,8 @@ struct TLinkParts {
 
 class TRq7Program {
 public:
-    explicit TRq7Program(IPrompts& prompts, TLinkParts link = {});
+    // The port list and the stored port settings are found under roots.
+    explicit TRq7Program(IPrompts& prompts, TLinkParts link = {}, TSystemRoots roots = {});
     ~TRq7Program();
     TRq7Program(const TRq7Program&) = delete;
     TRq7Program& operator=(const TRq7Program&) = delete;
@@ -48,6 +49,8 @@ public:
     std::unique_ptr<TMessageClock> OwnClock;
     TMessageClock* Clock = nullptr;
     TSerialDeviceOpener OpenDevice;
+    // Where the data module's port stores its settings and each new port setup dialog lists the ports.
+    TSystemRoots Roots;
 
     // Declared in creation order, so they are destroyed in the reverse order.
     std::unique_ptr<TQuorbDataModule> QuorbDataModule;

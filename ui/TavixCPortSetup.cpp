@@ -37,10 +37,13 @@ void ReplaceItems(TComComboBox& list, const QStringList& items) {
 
 } // namespace
 
-TTavixComSetupFrm::TTavixComSetupFrm(IPrompts& prompts, TRq7Form& mainWindow, QWidget* parent)
+TTavixComSetupFrm::TTavixComSetupFrm(IPrompts& prompts, TRq7Form& mainWindow, const TSystemRoots& roots,
+                                     QWidget* parent)
     : QDialog(parent), prompts_(prompts), mainWindow_(mainWindow),
       ui_(std::make_unique<Ui::TTavixComSetupFrm>()) {
     ui_->setupUi(this);
+    // The port list is read now, as the dialog is created.
+    ui_->Combo1->SetComProperty(TComComboBox::cpPort, roots);
     // A fixed dialog frame: no resizing, no minimise or maximise buttons.
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint |
                    Qt::MSWindowsFixedSizeDialogHint);

@@ -10,6 +10,7 @@ class TTavixComSetupFrm;
 }
 class IPrompts;
 class TRq7Form;
+struct TSystemRoots;
 class TComPort;
 class TComComboBox;
 class QGroupBox;
@@ -20,8 +21,10 @@ class TTavixComSetupFrm : public QDialog {
     Q_OBJECT
 public:
     // Fills the lists (the port list is read from the system, which can raise "Registry error";
-    // the dialog is then not created). After new settings are stored, the main window opens the port.
-    TTavixComSetupFrm(IPrompts& prompts, TRq7Form& mainWindow, QWidget* parent = nullptr);
+    // the dialog is then not created). The ports are those found under the roots. After new settings
+    // are stored, the main window opens the port.
+    TTavixComSetupFrm(IPrompts& prompts, TRq7Form& mainWindow, const TSystemRoots& roots,
+                      QWidget* parent = nullptr);
     ~TTavixComSetupFrm() override;
 
     // The key under which the port's settings are stored.
