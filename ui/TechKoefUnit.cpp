@@ -88,7 +88,7 @@ TTehForm::TTehForm(IPrompts& prompts, TModbusExchange& exchange, TCoefBlock& blo
 
 TTehForm::~TTehForm() = default;
 
-std::array<QLineEdit*, 12> TTehForm::ValueEdits() const {
+std::array<QLineEdit*, rq7map::kValueSlots> TTehForm::ValueEdits() const {
     return {ui_->KoefEdit1, ui_->KoefEdit2, ui_->KoefEdit3, ui_->KoefEdit4, ui_->Edit21, ui_->Edit22,
             ui_->Edit23,    ui_->Edit24,    ui_->Edit31,    ui_->Edit32,    ui_->Edit33, ui_->Edit34};
 }
@@ -199,7 +199,7 @@ bool TTehForm::OfferToSave() {
 
 TTechTexts TTehForm::CurrentTechTexts() const {
     TTechTexts texts;
-    const std::array<QLineEdit*, 12> valueEdits = ValueEdits();
+    const std::array<QLineEdit*, rq7map::kValueSlots> valueEdits = ValueEdits();
     for (std::size_t i = 0; i < valueEdits.size(); ++i) {
         texts.Values.at(i) = valueEdits.at(i)->text().toStdString();
     }
@@ -240,13 +240,13 @@ void TTehForm::WriteCoefficients() {
 // Initial values and the coefficient file
 
 void TTehForm::NachButtonClick() {
-    static const std::array<const char*, 12> kInitialValues = {"1010", "630", "16",  "4",   "85", "-40",
-                                                               "16",   "4",   "200", "1.5", "16", "4"};
+    static const std::array<const char*, rq7map::kValueSlots> kInitialValues = {
+        "1010", "630", "16", "4", "85", "-40", "16", "4", "200", "1.5", "16", "4"};
     const TExchangeGuard guard = commands_.Begin();
     if (!guard.Acquired()) {
         return;
     }
-    const std::array<QLineEdit*, 12> valueEdits = ValueEdits();
+    const std::array<QLineEdit*, rq7map::kValueSlots> valueEdits = ValueEdits();
     for (std::size_t i = 0; i < valueEdits.size(); ++i) {
         valueEdits[i]->setText(QString::fromLatin1(kInitialValues[i]));
     }
@@ -288,7 +288,7 @@ void TTehForm::ReadFileButtonClick() {
     ui_->AdrEdit->setText(FromUtf8(lines[0]));
     ui_->DataLabel->setText(FromUtf8(lines[1]));
     ui_->ZavodEdit->setText(FromUtf8(lines[2]));
-    const std::array<QLineEdit*, 12> valueEdits = ValueEdits();
+    const std::array<QLineEdit*, rq7map::kValueSlots> valueEdits = ValueEdits();
     for (std::size_t i = 0; i < valueEdits.size(); ++i) {
         valueEdits[i]->setText(FromUtf8(lines[i + 3]));
     }

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "coef/DeviceMap.h"
 #include "ui/CoefSequence.h"
 #include "ui/WindowCommands.h"
 
@@ -76,7 +77,7 @@ private:
     void SaveCoefficientFile(const QString& fileName);
     std::vector<std::string> CoefficientFileLines() const;
     // The value edits in slot order (slot k at index k - 1).
-    std::array<QLineEdit*, 12> ValueEdits() const;
+    std::array<QLineEdit*, rq7map::kValueSlots> ValueEdits() const;
     // WriteButton is offered once a read or the initial values filled the controls.
     void SetWriteButtonAllowed(bool allowed);
 
