@@ -248,6 +248,15 @@ struct TTimeoutSettings {
 // the system's serial devices (OpenSerialDevice) unless it is given another opener.
 using TSerialDeviceOpener = std::function<std::unique_ptr<TSerialDevice>(const std::string& portName)>;
 
+// Where a Linux system keeps what the port list and the stored settings read and write: the sysfs
+// tree, the device folder, and the folder of the registry files (empty: each root's usual file, see
+// RegFile.h). The defaults are the system's own. Windows has its registry and takes no notice.
+struct TSystemRoots {
+    std::string Sysfs = "/sys";
+    std::string Dev = "/dev";
+    std::string RegistryFolder;
+};
+
 class TCustomComPort {
 public:
     explicit TCustomComPort(TSerialDeviceOpener opener = {});
@@ -313,9 +322,11 @@ public:
     // Bytes already waiting when the call begins do not end the wait.
     void WaitForEvent(TComEvents& events, const TStopEvent* stopEvent, std::int32_t timeoutMs);
 
-    // Stored settings and the port list (StoredSettings*.cpp).
+    // Stored settings and the port list (ComStorage*.cpp), found under the system roots: the port's own
+    // for its stored settings, the given ones for the list.
     void SaveSettingsToRegistry(const std::string& keyPath);
-    static void ListComPorts(std::vector<std::string>& list);
+    static void ListComPorts(std::vector<std::string>& list, const TSystemRoots& roots = {});
+    void SetSystemRoots(TSystemRoots roots) { systemRoots_ = std::move(roots); }
 
     // The values the device receives for the current settings.
     TLineSettings LineSettings() const;
@@ -347,6 +358,7 @@ private:
     std::uint8_t eventChar_ = 0;
     TComEvents events_ = TComEvents::All();
     int storedGroups_ = 1;
+    TSystemRoots systemRoots_;
     TComParity parity_;
     TComFlowControl flowControl_;
     TComTimeouts timeouts_;

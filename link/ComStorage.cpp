@@ -116,14 +116,15 @@ void SortPortNames(std::vector<std::string>& names) {
 
 void TCustomComPort::SaveSettingsToRegistry(const std::string& keyPath) {
     try {
-        WriteStoredValues(StoredSettingsKey(keyPath, Name()), StoredSettingsValues(*this, StoredGroups()));
+        WriteStoredValues(StoredSettingsKey(keyPath, Name()), StoredSettingsValues(*this, StoredGroups()),
+                          systemRoots_);
     } catch (const std::exception&) {
         throw EComPort("Failed to store settings");
     }
 }
 
-void TCustomComPort::ListComPorts(std::vector<std::string>& list) {
-    std::vector<std::string> names = ReadComPortNames();
+void TCustomComPort::ListComPorts(std::vector<std::string>& list, const TSystemRoots& roots) {
+    std::vector<std::string> names = ReadComPortNames(roots);
     SortPortNames(names);
     list = std::move(names);
 }

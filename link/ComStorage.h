@@ -45,11 +45,13 @@ std::string CharText(std::uint8_t value);
 void SortPortNames(std::vector<std::string>& names);
 
 // Platform: writes the values under the key; any failure throws (the caller turns it into
-// "Failed to store settings").
-void WriteStoredValues(const TStoredKey& key, const std::vector<TStoredValue>& values);
-// Platform: the names of the serial ports the system knows, unsorted. Throws EComPort
-// "Registry error" with the system code.
-std::vector<std::string> ReadComPortNames();
+// "Failed to store settings"). Linux keeps them in the .reg file of the key's root in the roots'
+// registry folder.
+void WriteStoredValues(const TStoredKey& key, const std::vector<TStoredValue>& values,
+                       const TSystemRoots& roots);
+// Platform: the names of the serial ports the system knows, unsorted; on Linux those under the roots'
+// sysfs and device folders. Throws EComPort "Registry error" with the system code.
+std::vector<std::string> ReadComPortNames(const TSystemRoots& roots);
 
 #ifndef _WIN32
 // The serial ports of a Linux system, unsorted:
@@ -65,8 +67,4 @@ std::vector<std::string> ListSerialDevices(const std::string& sysfsRoot, const s
 // (the name that opens /dev/ttyS<n>) and NAME itself for every other device; under any other
 // folder the absolute path in it.
 std::string PortNameOf(const std::string& name, const std::string& devRoot);
-// The roots ReadComPortNames uses: "/sys" and "/dev", or the environment variables
-// RQ7_SYSFS_ROOT and RQ7_DEV_ROOT when set and not empty (used by the tests).
-std::string SysfsRoot();
-std::string DevRoot();
 #endif

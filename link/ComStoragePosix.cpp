@@ -15,11 +15,6 @@
 
 namespace {
 
-std::string EnvironmentOr(const char* name, const char* fallback) {
-    const char* value = std::getenv(name);
-    return (value && *value) ? value : fallback;
-}
-
 struct TDirCloser {
     void operator()(DIR* d) const { ::closedir(d); }
 };
@@ -74,14 +69,6 @@ bool LeadsToPseudoTerminal(const std::string& link, const std::string& folder) {
 }
 
 } // namespace
-
-std::string SysfsRoot() {
-    return EnvironmentOr("RQ7_SYSFS_ROOT", "/sys");
-}
-
-std::string DevRoot() {
-    return EnvironmentOr("RQ7_DEV_ROOT", "/dev");
-}
 
 std::string PortNameOf(const std::string& name, const std::string& devRoot) {
     if (devRoot != "/dev") {
@@ -140,12 +127,13 @@ std::vector<std::string> ListSerialDevices(const std::string& sysfsRoot, const s
     return ports;
 }
 
-std::vector<std::string> ReadComPortNames() {
-    return ListSerialDevices(SysfsRoot(), DevRoot());
+std::vector<std::string> ReadComPortNames(const TSystemRoots& roots) {
+    return ListSerialDevices(roots.Sysfs, roots.Dev);
 }
 
-void WriteStoredValues(const TStoredKey& key, const std::vector<TStoredValue>& values) {
-    TRegFile store(key.Root);
+void WriteStoredValues(const TStoredKey& key, const std::vector<TStoredValue>& values,
+                       const TSystemRoots& roots) {
+    TRegFile store(key.Root, RegistryFilePath(key.Root, roots.RegistryFolder));
     store.Load();
     for (const auto& v : values) {
         store.SetValue(key.Key, v.Name, v.Value);

@@ -29,7 +29,9 @@ private:
 
 } // namespace
 
-void WriteStoredValues(const TStoredKey& key, const std::vector<TStoredValue>& values) {
+// The registry is the system's; the roots name Linux folders only.
+void WriteStoredValues(const TStoredKey& key, const std::vector<TStoredValue>& values,
+                       const TSystemRoots& /*roots*/) {
     const HKEY root = key.Root == TRegRoot::LocalMachine ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER;
     TKey k;
     if (::RegCreateKeyExW(root, Widen(key.Key).c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS,
@@ -55,7 +57,7 @@ void WriteStoredValues(const TStoredKey& key, const std::vector<TStoredValue>& v
     }
 }
 
-std::vector<std::string> ReadComPortNames() {
+std::vector<std::string> ReadComPortNames(const TSystemRoots& /*roots*/) {
     TKey k;
     LONG rc = ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"HARDWARE\\DEVICEMAP\\SERIALCOMM", 0, KEY_READ, k.Out());
     if (rc != ERROR_SUCCESS) {

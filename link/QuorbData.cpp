@@ -2,7 +2,9 @@
 
 #include "link/QuorbData.h"
 
-TQuorbDataModule::TQuorbDataModule(TSerialDeviceOpener opener) : ComPort(std::move(opener)) {
+TQuorbDataModule::TQuorbDataModule(TSerialDeviceOpener opener, TSystemRoots roots)
+    : ComPort(std::move(opener)) {
+    ComPort.SetSystemRoots(std::move(roots));
     ComPort.SetName("ComPort");
     ComPort.SetPort("COM1");
     ComPort.SetBaudRate(br9600);

@@ -144,11 +144,10 @@ const char* RegRootName(TRegRoot root) {
     return root == TRegRoot::LocalMachine ? "HKEY_LOCAL_MACHINE" : "HKEY_CURRENT_USER";
 }
 
-std::string RegistryFilePath(TRegRoot root) {
+std::string RegistryFilePath(TRegRoot root, const std::string& folder) {
     const std::string file = std::string(RegRootName(root)) + ".reg";
-    const std::string overridden = Environment("RQ7_REGISTRY_DIR");
-    if (!overridden.empty()) {
-        return overridden + "/" + file;
+    if (!folder.empty()) {
+        return folder + "/" + file;
     }
     if (root == TRegRoot::LocalMachine) {
         return "/etc/rq7/" + file;

@@ -14,8 +14,8 @@
 //
 // Files: the current user's root is $XDG_CONFIG_HOME/rq7/HKEY_CURRENT_USER.reg (when
 // XDG_CONFIG_HOME is unset or not absolute: $HOME/.config/rq7/...); the local machine's root is
-// /etc/rq7/HKEY_LOCAL_MACHINE.reg. The environment variable RQ7_REGISTRY_DIR, when set and not
-// empty, names one folder that holds the files of both roots instead (used by the tests).
+// /etc/rq7/HKEY_LOCAL_MACHINE.reg. A store may instead be given one folder that holds the files of
+// both roots.
 
 #include <cstdint>
 #include <optional>
@@ -27,8 +27,8 @@ enum class TRegRoot { CurrentUser, LocalMachine };
 // "HKEY_CURRENT_USER" or "HKEY_LOCAL_MACHINE".
 const char* RegRootName(TRegRoot root);
 
-// The file that holds a root, as described above.
-std::string RegistryFilePath(TRegRoot root);
+// The file that holds a root, as described above: in folder when it is not empty, else the usual one.
+std::string RegistryFilePath(TRegRoot root, const std::string& folder = {});
 
 // A stored value: a text (REG_SZ) or a 32-bit number (REG_DWORD).
 struct TRegValue {

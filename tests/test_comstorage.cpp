@@ -42,6 +42,13 @@ std::string CrLf(const std::vector<std::string>& lines) {
 
 const std::string kKeyPath = "\\Software\\Fendral\\QUORB\\Comport Settings";
 
+// The standard port roots, with the registry files in folder.
+TSystemRoots RegistryIn(const std::string& folder) {
+    TSystemRoots roots;
+    roots.RegistryFolder = folder;
+    return roots;
+}
+
 // The data module's port as the main window leaves it before opening: DTR and RTS held on.
 void PrepareAsOpened(TQuorbDataModule& dm) {
     dm.ComPort.FlowControl().SetControlDTR(dtrEnable);
@@ -134,7 +141,6 @@ TEST(StoredSettings, KeyPathChoosesRootAndKey) {
 }
 
 TEST(StoredSettings, RegistryFilesFollowTheUsualFolders) {
-    ScopedEnv noOverride("RQ7_REGISTRY_DIR", std::nullopt);
     {
         ScopedEnv xdg("XDG_CONFIG_HOME", "/x/conf");
         EXPECT_EQ(RegistryFilePath(TRegRoot::CurrentUser), "/x/conf/rq7/HKEY_CURRENT_USER.reg");
@@ -145,9 +151,10 @@ TEST(StoredSettings, RegistryFilesFollowTheUsualFolders) {
         ScopedEnv home("HOME", "/home/op");
         EXPECT_EQ(RegistryFilePath(TRegRoot::CurrentUser), "/home/op/.config/rq7/HKEY_CURRENT_USER.reg");
     }
-    ScopedEnv dir("RQ7_REGISTRY_DIR", "/t/reg");
-    EXPECT_EQ(RegistryFilePath(TRegRoot::CurrentUser), "/t/reg/HKEY_CURRENT_USER.reg");
-    EXPECT_EQ(RegistryFilePath(TRegRoot::LocalMachine), "/t/reg/HKEY_LOCAL_MACHINE.reg");
+    // A folder given for the store holds the files of both roots, whatever the environment says.
+    ScopedEnv xdg("XDG_CONFIG_HOME", "/x/conf");
+    EXPECT_EQ(RegistryFilePath(TRegRoot::CurrentUser, "/t/reg"), "/t/reg/HKEY_CURRENT_USER.reg");
+    EXPECT_EQ(RegistryFilePath(TRegRoot::LocalMachine, "/t/reg"), "/t/reg/HKEY_LOCAL_MACHINE.reg");
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -155,8 +162,7 @@ TEST(StoredSettings, RegistryFilesFollowTheUsualFolders) {
 
 TEST(StoredSettings, AllGroupsOfTheDataModulesPortGiveThe28ValuesInOrder) {
     TempDir dir;
-    ScopedEnv env("RQ7_REGISTRY_DIR", dir / "reg");
-    TQuorbDataModule dm;
+    TQuorbDataModule dm({}, RegistryIn(dir / "reg"));
     PrepareAsOpened(dm);
     dm.ComPort.SetStoredGroups(63);
     dm.ComPort.SaveSettingsToRegistry(kKeyPath);
@@ -199,7 +205,7 @@ TEST(StoredSettings, AllGroupsOfTheDataModulesPortGiveThe28ValuesInOrder) {
     EXPECT_EQ(ReadFileBytes(dir / "reg/HKEY_CURRENT_USER.reg"), CrLf(lines));
     EXPECT_FALSE(std::ifstream(dir / "reg/HKEY_LOCAL_MACHINE.reg").good());
 
-    TRegFile store(TRegRoot::CurrentUser);
+    TRegFile store(TRegRoot::CurrentUser, dir / "reg/HKEY_CURRENT_USER.reg");
     store.Load();
     const std::string key = "Software\\Fendral\\QUORB\\Comport Settings\\ComPort";
     EXPECT_EQ(store.GetValue(key, "Timeouts.ReadInterval"), TRegValue::Dw(0xFFFFFFFFu));
@@ -246,8 +252,7 @@ TEST(StoredSettings, OnlySelectedGroupsAndCustomRateOnlyForCustom) {
 
 TEST(StoredSettings, KeyPathRootsLandInTheirOwnFiles) {
     TempDir dir;
-    ScopedEnv env("RQ7_REGISTRY_DIR", dir.Path());
-    TQuorbDataModule dm;
+    TQuorbDataModule dm({}, RegistryIn(dir.Path()));
     dm.ComPort.SaveSettingsToRegistry("HKEY_LOCAL_MACHINE\\Software\\X");
     dm.ComPort.SaveSettingsToRegistry("Software\\X");
 
@@ -264,8 +269,7 @@ TEST(StoredSettings, KeyPathRootsLandInTheirOwnFiles) {
 TEST(StoredSettings, UnwritableLocationFailsWithoutACode) {
     TempDir dir;
     WriteFileBytes(dir / "plain", "not a folder");
-    ScopedEnv env("RQ7_REGISTRY_DIR", dir / "plain/reg");
-    TQuorbDataModule dm;
+    TQuorbDataModule dm({}, RegistryIn(dir / "plain/reg"));
     try {
         dm.ComPort.SaveSettingsToRegistry(kKeyPath);
         ADD_FAILURE() << "no error raised";
@@ -278,7 +282,6 @@ TEST(StoredSettings, UnwritableLocationFailsWithoutACode) {
 
 TEST(StoredSettings, UpdateInPlaceKeepsEveryOtherKeyAndValue) {
     TempDir dir;
-    ScopedEnv env("RQ7_REGISTRY_DIR", dir.Path());
     // Written by someone else: another key before and after ours, a comment, a hex value running
     // over several lines, a Cyrillic text in Windows-1251, and our key spelt in another letter case
     // with an old "port" value and a value of its own.
@@ -301,7 +304,7 @@ TEST(StoredSettings, UpdateInPlaceKeepsEveryOtherKeyAndValue) {
     };
     WriteFileBytes(dir / "HKEY_CURRENT_USER.reg", CrLf(before));
 
-    TQuorbDataModule dm;
+    TQuorbDataModule dm({}, RegistryIn(dir.Path()));
     dm.ComPort.SetPort("C:\\dev\\\"x\"");
     dm.ComPort.SaveSettingsToRegistry(kKeyPath);
 
@@ -312,7 +315,7 @@ TEST(StoredSettings, UpdateInPlaceKeepsEveryOtherKeyAndValue) {
     after.insert(after.begin() + 11, added.begin(), added.end());
     EXPECT_EQ(ReadFileBytes(dir / "HKEY_CURRENT_USER.reg"), CrLf(after));
 
-    TRegFile store(TRegRoot::CurrentUser);
+    TRegFile store(TRegRoot::CurrentUser, dir / "HKEY_CURRENT_USER.reg");
     store.Load();
     EXPECT_EQ(store.GetValue("Software\\Fendral\\QUORB\\Comport Settings\\ComPort", "Port"),
               TRegValue::Sz("C:\\dev\\\"x\""));
@@ -392,11 +395,9 @@ TEST(PortList, SerialDevicesFromSysfsAndLinksToPseudoTerminals) {
     EXPECT_EQ(sorted, (std::vector<std::string>{dev + "/serial/ttyX0", dev + "/ttyACM0", dev + "/ttyS0",
                                                 dev + "/ttyUSB0", dev + "/ttyV0"}));
 
-    // The same through the port, with the roots taken from the environment; the listed link opens.
-    ScopedEnv sysEnv("RQ7_SYSFS_ROOT", sys);
-    ScopedEnv devEnv("RQ7_DEV_ROOT", dev);
+    // The same through the port, with the roots given to it; the listed link opens.
     std::vector<std::string> list = {"stale"};
-    TCustomComPort::ListComPorts(list);
+    TCustomComPort::ListComPorts(list, TSystemRoots{sys, dev, {}});
     EXPECT_EQ(list, sorted);
 
     TComPort port;
@@ -435,10 +436,8 @@ TEST(PortList, UnderTheStandardDeviceFolderTtySnIsNamedByTheComNameThatOpensIt) 
     MakeDirs(cls + "/" + uartNode.DeviceName() + "/device");
     WriteFileBytes(cls + "/" + uartNode.DeviceName() + "/type", "4\n");
     MakeDirs(cls + "/ttyS998/device");
-    ScopedEnv sysEnv("RQ7_SYSFS_ROOT", dir / "sys");
-    ScopedEnv devEnv("RQ7_DEV_ROOT", std::nullopt);
     std::vector<std::string> list;
-    TCustomComPort::ListComPorts(list);
+    TCustomComPort::ListComPorts(list, TSystemRoots{dir / "sys", "/dev", {}});
     const auto listed = [&](const std::string& name) { return std::count(list.begin(), list.end(), name); };
     EXPECT_EQ(listed(uartNode.ComName()), 1);
     EXPECT_EQ(listed(linkNode.ComName()), 1);
@@ -463,24 +462,22 @@ TEST(PortList, UnderTheStandardDeviceFolderTtySnIsNamedByTheComNameThatOpensIt) 
 
 TEST(PortList, UnreadableSysfsIsARegistryErrorAndLeavesTheListAlone) {
     TempDir dir;
-    ScopedEnv sysEnv("RQ7_SYSFS_ROOT", dir / "nosys");
-    ScopedEnv devEnv("RQ7_DEV_ROOT", dir.Path());
+    const TSystemRoots roots{dir / "nosys", dir.Path(), {}};
     std::vector<std::string> list = {"COM3"};
-    EXPECT_EQ(ComPortErrorOf([&] { TCustomComPort::ListComPorts(list); }),
+    EXPECT_EQ(ComPortErrorOf([&] { TCustomComPort::ListComPorts(list, roots); }),
               "Registry error (win error code: 2)");
     EXPECT_EQ(list, std::vector<std::string>{"COM3"});
 
     // An empty class folder gives an empty list.
     MakeDirs(dir / "nosys/class/tty");
-    TCustomComPort::ListComPorts(list);
+    TCustomComPort::ListComPorts(list, roots);
     EXPECT_TRUE(list.empty());
 }
 
 TEST(PortList, TheRealSystemCanBeListed) {
     // Whatever this machine has, the list reads without error, sorted, without placeholders, and only
     // with names whose device is there; a UART is listed by its COM name.
-    ScopedEnv sysEnv("RQ7_SYSFS_ROOT", std::nullopt);
-    ScopedEnv devEnv("RQ7_DEV_ROOT", std::nullopt);
+    // The standard roots are the defaults.
     std::vector<std::string> list;
     TCustomComPort::ListComPorts(list);
     std::vector<std::string> sorted = list;

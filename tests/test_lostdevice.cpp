@@ -34,9 +34,6 @@ struct LostDevice : testing::Test {
     TempDir Root;
     std::string Dev = Root / "dev";
     std::string Link = Dev + "/ttyRQ7";
-    ScopedEnv RegEnv{"RQ7_REGISTRY_DIR", Root / "reg"};
-    ScopedEnv SysEnv{"RQ7_SYSFS_ROOT", Root / "sys"};
-    ScopedEnv DevEnv{"RQ7_DEV_ROOT", Dev};
     TAdapterSimulator Sim;
     TScriptedPrompts Prompts;
     std::optional<TRq7Program> Program;
@@ -44,7 +41,7 @@ struct LostDevice : testing::Test {
     void SetUp() override {
         ASSERT_EQ(std::system(("mkdir -p '" + Dev + "' '" + Root / "sys/class/tty" + "'").c_str()), 0);
         Sim.SetLink(Link);
-        Program.emplace(Prompts);
+        Program.emplace(Prompts, TLinkParts{}, TSystemRoots{Root / "sys", Dev, Root / "reg"});
         Program->Create();
         Port().SetPort(Link);
         Program->Rq7Form->show(); // opens the port

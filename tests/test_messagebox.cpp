@@ -6,6 +6,7 @@
 #include <QLabel>
 #include <QStyle>
 #include <QStyleFactory>
+#include <QTest>
 #include <algorithm>
 #include <gtest/gtest.h>
 #include <memory>
@@ -57,4 +58,17 @@ TEST(MessageBox, LineBreaksBecomeLineFeedsAndNothingElseChanges) {
     EXPECT_EQ(WithLineFeeds(QStringLiteral("\r\r\n")), "\n\n");
     EXPECT_EQ(WithLineFeeds(QStringLiteral("Диск полон.")), "Диск полон.");
     EXPECT_EQ(WithLineFeeds(QString()), "");
+}
+
+TEST(MessageBox, StandsOverTheWindowInUse) {
+    QWidget window;
+    window.setGeometry(200, 150, 300, 200);
+    window.show();
+    window.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+    auto box = NewMessageBox(QMessageBox::NoIcon, QStringLiteral("rq7"), QStringLiteral("Нет ответа"),
+                             QMessageBox::Ok);
+    EXPECT_EQ(box->parentWidget(), &window);
+    // Still a window of its own, not a part of the one it stands over.
+    EXPECT_TRUE(box->isWindow());
 }

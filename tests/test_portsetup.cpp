@@ -77,9 +77,6 @@ struct PortSetupFixture : testing::Test {
     std::string Dev = Root + "/dev";
     std::string Sys = Root + "/sys";
     std::string Reg = Root + "/reg";
-    ScopedEnv RegEnv{"RQ7_REGISTRY_DIR", Reg};
-    ScopedEnv SysEnv{"RQ7_SYSFS_ROOT", Sys};
-    ScopedEnv DevEnv{"RQ7_DEV_ROOT", Dev};
     TAdapterSimulator Sim;
     TAdapterSimulator Sim2;
     TScriptedPrompts Prompts;
@@ -95,7 +92,7 @@ struct PortSetupFixture : testing::Test {
         WriteFileBytes(Dev + "/ttyS0", ""); // the UART's node
         ASSERT_EQ(::symlink(Sim.DevicePath().c_str(), Port1.c_str()), 0);
         ASSERT_EQ(::symlink(Sim2.DevicePath().c_str(), Port2.c_str()), 0);
-        Program.emplace(Prompts, TLinkParts{Counter.Opener(), nullptr});
+        Program.emplace(Prompts, TLinkParts{Counter.Opener(), nullptr}, TSystemRoots{Sys, Dev, Reg});
         Program->Create();
         Port().SetPort(Port1);
     }
@@ -464,7 +461,8 @@ TEST_F(PortSetupFixture, EachCommandMakesANewDialogWithTheCurrentPortList) {
 
 TEST_F(PortSetupFixture, UnreadablePortListReportsAndShowsNoDialog) {
     ShowMainWindow();
-    ScopedEnv noSys("RQ7_SYSFS_ROOT", Root + "/missing");
+    // The program's next dialog reads the port list under a sysfs folder that is not there.
+    Program->Roots.Sysfs = Root + "/missing";
     TTavixComSetupFrm* const inUse = Program->TavixComSetupFrm;
     Program->Rq7Form->N2()->trigger();
     EXPECT_EQ(Prompts.Texts(), QStringList({"Registry error (win error code: 2)"}));
@@ -506,7 +504,8 @@ TEST_F(PortSetupFixture, TheFirstSerialPortIsListedByItsComNameAndOkKeepsItOpenA
     if (!uart.Made()) {
         GTEST_SKIP() << "needs root, to make a link in /dev";
     }
-    ScopedEnv standardDev("RQ7_DEV_ROOT", std::nullopt);
+    // The dialogs made from now on list the ports of the standard device folder.
+    Program->Roots.Dev = "/dev";
     const std::string com = uart.ComName();
     Port().SetPort(com);
     ShowMainWindow();

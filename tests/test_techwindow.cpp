@@ -14,6 +14,7 @@
 
 #include "coef/Crc.h"
 #include "support/TechFixture.h"
+#include "ui/KoefPotrebUnit.h"
 
 namespace {
 
@@ -147,9 +148,14 @@ TEST_F(TechWindow, OpeningReadsEveryControlInItsFormWithProgressAndNoMessage) {
         panelShownWhileReading = panelShownWhileReading && Panel1()->isVisible();
     };
 
+    Program->Rq7Form->move(300, 280);
     OpenWithPassword();
 
     EXPECT_TRUE(Prompts.Texts().isEmpty()) << Prompts.Texts().join(" | ").toStdString();
+    // Centred over the main window, give or take the platform's frame margins.
+    const QPoint offset = Teh().geometry().center() - Program->Rq7Form->geometry().center();
+    EXPECT_LE(std::abs(offset.x()), 3) << offset.x();
+    EXPECT_LE(std::abs(offset.y()), 3) << offset.y();
     EXPECT_EQ(Edit("KoefEdit1")->text(), "1234.57");
     EXPECT_EQ(Edit("KoefEdit2")->text(), "0.00");
     EXPECT_EQ(Edit("KoefEdit3")->text(), "16.0000");
@@ -689,6 +695,32 @@ TEST_F(TechWindow, WindowStartsHiddenDisabledWithItsCaptions) {
     EXPECT_EQ(Button("NachButton")->text(), "Начальная установка коэф. ");
 }
 
+TEST_F(TechWindow, ControlsStandInsideTheirGroupBoxesAndBothProgressBarsLookAlike) {
+    ShowEnabled();
+    QWidget& limits = *Program->KoefForPotreb;
+    limits.show();
+    // Nothing sits on a group box's title or frame line: every control lies within the box's contents.
+    for (QWidget* window : {static_cast<QWidget*>(&Teh()), &limits}) {
+        const QList<QGroupBox*> boxes = window->findChildren<QGroupBox*>();
+        ASSERT_EQ(boxes.size(), 4);
+        for (const QGroupBox* box : boxes) {
+            const QRect inside = box->contentsRect();
+            ASSERT_GT(inside.top(), 0) << box->objectName().toStdString();
+            for (QWidget* child : box->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+                EXPECT_TRUE(inside.contains(child->geometry()))
+                    << child->objectName().toStdString() << " at y " << child->y() << " in "
+                    << box->objectName().toStdString() << " whose contents start at y " << inside.top()
+                    << " and end at y " << inside.bottom();
+            }
+        }
+    }
+    auto* limitsBar = limits.findChild<QProgressBar*>(QStringLiteral("ProgressBar1"));
+    ASSERT_NE(limitsBar, nullptr);
+    EXPECT_EQ(Progress()->size(), limitsBar->size());
+    EXPECT_EQ(Progress()->isTextVisible(), limitsBar->isTextVisible());
+    EXPECT_EQ(Progress()->orientation(), limitsBar->orientation());
+}
+
 TEST_F(TechWindow, ValueEditsFilterKeystrokes) {
     ShowEnabled();
     QLineEdit* edit = Edit("KoefEdit1");
@@ -728,6 +760,22 @@ TEST_F(TechWindow, ValueEditsFilterKeystrokes) {
     QTest::keyClicks(Edit("AdrEdit"), QStringLiteral("x,"));
     EXPECT_EQ(Edit("ZavodEdit")->text(), "a+1");
     EXPECT_EQ(Edit("AdrEdit")->text(), "x,");
+}
+
+TEST_F(TechWindow, DeleteKeyRemovesTheCharacterAfterTheCursorInEveryValueEdit) {
+    ShowEnabled();
+    for (const char* name : kValueEditNames) {
+        QLineEdit* edit = Edit(name);
+        edit->setText(QStringLiteral("123"));
+        edit->setCursorPosition(1);
+        // X11 gives the Delete key the text U+007F, which is no character the value filter keeps.
+        QKeyEvent press(QEvent::KeyPress, Qt::Key_Delete, Qt::NoModifier, QString(QChar(0x7F)));
+        QApplication::sendEvent(edit, &press);
+        EXPECT_EQ(edit->text(), "13") << name;
+        // As the keyboard sends it elsewhere: no text at all.
+        QTest::keyClick(edit, Qt::Key_Delete);
+        EXPECT_EQ(edit->text(), "1") << name;
+    }
 }
 
 } // namespace

@@ -17,13 +17,13 @@ template <typename E, typename F> QStringList TextForms(E last, F toText) {
 
 } // namespace
 
-QStringList TComSelect::Items(TComProperty property) {
+QStringList TComSelect::Items(TComProperty property, const TSystemRoots& roots) {
     switch (property) {
     case TComComboBox::cpNone:
         return {};
     case TComComboBox::cpPort: {
         std::vector<std::string> names;
-        TCustomComPort::ListComPorts(names);
+        TCustomComPort::ListComPorts(names, roots);
         QStringList items;
         for (const auto& name : names) {
             items << QString::fromStdString(name);
@@ -120,9 +120,9 @@ TComProperty TComComboBox::ComProperty() const {
     return select_->ComProperty;
 }
 
-void TComComboBox::SetComProperty(TComProperty value) {
+void TComComboBox::SetComProperty(TComProperty value, const TSystemRoots& roots) {
     // The items are read first, so a list that cannot be read leaves the control as it was.
-    const QStringList items = TComSelect::Items(value);
+    const QStringList items = TComSelect::Items(value, roots);
     select_->ComProperty = value;
     clear();
     addItems(items);

@@ -7,7 +7,8 @@
 #include <QStringList>
 #include <memory>
 
-class TCustomComPort;
+#include "link/ComPort.h"
+
 class TComSelect;
 
 class TComComboBox : public QComboBox {
@@ -24,10 +25,10 @@ public:
     TCustomComPort* ComPort() const;
     void SetComPort(TCustomComPort* port);
 
-    // Setting it fills the items anew (for cpPort from the system's port list, which can raise
-    // "Registry error").
+    // Setting it fills the items anew (for cpPort from the system's port list under the roots, which
+    // can raise "Registry error").
     TComProperty ComProperty() const;
-    void SetComProperty(TComProperty value);
+    void SetComProperty(TComProperty value, const TSystemRoots& roots = {});
     // The form description sets the property through this name.
     void setComProperty(TComProperty value) { SetComProperty(value); }
 
@@ -57,8 +58,8 @@ public:
     TComProperty ComProperty = TComComboBox::cpNone;
     bool AutoApply = false;
 
-    // The items for a setting, in order (cpPort: the sorted port list).
-    static QStringList Items(TComProperty property);
+    // The items for a setting, in order (cpPort: the sorted port list under the roots).
+    static QStringList Items(TComProperty property, const TSystemRoots& roots = {});
     // The bound setting's current value as text; empty for cpNone or without a port.
     QString PortValueText() const;
     // Writes an item's text to the bound setting (the port name, or the value converted from text).

@@ -5,14 +5,21 @@
 // first password.
 
 #include <QWidget>
+#include <functional>
 #include <memory>
+#include <optional>
+#include <string>
 
+#include "ui/CoefSequence.h"
 #include "ui/WindowCommands.h"
 
 namespace Ui {
 class TKoefForPotreb;
 }
-class TRq7Program;
+class IPrompts;
+class TCoefBlock;
+class TModbusExchange;
+class TPaswKoefForm;
 class QKeyEvent;
 class QLineEdit;
 struct TLimitsTexts;
@@ -20,7 +27,10 @@ struct TLimitsTexts;
 class TKoefForPotreb : public QWidget {
     Q_OBJECT
 public:
-    explicit TKoefForPotreb(TRq7Program& program, QWidget* parent = nullptr);
+    // The window opens centred over mainWindow and shows it again when it closes. The password dialog is
+    // created after this window, so it is reached through passwordDialog when a write asks for it.
+    TKoefForPotreb(IPrompts& prompts, TModbusExchange& exchange, TCoefBlock& block, QWidget& mainWindow,
+                   std::function<TPaswKoefForm&()> passwordDialog, QWidget* parent = nullptr);
     ~TKoefForPotreb() override;
 
     // The backup file of the limits found on opening, in the working directory.
@@ -51,19 +61,23 @@ private:
 
     // The read shared by the opening read and the read command.
     void ReadBlock(TReadKind kind);
+    // Shows slot k, just read, and gives its backup file line, if it has one.
+    std::optional<std::string> ShowSlot(int k, TReadKind kind);
     // The edit that shows slot k, or nullptr for a slot the window does not show as a limit.
     QLineEdit* LimitEdit(int k) const;
     TLimitsTexts CurrentLimitsTexts() const;
-    // Sends one write (the address register or a slot) and retries it once after 50 ms; true when the
-    // adapter confirmed it.
-    template <typename F> bool WriteWithRetry(F&& send);
     // Key filters; true when the key press has been dealt with (taken in changed form or discarded).
     // Canal1_20KeyPress serves all six limit edits.
     static bool Canal1_20KeyPress(QLineEdit& edit, const QKeyEvent& event);
     static bool ZavodNEditKeyPress(QLineEdit& edit, const QKeyEvent& event);
 
-    TRq7Program& program_;
+    IPrompts& prompts_;
+    TModbusExchange& exchange_;
+    TCoefBlock& block_;
+    QWidget& mainWindow_;
+    std::function<TPaswKoefForm&()> passwordDialog_;
     std::unique_ptr<Ui::TKoefForPotreb> ui_;
     // The three buttons, refused while a device sequence runs.
     TWindowCommands commands_;
+    TCoefSequence sequence_;
 };

@@ -5,14 +5,13 @@
 
 #include "ui/ErrorReport.h"
 #include "ui/Prompts.h"
-#include "ui/Rq7Program.h"
 #include "ui_PaswKoefUnit.h"
 
 const QString TPaswKoefForm::FirstPassword = QStringLiteral("Vosek");
 const QString TPaswKoefForm::SecondPassword = QStringLiteral("Trimel");
 
-TPaswKoefForm::TPaswKoefForm(TRq7Program& program, QWidget* parent)
-    : QDialog(parent), program_(program), ui_(std::make_unique<Ui::TPaswKoefForm>()) {
+TPaswKoefForm::TPaswKoefForm(IPrompts& prompts, QWidget* parent)
+    : QDialog(parent), prompts_(prompts), ui_(std::make_unique<Ui::TPaswKoefForm>()) {
     ui_->setupUi(this);
     // A fixed dialog frame with only the close button and no caption text.
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint |
@@ -30,7 +29,6 @@ TPaswKoefForm::TPaswKoefForm(TRq7Program& program, QWidget* parent)
     ui_->PaswKoefLabel->setPalette(labelPalette);
 
     ui_->PaswKoefEdit->setFocus();
-    IPrompts& prompts = program_.Prompts;
     connect(ui_->Button1, &QPushButton::clicked, this,
             [this, &prompts] { RunReported(prompts, [this] { Button1Click(); }); });
 }
@@ -77,17 +75,17 @@ void TPaswKoefForm::Button1Click() {
         } else {
             // AccessGranted keeps its value: the callers clear it before a showing that must grant it.
             ui_->PaswKoefEdit->clear();
-            program_.Prompts.ShowMessage(QStringLiteral("Пароль введен неверно"));
+            prompts_.ShowMessage(QStringLiteral("Пароль введен неверно"));
         }
     } else {
         AccessGranted = 0;
         if (typed == SecondPassword) {
-            if (program_.Prompts.AskYesNo(QStringLiteral("Пароль введен верно. Будем программировать?"),
-                                          QMessageBox::Information)) {
+            if (prompts_.AskYesNo(QStringLiteral("Пароль введен верно. Будем программировать?"),
+                                  QMessageBox::Information)) {
                 ProgramConfirmed = 1;
             }
         } else {
-            program_.Prompts.ShowMessage(QStringLiteral("Пароль введен неверно!"));
+            prompts_.ShowMessage(QStringLiteral("Пароль введен неверно!"));
         }
     }
     accept();

@@ -9,7 +9,7 @@
 namespace Ui {
 class TPaswKoefForm;
 }
-class TRq7Program;
+class IPrompts;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -17,7 +17,7 @@ class QPushButton;
 class TPaswKoefForm : public QDialog {
     Q_OBJECT
 public:
-    explicit TPaswKoefForm(TRq7Program& program, QWidget* parent = nullptr);
+    explicit TPaswKoefForm(IPrompts& prompts, QWidget* parent = nullptr);
     ~TPaswKoefForm() override;
 
     // The two passwords; a typed text matches only when it is exactly equal.
@@ -46,6 +46,6 @@ protected:
     void keyPressEvent(QKeyEvent* event) override;
 
 private:
-    TRq7Program& program_;
+    IPrompts& prompts_;
     std::unique_ptr<Ui::TPaswKoefForm> ui_;
 };

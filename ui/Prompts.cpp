@@ -1,5 +1,6 @@
 #include "ui/Prompts.h"
 
+#include <QApplication>
 #include <QCoreApplication>
 #include <QCursor>
 #include <QFileDialog>
@@ -20,7 +21,10 @@ QString WithLineFeeds(const QString& text) {
 
 std::unique_ptr<QMessageBox> NewMessageBox(QMessageBox::Icon icon, const QString& title, const QString& text,
                                            QMessageBox::StandardButtons buttons) {
-    return std::make_unique<QMessageBox>(icon, title, WithLineFeeds(text), buttons);
+    // Over the window in use, not in the middle of the screen. The box is deleted by its owner, not by
+    // the window, so it must not outlive its showing.
+    return std::make_unique<QMessageBox>(icon, title, WithLineFeeds(text), buttons,
+                                         QApplication::activeWindow());
 }
 
 void TQtPrompts::ShowMessage(const QString& text) {
@@ -36,10 +40,18 @@ bool TQtPrompts::AskYesNo(const QString& text, QMessageBox::Icon icon) {
            QMessageBox::Yes;
 }
 
+namespace {
+// Qt's own file dialog, wide enough for its name, size, type and date columns.
+void PrepareFileDialog(QFileDialog& dialog) {
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.resize(kFileDialogSize);
+}
+} // namespace
+
 QString TQtPrompts::AskSaveFileName(QWidget* parent, const QString& initialName, const QString& filter,
                                     const QString& defaultSuffix) {
     QFileDialog dialog(parent, QString(), initialName, filter);
-    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    PrepareFileDialog(dialog);
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setFileMode(QFileDialog::AnyFile);
     dialog.setDefaultSuffix(defaultSuffix);
@@ -52,7 +64,7 @@ QString TQtPrompts::AskSaveFileName(QWidget* parent, const QString& initialName,
 
 QString TQtPrompts::AskOpenFileName(QWidget* parent, const QString& filter) {
     QFileDialog dialog(parent, QString(), QString(), filter);
-    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    PrepareFileDialog(dialog);
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
     dialog.setFileMode(QFileDialog::ExistingFile);
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {

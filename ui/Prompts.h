@@ -5,6 +5,7 @@
 #include <QDialog>
 #include <QMessageBox>
 #include <QPoint>
+#include <QSize>
 #include <QString>
 #include <memory>
 
@@ -29,7 +30,11 @@ public:
     virtual QPoint CursorPos() = 0;
 };
 
-// The real prompts: Qt message boxes and Qt's own (not the desktop's) file dialogs.
+// The size the file dialogs open with.
+inline constexpr QSize kFileDialogSize{760, 460};
+
+// The real prompts: Qt message boxes (over the window in use) and Qt's own (not the desktop's) file
+// dialogs.
 class TQtPrompts : public IPrompts {
 public:
     void ShowMessage(const QString& text) override;
@@ -49,6 +54,7 @@ QString ApplicationTitle();
 // A message box's label breaks lines at a bare CR only where its text is selectable (the Linux
 // styles); with the Windows style it draws the CR as a space and the lines run into one paragraph.
 QString WithLineFeeds(const QString& text);
-// A message box as the prompts show it, its lines broken where the text breaks them on every style.
+// A message box as the prompts show it, its lines broken where the text breaks them on every style,
+// standing over the active window.
 std::unique_ptr<QMessageBox> NewMessageBox(QMessageBox::Icon icon, const QString& title, const QString& text,
                                            QMessageBox::StandardButtons buttons);

@@ -10,8 +10,8 @@
 #include "ui/TavixCPortSetup.h"
 #include "ui/TechKoefUnit.h"
 
-TRq7Program::TRq7Program(IPrompts& prompts, TLinkParts link)
-    : Prompts(prompts), Clock(link.Clock), OpenDevice(std::move(link.OpenDevice)) {
+TRq7Program::TRq7Program(IPrompts& prompts, TLinkParts link, TSystemRoots roots)
+    : Prompts(prompts), Clock(link.Clock), OpenDevice(std::move(link.OpenDevice)), Roots(std::move(roots)) {
     if (Clock == nullptr) {
         OwnClock = std::make_unique<TQtMessageClock>();
         Clock = OwnClock.get();
@@ -23,34 +23,37 @@ TRq7Program::~TRq7Program() {
     TehForm.reset();
     PaswKoefForm.reset();
     KoefForPotreb.reset();
-    Exchange.reset();
-    QuorbDataModule.reset();
     PortSetupDialogs.clear();
     Rq7Form.reset();
+    Exchange.reset();
+    QuorbDataModule.reset();
 }
 
 TTavixComSetupFrm& TRq7Program::NewPortSetupDialog() {
-    PortSetupDialogs.push_back(std::make_unique<TTavixComSetupFrm>(*this));
+    PortSetupDialogs.push_back(std::make_unique<TTavixComSetupFrm>(Prompts, *Rq7Form, Roots));
     TavixComSetupFrm = PortSetupDialogs.back().get();
     return *TavixComSetupFrm;
 }
 
 void TRq7Program::Create() {
-    Rq7Form = std::make_unique<TRq7Form>(*this);
-    CreationOrder.emplace_back("Rq7Form");
-    NewPortSetupDialog();
-    CreationOrder.emplace_back("TavixComSetupFrm");
-    QuorbDataModule = std::make_unique<TQuorbDataModule>(OpenDevice);
+    // The data module and the exchange come first: every window that talks to the adapter is given them.
+    // Creating them touches neither the port nor the system (the port keeps its built-in settings).
+    QuorbDataModule = std::make_unique<TQuorbDataModule>(OpenDevice, Roots);
     // Waits keep the user interface running and sleep while no message comes.
     Exchange = std::make_unique<TModbusExchange>(*QuorbDataModule, CoefBlock, *Clock);
-    CreationOrder.emplace_back("QuorbDataModule");
-    KoefForPotreb = std::make_unique<TKoefForPotreb>(*this);
+
+    // The menu's commands reach the windows created after the main window; a command runs only once
+    // the program has been created.
+    TMainMenuCommands menu;
+    menu.NewPortSetupDialog = [this]() -> TTavixComSetupFrm& { return NewPortSetupDialog(); };
+    menu.OpenLimitsWindow = [this] { KoefForPotreb->N4Click(); };
+    menu.OpenTechnologicalWindow = [this] { TehForm->N5Click(); };
+    Rq7Form = std::make_unique<TRq7Form>(Prompts, *QuorbDataModule, *Exchange, std::move(menu));
+    NewPortSetupDialog();
+    KoefForPotreb = std::make_unique<TKoefForPotreb>(Prompts, *Exchange, CoefBlock, *Rq7Form,
+                                                     [this]() -> TPaswKoefForm& { return *PaswKoefForm; });
     KoefForPotreb->setEnabled(false);
-    CreationOrder.emplace_back("KoefForPotreb");
-    PaswKoefForm = std::make_unique<TPaswKoefForm>(*this);
-    CreationOrder.emplace_back("PaswKoefForm");
-    TehForm = std::make_unique<TTehForm>(*this);
+    PaswKoefForm = std::make_unique<TPaswKoefForm>(Prompts);
+    TehForm = std::make_unique<TTehForm>(Prompts, *Exchange, CoefBlock, *PaswKoefForm, *Rq7Form);
     TehForm->setEnabled(false);
-    CreationOrder.emplace_back("TehForm");
-    Rq7Form->ConnectBusyGuard();
 }

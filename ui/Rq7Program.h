@@ -3,7 +3,6 @@
 // coefficient block and the exchange. The program entry makes one; tests make fresh ones.
 
 #include <memory>
-#include <string>
 #include <vector>
 
 #include "coef/CoefBlock.h"
@@ -28,35 +27,38 @@ struct TLinkParts {
 
 class TRq7Program {
 public:
-    explicit TRq7Program(IPrompts& prompts, TLinkParts link = {});
+    // The port list and the stored port settings are found under roots.
+    explicit TRq7Program(IPrompts& prompts, TLinkParts link = {}, TSystemRoots roots = {});
     ~TRq7Program();
     TRq7Program(const TRq7Program&) = delete;
     TRq7Program& operator=(const TRq7Program&) = delete;
 
-    // Creates, in this order and all hidden: the main window, the port setup dialog, the data module
-    // (with the exchange), the channel limits window, the password dialog and the technological mode
-    // window; the two coefficient windows disabled. The port stays closed until the main window is shown.
+    // Creates the data module (with the exchange), then, in this order and all hidden: the main window,
+    // the port setup dialog, the channel limits window, the password dialog and the technological mode
+    // window; the two coefficient windows disabled. Each window is given what it uses; the windows that
+    // come later in this order reach the earlier ones only through the program's commands. The port stays
+    // closed until the main window is shown.
     void Create();
 
     // Makes a new port setup dialog and makes it the one in use; earlier ones stay hidden until the end.
     TTavixComSetupFrm& NewPortSetupDialog();
 
     IPrompts& Prompts;
-    // Names of the objects in the order they were created.
-    std::vector<std::string> CreationOrder;
 
     // The clock of the exchange's waits: link.Clock, or OwnClock.
     std::unique_ptr<TMessageClock> OwnClock;
     TMessageClock* Clock = nullptr;
     TSerialDeviceOpener OpenDevice;
+    // Where the data module's port stores its settings and each new port setup dialog lists the ports.
+    TSystemRoots Roots;
 
     // Declared in creation order, so they are destroyed in the reverse order.
-    std::unique_ptr<TRq7Form> Rq7Form;
-    std::vector<std::unique_ptr<TTavixComSetupFrm>> PortSetupDialogs;
-    TTavixComSetupFrm* TavixComSetupFrm = nullptr;
     std::unique_ptr<TQuorbDataModule> QuorbDataModule;
     TCoefBlock CoefBlock;
     std::unique_ptr<TModbusExchange> Exchange;
+    std::unique_ptr<TRq7Form> Rq7Form;
+    std::vector<std::unique_ptr<TTavixComSetupFrm>> PortSetupDialogs;
+    TTavixComSetupFrm* TavixComSetupFrm = nullptr;
     std::unique_ptr<TKoefForPotreb> KoefForPotreb;
     std::unique_ptr<TPaswKoefForm> PaswKoefForm;
     std::unique_ptr<TTehForm> TehForm;

@@ -2,27 +2,36 @@
 
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QPointer>
 #include <QShowEvent>
 
+#include "coef/DeviceMap.h"
 #include "link/ComPort.h"
 #include "link/ConsoleControl.h"
 #include "link/ModbusUnit.h"
 #include "link/QuorbData.h"
 #include "link/StopEvent.h"
 #include "ui/ErrorReport.h"
-#include "ui/KoefPotrebUnit.h"
 #include "ui/Prompts.h"
-#include "ui/Rq7Program.h"
 #include "ui/TavixCPortSetup.h"
-#include "ui/TechKoefUnit.h"
 #include "ui_Rq7Unit.h"
 
-TRq7Form::TRq7Form(TRq7Program& program, QWidget* parent)
-    : QMainWindow(parent), program_(program), ui_(std::make_unique<Ui::TRq7Form>()) {
+namespace {
+std::uint8_t HighByte(std::uint16_t value) {
+    return static_cast<std::uint8_t>(value >> 8);
+}
+std::uint8_t LowByte(std::uint16_t value) {
+    return static_cast<std::uint8_t>(value & 0xFF);
+}
+} // namespace
+
+TRq7Form::TRq7Form(IPrompts& prompts, TQuorbDataModule& dataModule, TModbusExchange& exchange,
+                   TMainMenuCommands menu, QWidget* parent)
+    : QMainWindow(parent), prompts_(prompts), dataModule_(dataModule), exchange_(exchange),
+      menu_(std::move(menu)), ui_(std::make_unique<Ui::TRq7Form>()) {
     ui_->setupUi(this);
     // The form's design position; the form description gives only its size.
     move(461, 294);
-    IPrompts& prompts = program_.Prompts;
     connect(ui_->N2, &QAction::triggered, this,
             [this, &prompts] { RunReported(prompts, [this] { N2Click(); }); });
     connect(ui_->N4, &QAction::triggered, this,
@@ -33,6 +42,18 @@ TRq7Form::TRq7Form(TRq7Program& program, QWidget* parent)
             [this, &prompts] { RunReported(prompts, [this] { N6Click(); }); });
     connect(ui_->N7, &QAction::triggered, this,
             [this, &prompts] { RunReported(prompts, [this] { N7Click(); }); });
+
+    // While a device command runs, the menu commands that would talk to the adapter (or reopen its
+    // port) are refused. The exchange may outlive the window.
+    const QPointer<TRq7Form> self(this);
+    exchange_.AddBusyListener([self](bool busy) {
+        if (self.isNull()) {
+            return;
+        }
+        for (QAction* action : {self->ui_->N2, self->ui_->N4, self->ui_->N5, self->ui_->N7}) {
+            action->setEnabled(!busy);
+        }
+    });
 }
 
 TRq7Form::~TRq7Form() = default;
@@ -59,17 +80,6 @@ QAction* TRq7Form::N7() const {
     return ui_->N7;
 }
 
-void TRq7Form::ConnectBusyGuard() {
-    // While a device command runs, the menu commands that would talk to the adapter (or reopen its
-    // port) are refused.
-    program_.Exchange->AddBusyListener([this](bool busy) {
-        ui_->N2->setEnabled(!busy);
-        ui_->N4->setEnabled(!busy);
-        ui_->N5->setEnabled(!busy);
-        ui_->N7->setEnabled(!busy);
-    });
-}
-
 void TRq7Form::showEvent(QShowEvent* event) {
     QMainWindow::showEvent(event);
     if (!shown_ && !event->spontaneous()) {
@@ -91,8 +101,7 @@ void TRq7Form::closeEvent(QCloseEvent* event) {
 }
 
 void TRq7Form::OpenComport() {
-    TQuorbDataModule& dataModule = *program_.QuorbDataModule;
-    TComPort& port = dataModule.ComPort;
+    TComPort& port = dataModule_.ComPort;
     if (port.Connected()) {
         return;
     }
@@ -100,7 +109,7 @@ void TRq7Form::OpenComport() {
         // The new event takes the console handler over before the old one goes.
         auto stopEvent = std::make_unique<TStopEvent>();
         SetConsoleStopEvent(stopEvent.get());
-        dataModule.StopEvent = std::move(stopEvent);
+        dataModule_.StopEvent = std::move(stopEvent);
         port.SetEvents(TComEvents{});
         port.FlowControl().SetControlDTR(dtrEnable);
         port.FlowControl().SetControlRTS(rtsEnable);
@@ -110,24 +119,24 @@ void TRq7Form::OpenComport() {
                              QStringLiteral("открывшая порт ") + QString::fromStdString(port.Port()) +
                              QStringLiteral(". Закройте программу,\r") +
                              QStringLiteral("захватившую порт, или укажите другой порт.");
-        program_.Prompts.ShowError(QStringLiteral("Неудача при открытии порта"), text);
+        prompts_.ShowError(QStringLiteral("Неудача при открытии порта"), text);
     }
 }
 
 void TRq7Form::N2Click() {
-    TExchangeGuard guard(*program_.Exchange);
+    TExchangeGuard guard(exchange_);
     if (!guard.Acquired()) {
         return;
     }
-    program_.NewPortSetupDialog().ShowPortSetup(program_.QuorbDataModule->ComPort);
+    menu_.NewPortSetupDialog().ShowPortSetup(dataModule_.ComPort);
 }
 
 void TRq7Form::N4Click() {
-    program_.KoefForPotreb->N4Click();
+    menu_.OpenLimitsWindow();
 }
 
 void TRq7Form::N5Click() {
-    program_.TehForm->N5Click();
+    menu_.OpenTechnologicalWindow();
 }
 
 void TRq7Form::N6Click() {
@@ -139,23 +148,25 @@ void TRq7Form::N7Click() {
 }
 
 void TRq7Form::SwitchToByteTranslation() {
-    TModbusExchange& exchange = *program_.Exchange;
+    TModbusExchange& exchange = exchange_;
     TExchangeGuard guard(exchange);
     if (!guard.Acquired()) {
         return;
     }
     // Bytes left over from an earlier exchange are not the adapter's answer to this request. (On a
     // closed port the request's write is what fails.)
-    TComPort& port = program_.QuorbDataModule->ComPort;
+    TComPort& port = dataModule_.ComPort;
     const std::int32_t leftOver = port.Connected() ? port.BytesWaiting() : 0;
-    // Register 373 := 1 switches the adapter into byte-by-byte translation.
-    exchange.FrameAndSend({0x00, 0x06, 0x01, 0x75, 0x00, 0x01});
+    // The translation register := 1 switches the adapter into byte-by-byte translation.
+    using namespace rq7map;
+    exchange.FrameAndSend({kSlaveAddress, kWriteRegister, HighByte(kTranslationRegister),
+                           LowByte(kTranslationRegister), HighByte(kTranslationOn), LowByte(kTranslationOn)});
     exchange.CollectReplyUntilQuiet(leftOver);
     exchange.ExchangeState = static_cast<std::int32_t>(exchange.ReplyText.size());
     exchange.CheckReply();
     if (exchange.ExchangeState == esNoReply || exchange.ExchangeState == esBadChecksum) {
-        program_.Prompts.ShowMessage(QStringLiteral("Попробуйте повторить"));
+        prompts_.ShowMessage(QStringLiteral("Попробуйте повторить"));
     } else {
-        program_.Prompts.ShowMessage(QStringLiteral("Адаптер переведен в режим побайтовой трансляции"));
+        prompts_.ShowMessage(QStringLiteral("Адаптер переведен в режим побайтовой трансляции"));
     }
 }

@@ -2,19 +2,34 @@
 // The main window: a menu, the opening of the port, the additional mode and the exit.
 
 #include <QMainWindow>
+#include <functional>
 #include <memory>
 
 namespace Ui {
 class TRq7Form;
 }
-class TRq7Program;
+class IPrompts;
+class TModbusExchange;
+class TQuorbDataModule;
+class TTavixComSetupFrm;
 class QAction;
 class QMenu;
+
+// What the menu opens: the windows created after the main window.
+struct TMainMenuCommands {
+    // Makes the port setup dialog for one showing ("Настройка порта").
+    std::function<TTavixComSetupFrm&()> NewPortSetupDialog;
+    // The channel limits window's and the technological mode window's opening commands.
+    std::function<void()> OpenLimitsWindow;
+    std::function<void()> OpenTechnologicalWindow;
+};
 
 class TRq7Form : public QMainWindow {
     Q_OBJECT
 public:
-    explicit TRq7Form(TRq7Program& program, QWidget* parent = nullptr);
+    // While a device command runs, the menu commands that talk to the adapter are disabled.
+    TRq7Form(IPrompts& prompts, TQuorbDataModule& dataModule, TModbusExchange& exchange,
+             TMainMenuCommands menu, QWidget* parent = nullptr);
     ~TRq7Form() override;
 
     // Opens the port with DTR and RTS held on and no events; reports a failure itself.
@@ -29,9 +44,6 @@ public:
     void N6Click();
     void N7Click();
 
-    // Disables the device commands of the menu while a device command runs.
-    void ConnectBusyGuard();
-
     QMenu* N1() const;
     QMenu* N3() const;
     QAction* N2() const;
@@ -45,7 +57,10 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
-    TRq7Program& program_;
+    IPrompts& prompts_;
+    TQuorbDataModule& dataModule_;
+    TModbusExchange& exchange_;
+    TMainMenuCommands menu_;
     std::unique_ptr<Ui::TRq7Form> ui_;
     bool shown_ = false;
 };

@@ -6,7 +6,6 @@
 #include "link/ComPort.h"
 #include "ui/ComComboBox.h"
 #include "ui/Prompts.h"
-#include "ui/Rq7Program.h"
 #include "ui/Rq7Unit.h"
 #include "ui_TavixCPortSetup.h"
 
@@ -38,9 +37,13 @@ void ReplaceItems(TComComboBox& list, const QStringList& items) {
 
 } // namespace
 
-TTavixComSetupFrm::TTavixComSetupFrm(TRq7Program& program, QWidget* parent)
-    : QDialog(parent), program_(program), ui_(std::make_unique<Ui::TTavixComSetupFrm>()) {
+TTavixComSetupFrm::TTavixComSetupFrm(IPrompts& prompts, TRq7Form& mainWindow, const TSystemRoots& roots,
+                                     QWidget* parent)
+    : QDialog(parent), prompts_(prompts), mainWindow_(mainWindow),
+      ui_(std::make_unique<Ui::TTavixComSetupFrm>()) {
     ui_->setupUi(this);
+    // The port list is read now, as the dialog is created.
+    ui_->Combo1->SetComProperty(TComComboBox::cpPort, roots);
     // A fixed dialog frame: no resizing, no minimise or maximise buttons.
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint |
                    Qt::MSWindowsFixedSizeDialogHint);
@@ -119,9 +122,9 @@ void TTavixComSetupFrm::ShowPortSetup(TComPort& port) {
 
     ShowLocalisedItems(true);
     // Top-left corner 15 pixels right of and below the mouse cursor, even where that runs off the screen.
-    const QPoint cursor = program_.Prompts.CursorPos();
+    const QPoint cursor = prompts_.CursorPos();
     move(cursor.x() + 15, cursor.y() + 15);
-    const int result = program_.Prompts.ExecDialog(*this);
+    const int result = prompts_.ExecDialog(*this);
     ShowLocalisedItems(false);
 
     if (result != 1) {
@@ -130,7 +133,7 @@ void TTavixComSetupFrm::ShowPortSetup(TComPort& port) {
     ApplyPortSetup(port);
     port.SetStoredGroups(63);
     port.SaveSettingsToRegistry(kSettingsKeyPath);
-    program_.Rq7Form->OpenComport();
+    mainWindow_.OpenComport();
 }
 
 void TTavixComSetupFrm::ApplyPortSetup(TComPort& port) {

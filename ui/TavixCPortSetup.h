@@ -8,7 +8,9 @@
 namespace Ui {
 class TTavixComSetupFrm;
 }
-class TRq7Program;
+class IPrompts;
+class TRq7Form;
+struct TSystemRoots;
 class TComPort;
 class TComComboBox;
 class QGroupBox;
@@ -19,8 +21,10 @@ class TTavixComSetupFrm : public QDialog {
     Q_OBJECT
 public:
     // Fills the lists (the port list is read from the system, which can raise "Registry error";
-    // the dialog is then not created).
-    explicit TTavixComSetupFrm(TRq7Program& program, QWidget* parent = nullptr);
+    // the dialog is then not created). The ports are those found under the roots. After new settings
+    // are stored, the main window opens the port.
+    TTavixComSetupFrm(IPrompts& prompts, TRq7Form& mainWindow, const TSystemRoots& roots,
+                      QWidget* parent = nullptr);
     ~TTavixComSetupFrm() override;
 
     // The key under which the port's settings are stored.
@@ -54,6 +58,7 @@ private:
     // lists, keeping the selected positions.
     void ShowLocalisedItems(bool localised);
 
-    TRq7Program& program_;
+    IPrompts& prompts_;
+    TRq7Form& mainWindow_;
     std::unique_ptr<Ui::TTavixComSetupFrm> ui_;
 };

@@ -9,12 +9,19 @@
 #include <string>
 #include <vector>
 
+#include "coef/DeviceMap.h"
+#include "ui/CoefSequence.h"
 #include "ui/WindowCommands.h"
+
+struct TTechTexts;
 
 namespace Ui {
 class TTehForm;
 }
-class TRq7Program;
+class IPrompts;
+class TCoefBlock;
+class TModbusExchange;
+class TPaswKoefForm;
 class QKeyEvent;
 class QLineEdit;
 
@@ -28,7 +35,9 @@ struct TFileDialogSettings {
 class TTehForm : public QWidget {
     Q_OBJECT
 public:
-    explicit TTehForm(TRq7Program& program, QWidget* parent = nullptr);
+    // The window opens centred over mainWindow.
+    TTehForm(IPrompts& prompts, TModbusExchange& exchange, TCoefBlock& block, TPaswKoefForm& passwordDialog,
+             const QWidget& mainWindow, QWidget* parent = nullptr);
     ~TTehForm() override;
 
     // The main window's command "Технолог.режим": the first password, then the window and its read.
@@ -44,7 +53,7 @@ public:
 
     // The key filter of the twelve value edits (KoefEdit1KeyPress .. Edit34KeyPress are all alike).
     // True when the key was taken care of here (discarded, or its changed character inserted).
-    bool ValueEditKeyPress(QLineEdit& edit, QKeyEvent& event);
+    static bool ValueEditKeyPress(QLineEdit& edit, const QKeyEvent& event);
 
     TFileDialogSettings SaveDialog1;
     TFileDialogSettings OpenDialog1;
@@ -53,21 +62,32 @@ public:
     static constexpr int kCoefficientFileLines = 15;
 
 protected:
+    void showEvent(QShowEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     // The read and write sequences; the caller holds the exchange.
     void ReadCoefficients();
     void WriteCoefficients();
+    // Shows slot k, just read, in its control.
+    void ShowSlot(int k);
+    // The save step of the write: false when the command ends there (a confirmed empty name).
+    bool OfferToSave();
+    TTechTexts CurrentTechTexts() const;
     void SaveCoefficientFile(const QString& fileName);
     std::vector<std::string> CoefficientFileLines() const;
     // The value edits in slot order (slot k at index k - 1).
-    std::array<QLineEdit*, 12> ValueEdits() const;
+    std::array<QLineEdit*, rq7map::kValueSlots> ValueEdits() const;
     // WriteButton is offered once a read or the initial values filled the controls.
     void SetWriteButtonAllowed(bool allowed);
 
-    TRq7Program& program_;
+    IPrompts& prompts_;
+    TModbusExchange& exchange_;
+    TCoefBlock& block_;
+    TPaswKoefForm& passwordDialog_;
+    const QWidget& mainWindow_;
     std::unique_ptr<Ui::TTehForm> ui_;
     // The four buttons, refused while a device sequence runs.
     TWindowCommands commands_;
+    TCoefSequence sequence_;
 };
