@@ -18,6 +18,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <optional>
 #include <poll.h>
 #include <spawn.h>
 #include <string>
@@ -262,6 +263,22 @@ struct TSeries {
 
 } // namespace
 
+// Start-up to the main window shown with the port open, in child processes; nothing when this program
+// cannot find itself.
+std::optional<std::vector<double>> MeasureStartupsAgainst(const TSimProcess& sim) {
+    const std::string selfPath = SelfPath();
+    if (selfPath.empty()) {
+        return std::nullopt;
+    }
+    std::vector<double> startups =
+        MeasureStartups([&] { return MeasureStartup(selfPath, sim.Device); }, " (target <= 0.3)");
+    if (!startups.empty()) {
+        std::printf("start-up median: %.3f s\n", Median(startups));
+    }
+    TakeCounts(sim); // the start-ups sent nothing; start counting afresh
+    return startups;
+}
+
 int main(int argc, char** argv) {
     UseOffscreenWindows();
     if (argc == 3 && std::strcmp(argv[1], "--startup-child") == 0) {
@@ -273,17 +290,10 @@ int main(int argc, char** argv) {
     TSimProcess sim = StartSimulator();
     std::printf("simulator on %s (a process of its own)\n", sim.Device.c_str());
 
-    // Start-up to the main window shown with the port open.
-    const std::string selfPath = SelfPath();
-    if (selfPath.empty()) {
+    const std::optional<std::vector<double>> startups = MeasureStartupsAgainst(sim);
+    if (!startups) {
         return 1;
     }
-    const std::vector<double> startups =
-        MeasureStartups([&] { return MeasureStartup(selfPath, sim.Device); }, " (target <= 0.3)");
-    if (!startups.empty()) {
-        std::printf("start-up median: %.3f s\n", Median(startups));
-    }
-    TakeCounts(sim); // the start-ups sent nothing; start counting afresh
 
     // The program itself, in this process.
     char folderTemplate[] = "/tmp/rq7-bench.XXXXXX";
@@ -318,7 +328,7 @@ int main(int argc, char** argv) {
         one.Print();
     }
     const int status =
-        PrintSummaryEnd(startups, "peak resident memory:", peakMegabytes, " (target <= 60)", app.Prompts);
+        PrintSummaryEnd(*startups, "peak resident memory:", peakMegabytes, " (target <= 60)", app.Prompts);
 
     program.reset();
     StopSimulator(sim);
