@@ -4,6 +4,7 @@
 
 #include <bit>
 #include <cstddef>
+#include <cstdio>
 
 TSimSlot EncodeSimFloat(double value) {
     const auto bits = std::bit_cast<std::uint32_t>(static_cast<float>(value));
@@ -49,4 +50,14 @@ TSimImage DefaultSimImage(std::uint8_t address) {
     PutSlot(image, 15, {0, address, 0, 0});
     SealSimImage(image);
     return image;
+}
+
+std::string SimHexText(const std::uint8_t* bytes, std::size_t n) {
+    std::string hex;
+    for (std::size_t i = 0; i < n; ++i) {
+        char text[4];
+        std::snprintf(text, sizeof text, i == 0 ? "%02X" : " %02X", bytes[i]);
+        hex += text;
+    }
+    return hex;
 }

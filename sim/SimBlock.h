@@ -10,7 +10,9 @@
 // reference in the fuzz targets.
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
+#include <string>
 
 using TSimSlot = std::array<std::uint8_t, 4>;
 using TSimImage = std::array<std::uint8_t, 68>;
@@ -35,6 +37,9 @@ std::uint16_t SimBlockChecksum(const TSimImage& image);
 
 // Puts the end marker (FF 00) into slot 16 and the block checksum after it (low byte first).
 void SealSimImage(TSimImage& image);
+
+// Bytes as people read them in the line logs: upper-case hexadecimal pairs separated by spaces.
+std::string SimHexText(const std::uint8_t* bytes, std::size_t n);
 
 // A block as a freshly calibrated adapter holds it:
 //   slots 1..4   channel 1: 20 mA = 16.0, 4 mA = 0.0, uncorrected currents 16.0123 and 3.9876

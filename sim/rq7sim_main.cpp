@@ -75,18 +75,8 @@ TKindTexts KindTexts(TSimRecord::EKind kind) {
     return {"?? ", "request"};
 }
 
-std::string Hex(const std::uint8_t* bytes, std::size_t n) {
-    std::string hex;
-    for (std::size_t i = 0; i < n; ++i) {
-        char text[4];
-        std::snprintf(text, sizeof text, i == 0 ? "%02X" : " %02X", bytes[i]);
-        hex += text;
-    }
-    return hex;
-}
-
 std::string Hex(const TSimBytes& bytes) {
-    return Hex(bytes.data(), bytes.size());
+    return SimHexText(bytes.data(), bytes.size());
 }
 
 // The adapter's final state and the line log, one item a line, for people and scripts:
@@ -107,7 +97,7 @@ void WriteSlots(std::ostream& out, const TSimImage& image) {
     using namespace rq7map;
     for (int k = 1; k <= kSlotCount; ++k) {
         const TSlotBytes d{image[4 * k], image[4 * k + 1], image[4 * k + 2], image[4 * k + 3]};
-        out << "slot " << k << " " << Hex(d.data(), d.size()) << " ";
+        out << "slot " << k << " " << SimHexText(d.data(), d.size()) << " ";
         char text[64];
         TCoefBlock block;
         block.StoreSlotReply(k, d);
@@ -153,7 +143,7 @@ bool WriteDump(const std::string& path, const TAdapterSimulator& sim, TSimClock:
         out << "address " << static_cast<unsigned>(sim.Address()) << "\n";
         out << "translation " << (sim.TranslationMode() ? "on" : "off") << "\n";
         const TSimImage image = sim.Image();
-        out << "image " << Hex(image.data(), image.size()) << "\n";
+        out << "image " << SimHexText(image.data(), image.size()) << "\n";
         WriteSlots(out, image);
         for (const auto& write : sim.RegisterWrites()) {
             out << "register " << write.Register << " " << write.Value << "\n";

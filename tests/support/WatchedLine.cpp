@@ -2,11 +2,11 @@
 
 #include <QCoreApplication>
 #include <algorithm>
-#include <cstdio>
 #include <gtest/gtest.h>
 #include <memory>
 #include <thread>
 
+#include "sim/SimBlock.h"
 #include "support/ForwardingDevice.h"
 
 namespace {
@@ -102,11 +102,5 @@ std::string TWatchedLine::Describe(const std::uint8_t* f, std::int32_t count) {
     if (count == 8 && f[0] == 0 && f[1] == 6) {
         return "write register " + std::to_string(word(2)) + " = " + std::to_string(word(4));
     }
-    std::string hex;
-    for (std::int32_t i = 0; i < count; ++i) {
-        char two[4];
-        std::snprintf(two, sizeof two, i == 0 ? "%02X" : " %02X", f[i]);
-        hex += two;
-    }
-    return hex;
+    return SimHexText(f, static_cast<std::size_t>(count));
 }
