@@ -2,7 +2,6 @@
 // and the ports are the serial devices in sysfs plus the links in /dev to pseudo-terminals.
 
 #include <cerrno>
-#include <cstdlib>
 #include <fstream>
 #include <memory>
 
