@@ -55,6 +55,22 @@ endif()
 rq7_install_gzipped(${CMAKE_CURRENT_LIST_DIR}/changelog ${CMAKE_INSTALL_DOCDIR})
 install(FILES ${CMAKE_CURRENT_LIST_DIR}/copyright DESTINATION ${CMAKE_INSTALL_DOCDIR})
 
+# A stripped installation (cmake --install --strip, and CPack here) also drops the compilers' version
+# notes (.comment) from the programs, as Debian's own packaging does. This runs after the programs'
+# own install rules, this file being included last.
+if(CMAKE_STRIP)
+    install(CODE "
+        if(CMAKE_INSTALL_DO_STRIP)
+            foreach(program rq7 rq7sim rq7cli)
+                set(path \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/\${program}\")
+                if(EXISTS \"\${path}\")
+                    execute_process(COMMAND \"${CMAKE_STRIP}\" --remove-section=.comment \"\${path}\"
+                                    COMMAND_ERROR_IS_FATAL ANY)
+                endif()
+            endforeach()
+        endif()")
+endif()
+
 set(CPACK_PACKAGE_NAME rq7)
 set(CPACK_PACKAGE_VENDOR "rq7 developers")
 # The project has no mail host of its own: the documentation domain stands in for it (Debian's tools
