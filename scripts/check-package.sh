@@ -116,6 +116,8 @@ done
 
 echo "== appstreamcli validate"
 appstreamcli validate --no-net --pedantic "$unpacked/$METAINFO" || fail "appstreamcli refused the metainfo"
+# The installed tree: the metainfo together with the desktop entry it launches.
+appstreamcli validate-tree --no-net --pedantic "$unpacked" || fail "appstreamcli refused the installed tree"
 
 echo "== lintian"
 # Errors and warnings fail the check; informational notes (I:) are printed and accepted. Lintian warns
