@@ -6,8 +6,9 @@ PACKAGES=(
     qt6-base-dev qt6-base-dev-tools qt6-translations-l10n libgl-dev
     libgtest-dev libgmock-dev
     locales fonts-dejavu-core
-    # The Debian package (scripts/check-package.sh): dpkg-shlibdeps, and file for CPack.
-    dpkg-dev file desktop-file-utils
+    # The Debian package (scripts/check-package.sh): dpkg-shlibdeps, and file for CPack; lintian for
+    # Debian's conventions, appstreamcli for the metainfo file and man for the manual pages' warnings.
+    dpkg-dev file desktop-file-utils lintian appstream man-db
     # The program in a real X server: the end-to-end test and the screenshots (Cyrillic fonts too).
     xvfb xauth xdotool x11-utils x11-apps imagemagick fonts-dejavu-extra fonts-liberation2
     # The fuzz targets (fuzz/run-brief.sh): clang with libFuzzer and the sanitizer runtimes.

@@ -3,7 +3,7 @@
 #   1. every test program (and the end-to-end test of the real program) in a plain build,
 #   2. the same under AddressSanitizer + UndefinedBehaviorSanitizer,
 #   3. each fuzz target briefly on its kept corpus (clang, libFuzzer),
-#   4. the Debian package, built and its contents checked,
+#   4. the Debian package, built and its contents checked (lintian and appstreamcli included),
 #   5. link/ and coef/ cross-built for Windows and their tests run under Wine,
 #   6. when the Qt kit for MinGW-w64 is found (scripts/qt-mingw-kit.sh: ../shared/qt6-mingw beside the
 #      checkout, or /opt/qt6-mingw): the whole Windows program built, its zip and installer made and

@@ -4,13 +4,15 @@
 #
 #   build-windows-package/rq7-<version>-win64.zip   the program's folder: rq7.exe, the Qt and MinGW
 #                                                   DLLs, the Windows platform and style plugins, Qt's
-#                                                   Russian texts, qt.conf and a short README.txt
+#                                                   Russian texts, qt.conf and a short README.txt, and
+#                                                   rq7cli.exe when the build has that target
 #   build-windows-package/rq7-<version>-win64.exe   an installer (NSIS): Program Files\rq7, the
 #                                                   Start-menu entry "Работа с RQ7", an uninstaller
 #
 # and checks them: the zip holds exactly those files; every DLL that a program or DLL in it imports
 # is in it or is one of Windows' own; rq7.exe is a window program (no console) with its icon and
-# version record and still registers its console control handler; the Russian texts are Debian's.
+# version record and still registers its console control handler; rq7cli.exe, when built, is a
+# console program that needs Qt Core but not Qt's windows; the Russian texts are Debian's.
 # Then, in a throwaway Wine prefix, the installer is run silently, the installed files are compared
 # with the zip's, the Start-menu entry and the uninstall record are looked at, and the uninstaller is
 # run and leaves nothing behind. Exits non-zero with the reason on any failure.
@@ -45,7 +47,15 @@ timeout 1200 cmake -S . -B "$BUILD" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake
     cat "$BUILD/configure.log"
     fail "cmake could not configure the Windows build"
 }
-timeout 1800 cmake --build "$BUILD" -j "$JOBS" --target rq7 test_win_windows bench_windows_wine
+# rq7cli.exe is shipped when the build has its target; the build graph says whether it has.
+targets=(rq7 test_win_windows bench_windows_wine)
+has_cli=false
+if ninja -C "$BUILD" -t query rq7cli >/dev/null 2>&1; then
+    has_cli=true
+    targets+=(rq7cli)
+fi
+echo "== rq7cli.exe in the package: $has_cli"
+timeout 1800 cmake --build "$BUILD" -j "$JOBS" --target "${targets[@]}"
 
 echo "== packages"
 rm -f "$BUILD"/rq7-*-win64.zip "$BUILD"/rq7-*-win64.exe
@@ -79,9 +89,11 @@ source "$ROOT/tests/win/wine/wine-prefix.sh"
 echo "== $ZIP"
 unzip -l "$ZIP"
 TOP="rq7-$version-win64"
-EXPECTED="$(printf '%s\n' rq7.exe qt.conf README.txt Qt6Core.dll Qt6Gui.dll Qt6Widgets.dll \
-    libgcc_s_seh-1.dll libstdc++-6.dll libwinpthread-1.dll platforms/qwindows.dll \
-    styles/qwindowsvistastyle.dll translations/qtbase_ru.qm | sort)"
+shipped_files=(rq7.exe qt.conf README.txt Qt6Core.dll Qt6Gui.dll Qt6Widgets.dll
+    libgcc_s_seh-1.dll libstdc++-6.dll libwinpthread-1.dll platforms/qwindows.dll
+    styles/qwindowsvistastyle.dll translations/qtbase_ru.qm)
+if $has_cli; then shipped_files+=(rq7cli.exe); fi
+EXPECTED="$(printf '%s\n' "${shipped_files[@]}" | sort)"
 got="$(unzip -Z1 "$ZIP" | grep -v '/$' | sed "s|^$TOP/||" | sort)"
 [ "$got" = "$EXPECTED" ] || fail "the zip's files differ from the expected ones:
 $(diff <(echo "$EXPECTED") <(echo "$got") || true)"
@@ -96,6 +108,20 @@ grep -qE '^Subsystem[[:space:]]+00000002' <<<"$headers" || fail "rq7.exe is not 
 grep -qE '[[:space:]]SetConsoleCtrlHandler$' <<<"$headers" || fail "rq7.exe does not register a console control handler"
 python3 scripts/windows-files.py resources "$APP/rq7.exe" packaging/windows/rq7.ico "$version" "Работа с RQ7" ||
     fail "rq7.exe lacks its icon or version record"
+if $has_cli; then
+    # A console program (cmd.exe waits for it and shows its output), on Qt Core without the windows.
+    cli_headers="$("$objdump" -p "$APP/rq7cli.exe")"
+    grep -qE '^Subsystem[[:space:]]+00000003' <<<"$cli_headers" ||
+        fail "rq7cli.exe is not a console program (subsystem: $(grep ^Subsystem <<<"$cli_headers"))"
+    cli_imports="$(sed -n 's/^[[:space:]]*DLL Name: //p' <<<"$cli_headers")"
+    grep -qix 'Qt6Core.dll' <<<"$cli_imports" || fail "rq7cli.exe does not import Qt6Core.dll: $cli_imports"
+    if grep -qiE '^Qt6(Gui|Widgets)\.dll$' <<<"$cli_imports"; then
+        fail "rq7cli.exe imports Qt's windows: $(grep -iE '^Qt6(Gui|Widgets)' <<<"$cli_imports")"
+    fi
+    grep -q 'rq7cli.exe --help' "$APP/README.txt" || fail "README.txt does not tell about rq7cli.exe"
+elif grep -q 'rq7cli' "$APP/README.txt"; then
+    fail "README.txt tells about rq7cli.exe, which the zip lacks"
+fi
 
 # Every imported DLL is shipped or is Windows' own: an API set, or a system DLL that Wine provides too
 # (and not a MinGW or Qt one).
@@ -117,7 +143,9 @@ done < <(find "$APP" -iname '*.exe' -o -iname '*.dll')
 cmp -s "$APP/translations/qtbase_ru.qm" /usr/share/qt6/translations/qtbase_ru.qm ||
     fail "translations/qtbase_ru.qm is not Debian's"
 grep -qx 'Translations = translations' "$APP/qt.conf" || fail "qt.conf does not name the translations folder"
-grep -q $'\r$' "$APP/README.txt" || fail "README.txt has no CR LF line ends"
+if grep -qv $'\r$' "$APP/README.txt"; then
+    fail "README.txt has lines without CR LF: $(grep -nv $'\r$' "$APP/README.txt" | head -n 3)"
+fi
 grep -q "rq7 $version" "$APP/README.txt" || fail "README.txt does not name the version"
 echo "zip: OK"
 
@@ -149,6 +177,13 @@ display_name="$(python3 scripts/windows-files.py reg-value "$WINEPREFIX/system.r
     fail "no uninstall record"
 [ "$display_name" = "Работа с RQ7" ] || fail "the uninstall record is named '$display_name'"
 echo "installer: installed $(wc -l <<<"$installed") files and the uninstaller, Start-menu entry \"Работа с RQ7\""
+if $has_cli; then
+    # The installed command-line program starts from its folder (its DLLs found beside it).
+    timeout 120 wine "C:\\Program Files\\rq7\\rq7cli.exe" --help >"$WORK/cli-help.log" 2>&1 </dev/null ||
+        fail "the installed rq7cli.exe --help failed: $(cat "$WORK/cli-help.log")"
+    grep -q 'rq7cli' "$WORK/cli-help.log" || fail "the installed rq7cli.exe --help does not name the program"
+    echo "installer: rq7cli.exe --help runs"
+fi
 
 timeout 300 wine "C:\\Program Files\\rq7\\Uninstall.exe" /S >"$WORK/uninstall.log" 2>&1 </dev/null ||
     fail "the uninstaller failed: $(cat "$WORK/uninstall.log")"

@@ -1,6 +1,7 @@
 # The Windows program as it is shipped: one folder with
 #   rq7.exe, qt.conf, README.txt, the Qt DLLs it links (Core, Gui, Widgets) and the MinGW runtime DLLs,
-#   platforms/qwindows.dll, styles/qwindowsvistastyle.dll, translations/qtbase_ru.qm
+#   platforms/qwindows.dll, styles/qwindowsvistastyle.dll, translations/qtbase_ru.qm,
+#   and rq7cli.exe (a console program on Qt Core alone) whenever the build has its target
 # put in place by `cmake --install`, zipped by CPack's ZIP generator as rq7-<version>-win64.zip and
 # made into an installer by its NSIS generator (Program Files\rq7, a Start-menu entry "Работа с RQ7",
 # an uninstaller). scripts/windows-package.sh builds and checks both.
@@ -43,6 +44,19 @@ if(CMAKE_STRIP)
                 execute_process(COMMAND \"${CMAKE_STRIP}\" --strip-debug \"\${dll}\" COMMAND_ERROR_IS_FATAL ANY)
             endforeach()
         endif()")
+endif()
+# rq7cli.exe beside rq7.exe, sharing its DLLs; README.txt then says how to start it.
+set(RQ7_README_CLI "")
+if(TARGET rq7cli)
+    install(TARGETS rq7cli RUNTIME DESTINATION .)
+    set(RQ7_README_CLI "
+rq7cli.exe — та же работа из командной строки, для сценариев (чтение блока в файл, запись
+файла, изменение границ, Доп.режим). Запускается из cmd.exe или PowerShell в этой папке:
+rq7cli.exe --help выводит команды, параметры и коды завершения.
+(rq7cli.exe: the same from a command line; rq7cli.exe --help lists its commands and exit codes.)
+")
+    # configure_file gives CR LF to the template's own lines, not to the lines a value brings.
+    string(REPLACE "\n" "\r\n" RQ7_README_CLI "${RQ7_README_CLI}")
 endif()
 configure_file(${CMAKE_CURRENT_LIST_DIR}/README.txt ${CMAKE_BINARY_DIR}/README.txt NEWLINE_STYLE CRLF)
 install(FILES ${CMAKE_BINARY_DIR}/README.txt DESTINATION .)
