@@ -218,6 +218,51 @@ TEST_F(LimitsWindowTest, FormHasItsControlsAndStartsHiddenDisabledWithoutProgres
     }
 }
 
+TEST_F(LimitsWindowTest, TheOpeningReadsDateHidesTheLaterReadsDateBehindIt) {
+    QLabel* date = Label("DateLabel");
+    QLabel* dataZap = Label("DataZapLabel");
+    auto* group = Find<QGroupBox>("GroupBox4");
+    const QRect place = date->geometry();
+    ASSERT_EQ(place, dataZap->geometry());
+    // The picture at the labels' place with DataZapLabel's text for once taken away.
+    auto withoutDataZap = [&] {
+        const QString text = dataZap->text();
+        dataZap->clear();
+        QImage picture = group->grab(place).toImage();
+        dataZap->setText(text);
+        return picture;
+    };
+
+    // An opening read stopped before the date leaves DateLabel empty: the read command's date shows.
+    Sim->AddRule(TSimMatch::ReadSlot(9), TSimAction::Silent(), 2);
+    Program->Rq7Form->N4()->trigger();
+    Button("ReadButton")->click();
+    ASSERT_EQ(Prompts.Texts(), QStringList{QStringLiteral("Сбой!")});
+    ASSERT_TRUE(date->text().isEmpty());
+    ASSERT_EQ(dataZap->text(), QStringLiteral("14:5  3.7.2012"));
+    EXPECT_FALSE(group->grab(place).toImage() == withoutDataZap()) << "the only date read is not shown";
+
+    // The next opening read shows its date in DateLabel; a read command after the adapter was written at
+    // another time puts that date into DataZapLabel, behind it. Only the front date is seen.
+    Prompts.Shown.clear();
+    Program->Rq7Form->N4()->trigger();
+    Sim->SetSlot(14, LittleEndian(PackDateTime({2021, 11, 28, 23, 59, 58})));
+    Sim->SealImage();
+    Button("ReadButton")->click();
+    ASSERT_TRUE(Prompts.Texts().isEmpty()) << Prompts.Texts().join(" | ").toStdString();
+    ASSERT_EQ(date->text(), QStringLiteral("14:5  3.7.2012"));
+    ASSERT_EQ(dataZap->text(), QStringLiteral("23:59  28.11.2021"));
+    const QImage shown = group->grab(place).toImage();
+    EXPECT_TRUE(shown == withoutDataZap()) << "the date behind shows through";
+    // The picture does hold the front date: without it the place looks otherwise.
+    date->clear();
+    EXPECT_FALSE(group->grab(place).toImage() == shown);
+    // Both labels keep their place, DateLabel in front.
+    EXPECT_EQ(dataZap->geometry(), place);
+    const QObjectList stack = group->children();
+    EXPECT_GT(stack.indexOf(date), stack.indexOf(dataZap));
+}
+
 TEST_F(LimitsWindowTest, KeyFiltersShapeWhatIsTypedAndRefuseClipboardShortcuts) {
     Win().show();
     Win().setEnabled(true);

@@ -202,8 +202,15 @@ std::optional<std::string> TKoefForPotreb::ShowSlot(int k, TReadKind kind) {
         return text;
     }
     if (k == rq7map::kRecordDateSlot) {
-        (kind == TReadKind::Opening ? ui_->DateLabel : ui_->DataZapLabel)
-            ->setText(FromUtf8(block_.RecordDateText));
+        if (kind == TReadKind::Opening) {
+            // The opening read's date lies over the read command's and hides it: once the front label
+            // shows a date, nothing of the one behind is drawn (filling the front label instead would
+            // stand out against a group box whose style shades its inside).
+            ui_->DateLabel->setText(FromUtf8(block_.RecordDateText));
+            ui_->DataZapLabel->setVisible(false);
+        } else {
+            ui_->DataZapLabel->setText(FromUtf8(block_.RecordDateText));
+        }
         return text;
     }
     return std::nullopt;
