@@ -572,6 +572,51 @@ TEST_F(LimitsWindowTest, BadInputIsRefusedBeforeAnythingIsSent) {
     EXPECT_FALSE(Program->Exchange->Busy());
 }
 
+TEST_F(LimitsWindowTest, AnAddressOutsideTheAdaptersByteIsRefusedBeforeAnythingIsSent) {
+    Program->Rq7Form->N4()->trigger();
+    ASSERT_TRUE(Prompts.Texts().isEmpty()) << Prompts.Texts().join(" | ").toStdString();
+    const std::string backup = FileBytes(QStringLiteral("tmp.dat"));
+    const auto slotTexts = Program->CoefBlock.SlotTexts;
+    const std::uint64_t sentBefore = Line->BytesWritten();
+    Sim->ClearLog();
+    for (const char* address : {"256", "300", "-1"}) {
+        Edit("AdrEdit")->setText(QString::fromLatin1(address));
+        Prompts.Shown.clear();
+        Prompts.DialogHandlers.push_back(TypePassword(QStringLiteral("Vosek")));
+        Button("WriteButton")->click();
+        ASSERT_EQ(Prompts.Shown.size(), 2U) << address; // the password dialog, then the refusal
+        EXPECT_EQ(Prompts.Shown[1].kind, TPromptRecord::Message) << address;
+        EXPECT_EQ(Prompts.Shown[1].text, QStringLiteral("Проверьте данные")) << address;
+        EXPECT_EQ(Text("AdrEdit"), QString::fromLatin1(address));
+    }
+    EXPECT_TRUE(Sim->Requests().empty());
+    EXPECT_EQ(Line->BytesWritten(), sentBefore);
+    EXPECT_EQ(Sim->Address(), kAdapterAddress);
+    EXPECT_TRUE(Panel("Panel2")->isHidden());
+    EXPECT_EQ(FileBytes(QStringLiteral("tmp.dat")), backup);
+    EXPECT_EQ(Program->CoefBlock.SlotTexts, slotTexts);
+    EXPECT_FALSE(Program->Exchange->Busy());
+    EXPECT_TRUE(Button("WriteButton")->isEnabled());
+    EXPECT_TRUE(Button("ReadButton")->isEnabled());
+
+    // The ends of the byte go through: the address register, then the block with it in slot 15.
+    for (const auto& [text, address] : {std::pair{"255", 255}, std::pair{"0", 0}}) {
+        Edit("AdrEdit")->setText(QString::fromLatin1(text));
+        Prompts.Shown.clear();
+        Prompts.DialogHandlers.push_back(TypePassword(QStringLiteral("Vosek")));
+        Sim->ClearLog();
+        Button("WriteButton")->click();
+        EXPECT_EQ(Prompts.Shown.size(), 1U) << text; // the password dialog only
+        const std::vector<TSimBytes> frames = Sim->RequestFrames();
+        ASSERT_EQ(frames.size(), 17U) << text;
+        EXPECT_EQ(RegisterOf(frames[0]), 375) << text;
+        EXPECT_EQ(frames[0].at(4), 0) << text;
+        EXPECT_EQ(frames[0].at(5), address) << text;
+        EXPECT_EQ(Sim->Address(), address) << text;
+        EXPECT_EQ(Sim->Slot(15), (TSimSlot{0, static_cast<std::uint8_t>(address), 0, 0})) << text;
+    }
+}
+
 TEST_F(LimitsWindowTest, UnconfirmedWritesAreRetriedOnceThenReportedAsNoAnswer) {
     // An exception reply to the address write, twice: nothing more is sent.
     PrepareWrite();

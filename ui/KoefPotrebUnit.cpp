@@ -235,17 +235,20 @@ void TKoefForPotreb::WriteButtonClick() {
 
     // The whole block is built and checked before anything is sent, so bad input leaves the adapter
     // as it was: an address that is not an integer and a value beyond single precision raise their
-    // errors here, a text that is not a number ends the write with "Проверьте данные".
-    const std::int32_t address = StrToInt(ToUtf8(ui_->AdrEdit->text()));
+    // errors here; an address the adapter's byte cannot hold and a text that is not a number end the
+    // write with "Проверьте данные".
+    const std::optional<std::uint8_t> address = DeviceAddressFromText(ToUtf8(ui_->AdrEdit->text()));
+    if (!address) {
+        prompts_.ShowMessage(QStringLiteral("Проверьте данные"));
+        return;
+    }
     block_.BuildImageFromLimits(CurrentLimitsTexts());
     if (block_.ImageError != 0) {
         prompts_.ShowMessage(QStringLiteral("Проверьте данные"));
         return;
     }
 
-    if (!sequence_.WriteWithRetry([&] {
-            exchange_.WriteRegister(rq7map::kAddressRegister, static_cast<std::uint32_t>(address));
-        })) {
+    if (!sequence_.WriteWithRetry([&] { exchange_.WriteRegister(rq7map::kAddressRegister, *address); })) {
         prompts_.ShowMessage(QStringLiteral("Нет ответа"));
         return;
     }
