@@ -27,7 +27,9 @@ struct TMainMenuCommands {
 class TRq7Form : public QMainWindow {
     Q_OBJECT
 public:
-    // While a device command runs, the menu commands that talk to the adapter are disabled.
+    // While a device command runs, the menu commands that talk to the adapter are disabled, and the
+    // exit (the menu's, the window's close button's, the application's) waits for the command to end
+    // with every window left up, then ends the program.
     TRq7Form(IPrompts& prompts, TQuorbDataModule& dataModule, TModbusExchange& exchange,
              TMainMenuCommands menu, QWidget* parent = nullptr);
     ~TRq7Form() override;
@@ -55,12 +57,19 @@ public:
 protected:
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    // Ends the program that was asked to end while a device command ran, once that command has
+    // returned and no message of it is still open.
+    void FinishPendingExit();
+
     IPrompts& prompts_;
     TQuorbDataModule& dataModule_;
     TModbusExchange& exchange_;
     TMainMenuCommands menu_;
     std::unique_ptr<Ui::TRq7Form> ui_;
     bool shown_ = false;
+    // The program was asked to end while a device command ran.
+    bool exitPending_ = false;
 };
