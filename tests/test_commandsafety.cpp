@@ -15,6 +15,7 @@
 #include <chrono>
 #include <functional>
 #include <map>
+#include <memory>
 #include <ostream>
 
 #include "support/Files.h"
@@ -262,36 +263,53 @@ void PrintTo(TExitWay way, std::ostream* os) {
     *os << names[static_cast<int>(way)];
 }
 
+// Runs a function when the message loop next delivers the events posted so far, as a click is.
+class TQueuedCall : public QObject {
+public:
+    explicit TQueuedCall(std::function<void()> call) : call_(std::move(call)) {}
+    void Post() { QCoreApplication::postEvent(this, new QEvent(QEvent::User)); }
+
+protected:
+    bool event(QEvent* event) override {
+        if (event->type() != QEvent::User) {
+            return QObject::event(event);
+        }
+        call_();
+        return true;
+    }
+
+private:
+    std::function<void()> call_;
+};
+
 class ExitDuringACommand : public CommandSafety, public testing::WithParamInterface<TExitWay> {
 protected:
     // Asks the program to end, delivered by the running command's next wait as a click would be.
     void QueueExit(TExitWay way) {
-        QMetaObject::invokeMethod(
-            Program->Rq7Form.get(),
-            [this, way] {
-                ExitAsked = true;
-                switch (way) {
-                case TExitWay::MenuExit:
-                    Program->Rq7Form->N6()->trigger();
-                    break;
-                case TExitWay::CloseButton:
-                    Program->Rq7Form->windowHandle()->close();
-                    break;
-                case TExitWay::ApplicationQuit: {
-                    // As the system asks it (the session ends, the platform's quit).
-                    QEvent quitRequest(QEvent::Quit);
-                    QCoreApplication::sendEvent(QCoreApplication::instance(), &quitRequest);
-                    break;
-                }
-                }
-            },
-            Qt::QueuedConnection);
+        ExitRequest = std::make_unique<TQueuedCall>([this, way] {
+            ExitAsked = true;
+            switch (way) {
+            case TExitWay::MenuExit:
+                Program->Rq7Form->N6()->trigger();
+                break;
+            case TExitWay::CloseButton:
+                Program->Rq7Form->windowHandle()->close();
+                break;
+            case TExitWay::ApplicationQuit: {
+                // As the system asks it (the session ends, the platform's quit).
+                QEvent quitRequest(QEvent::Quit);
+                QCoreApplication::sendEvent(QCoreApplication::instance(), &quitRequest);
+                break;
+            }
+            }
+        });
+        ExitRequest->Post();
     }
 
     // The program's message loop, started with a click on the button; its exit code, or 99 when it does
     // not end within half a minute.
     static int RunProgramFrom(QAbstractButton* button) {
-        QTimer::singleShot(0, button, [button] { button->click(); });
+        QueueClick(button);
         QTimer hangGuard;
         hangGuard.setSingleShot(true);
         QObject::connect(&hangGuard, &QTimer::timeout, [] { QCoreApplication::exit(99); });
@@ -312,6 +330,7 @@ protected:
         Prompts.DialogHandlers.push_back(TypePassword(QStringLiteral("Trimel")));
     }
 
+    std::unique_ptr<TQueuedCall> ExitRequest;
     bool ExitAsked = false;
 };
 

@@ -5,7 +5,6 @@
 #include <QCoreApplication>
 #include <QPointer>
 #include <QShowEvent>
-#include <QTimer>
 
 #include "coef/DeviceMap.h"
 #include "link/ComPort.h"
@@ -60,11 +59,14 @@ TRq7Form::TRq7Form(IPrompts& prompts, TQuorbDataModule& dataModule, TModbusExcha
         }
         if (!busy && self->exitPending_) {
             // From the message loop, once the command that held the exchange has returned.
-            QMetaObject::invokeMethod(self.data(), &TRq7Form::FinishPendingExit, Qt::QueuedConnection);
+            QMetaObject::invokeMethod(self.data(), "FinishPendingExit", Qt::QueuedConnection);
         }
     });
     // The application asked to quit (by the system, the session) while a command runs waits as well.
     QCoreApplication::instance()->installEventFilter(this);
+    pendingExitRecheck_.setSingleShot(true);
+    pendingExitRecheck_.setInterval(kPendingExitRecheckMs);
+    connect(&pendingExitRecheck_, &QTimer::timeout, this, &TRq7Form::FinishPendingExit);
 }
 
 TRq7Form::~TRq7Form() = default;
@@ -136,7 +138,7 @@ void TRq7Form::FinishPendingExit() {
     if (QApplication::activeModalWidget() != nullptr) {
         // The ended command's last message (the general error report) is still open: ending now would
         // take it away unread.
-        QTimer::singleShot(kPendingExitRecheckMs, this, &TRq7Form::FinishPendingExit);
+        pendingExitRecheck_.start();
         return;
     }
     exitPending_ = false;

@@ -2,6 +2,7 @@
 // The main window: a menu, the opening of the port, the additional mode and the exit.
 
 #include <QMainWindow>
+#include <QTimer>
 #include <functional>
 #include <memory>
 
@@ -62,7 +63,7 @@ protected:
 private:
     // Ends the program that was asked to end while a device command ran, once that command has
     // returned and no message of it is still open.
-    void FinishPendingExit();
+    Q_INVOKABLE void FinishPendingExit();
 
     IPrompts& prompts_;
     TQuorbDataModule& dataModule_;
@@ -72,4 +73,6 @@ private:
     bool shown_ = false;
     // The program was asked to end while a device command ran.
     bool exitPending_ = false;
+    // Looks again while the ended command's last message is open.
+    QTimer pendingExitRecheck_;
 };
