@@ -8,6 +8,7 @@
 #include <bit>
 #include <cmath>
 #include <cstring>
+#include <limits>
 #include <optional>
 
 namespace {
@@ -96,6 +97,15 @@ std::uint16_t BlockChecksum(const TCoefImageBytes& image) {
     return ModbusCrc16Of(covered.data(), static_cast<std::int32_t>(covered.size()));
 }
 
+std::optional<std::uint8_t> DeviceAddressFromText(const std::string& text) {
+    const std::int32_t address = StrToInt(text);
+    // The adapter's one address byte: 0..255.
+    if (address < 0 || address > std::numeric_limits<std::uint8_t>::max()) {
+        return std::nullopt;
+    }
+    return static_cast<std::uint8_t>(address);
+}
+
 void TCoefBlock::StoreSlotReply(int k, const TSlotBytes& d) {
     using namespace rq7map;
     if (k < 1 || k > kSlotCount) {
@@ -149,8 +159,12 @@ void BuildImage(TCoefBlock& block, const TSlotSources& sources, const std::strin
     PutSlot(block.CoefImage, kFactoryNumberSlot,
             LittleEndianBytes(static_cast<std::uint32_t>(*factoryNumber)));
     PutSlot(block.CoefImage, kRecordDateSlot, LittleEndianBytes(PackDateTime(block.LocalNow())));
-    const std::int32_t address = StrToInt(addressText);
-    PutSlot(block.CoefImage, kAddressSlot, {0, static_cast<std::uint8_t>(address & 0xFF), 0, 0});
+    const std::optional<std::uint8_t> address = DeviceAddressFromText(addressText);
+    if (!address) {
+        block.ImageError = 1;
+        return;
+    }
+    PutSlot(block.CoefImage, kAddressSlot, {0, *address, 0, 0});
     // The end slot: marker FF 00, then the checksum over everything before it but byte 0.
     PutSlot(block.CoefImage, kEndSlot, {255, 0, 0, 0});
     StoreCrc(block.CoefImage.data() + 66, BlockChecksum(block.CoefImage));

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <ctime>
 #include <functional>
+#include <optional>
 #include <string>
 
 // The four data bytes of one slot in frame order (D0 high byte of the first register, ...).
@@ -26,6 +27,12 @@ TSlotBytes EncodeDeviceFloat(double x);
 std::uint32_t PackDateTime(const TLocalTime& t);
 // The current local date and time of this computer.
 TLocalTime CurrentLocalTime();
+
+// The address byte that an address field's text gives the adapter. The adapter keeps its address in one
+// byte, so an integer outside 0..255 gives nothing (the windows show "Проверьте данные") instead of
+// being cut to its low 8 bits; a text that is not an integer throws EConvertError. Both builds take
+// slot 15 through it, and the address register is written with what it gives.
+std::optional<std::uint8_t> DeviceAddressFromText(const std::string& text);
 
 // The texts that the channel limits window hands to a build (slots 1, 2, 5, 6, 9, 10, 13 and 15).
 struct TLimitsTexts {
@@ -58,9 +65,10 @@ public:
     // Files the data bytes of slot k (1..16) of an accepted reply.
     void StoreSlotReply(int k, const TSlotBytes& d);
 
-    // Build CoefImage from a window's texts. A text that is not a number (slot 13: not an integer)
-    // stops the build with ImageError = 1 (the window then shows "Проверьте данные"); an address text
-    // that is not an integer throws EConvertError; a value beyond single range throws EOverflow.
+    // Build CoefImage from a window's texts. A text that is not a number (slot 13: not an integer) or
+    // an address outside 0..255 stops the build with ImageError = 1 (the window then shows "Проверьте
+    // данные"); an address text that is not an integer throws EConvertError; a value beyond single
+    // range throws EOverflow.
     void BuildImageFromLimits(const TLimitsTexts& texts);
     void BuildImageFromTech(const TTechTexts& texts);
 

@@ -7,6 +7,7 @@
 #include <cfloat>
 #include <cmath>
 #include <cstring>
+#include <optional>
 #include <random>
 #include <string>
 #include <utility>
@@ -194,7 +195,7 @@ TTechTexts GoodTechTexts() {
     TTechTexts texts;
     texts.Values = {"20", "4", " -1.5 ", "0.1", "0", "12.5", "16.0001", "3.9999", "-0", "1E3", "1.5e1", "."};
     texts.ZavodEdit = "123456";
-    texts.AdrEdit = "300";
+    texts.AdrEdit = "255";
     return texts;
 }
 
@@ -223,7 +224,7 @@ TEST(CoefBlockTest, BuildFromTechTurnsTextsIntoTheBlock) {
     EXPECT_EQ(SlotOf(image, 12), Bytes(0, 0, 0, 0));
     EXPECT_EQ(SlotOf(image, 13), Bytes(0x40, 0xE2, 0x01, 0x00));
     EXPECT_EQ(SlotOf(image, 14), Bytes(0xA5, 0x70, 0xE3, 0x40));
-    EXPECT_EQ(SlotOf(image, 15), Bytes(0x00, 44, 0x00, 0x00)); // 300: low 8 bits
+    EXPECT_EQ(SlotOf(image, 15), Bytes(0x00, 0xFF, 0x00, 0x00));
     EXPECT_EQ(image[64], 255);
     EXPECT_EQ(image[65], 0);
     // Slot 16 carries the checksum low byte first: the CRC over bytes 1..67 then leaves no remainder.
@@ -325,6 +326,54 @@ TEST(CoefBlockTest, BuildRaisesForABadAddressOrAnOverflow) {
     texts.Values[4] = "3.4028234e38";
     EXPECT_NO_THROW(block.BuildImageFromTech(texts));
     EXPECT_EQ(block.ImageError, 0);
+}
+
+TEST(CoefBlockTest, AnAddressOutsideTheAdaptersByteIsRefusedNotCut) {
+    // Integers in every form the address field takes, inside and outside 0..255.
+    for (const auto& [text, address] : std::vector<std::pair<std::string, int>>{
+             {"0", 0}, {"255", 255}, {" 7", 7}, {"-0", 0}, {"$FF", 255}, {"0x2C", 44}}) {
+        const std::optional<std::uint8_t> got = DeviceAddressFromText(text);
+        ASSERT_TRUE(got.has_value()) << text;
+        EXPECT_EQ(*got, address) << text;
+    }
+    for (const char* text : {"256", "300", "-1", "$100", "$FFFFFFFF", "2147483647", "-2147483648"}) {
+        EXPECT_FALSE(DeviceAddressFromText(text).has_value()) << text;
+    }
+    EXPECT_THROW(DeviceAddressFromText("1x"), EConvertError);
+    EXPECT_THROW(DeviceAddressFromText(""), EConvertError);
+
+    // Both builds stop at the address: no marker and no checksum, so no block to write.
+    TCoefBlock block;
+    block.LocalNow = July3rd2012;
+    TTechTexts tech = GoodTechTexts();
+    TLimitsTexts limits;
+    limits.Canal1_20 = limits.Canal1_4 = limits.Canal2_20 = limits.Canal2_4 = "1";
+    limits.Canal3_20 = limits.Canal3_4 = "1";
+    limits.ZavodNEdit = "1";
+    for (const int k : {3, 4, 7, 8, 11, 12}) {
+        block.SlotTexts[static_cast<std::size_t>(k)] = "4.0000";
+    }
+    for (const char* text : {"256", "300", "-1"}) {
+        tech.AdrEdit = text;
+        block.BuildImageFromTech(GoodTechTexts());
+        ASSERT_EQ(block.ImageError, 0);
+        block.BuildImageFromTech(tech);
+        EXPECT_EQ(block.ImageError, 1) << text;
+        EXPECT_EQ(SlotOf(block.CoefImage, 13), Bytes(0x40, 0xE2, 0x01, 0x00)) << "built up to the address";
+        EXPECT_EQ(SlotOf(block.CoefImage, 15), Bytes(0, 0, 0, 0)) << text;
+        EXPECT_EQ(SlotOf(block.CoefImage, 16), Bytes(0, 0, 0, 0)) << text;
+
+        limits.AdrEdit = text;
+        block.BuildImageFromLimits(limits);
+        EXPECT_EQ(block.ImageError, 1) << text;
+        EXPECT_EQ(SlotOf(block.CoefImage, 15), Bytes(0, 0, 0, 0)) << text;
+        EXPECT_EQ(SlotOf(block.CoefImage, 16), Bytes(0, 0, 0, 0)) << text;
+    }
+    limits.AdrEdit = "0";
+    block.BuildImageFromLimits(limits);
+    EXPECT_EQ(block.ImageError, 0);
+    EXPECT_EQ(SlotOf(block.CoefImage, 15), Bytes(0, 0, 0, 0));
+    EXPECT_EQ(block.CoefImage[64], 255);
 }
 
 TEST(CoefBlockTest, BuildFromLimitsTakesHiddenSlotsFromTheLastRead) {

@@ -8,11 +8,15 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTest>
+#include <QTimer>
+#include <QWindow>
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <functional>
 #include <map>
+#include <memory>
+#include <ostream>
 
 #include "support/Files.h"
 #include "support/TechFixture.h"
@@ -247,6 +251,154 @@ TEST_F(CommandSafety, RestoreIsRefusedDuringALimitsRead) {
     // After the read the restore works as before.
     restore->click();
     EXPECT_EQ(limitTexts(), (QStringList{"1.00", "2.00", "3.00", "4.00", "5.00", "6.00"}));
+}
+
+// ---------------------------------------------------------------------------------------------
+// The exit while a device command runs
+
+enum class TExitWay { MenuExit, CloseButton, ApplicationQuit };
+
+void PrintTo(TExitWay way, std::ostream* os) {
+    const char* const names[] = {"MenuExit", "CloseButton", "ApplicationQuit"};
+    *os << names[static_cast<int>(way)];
+}
+
+// Runs a function when the message loop next delivers the events posted so far, as a click is.
+class TQueuedCall : public QObject {
+public:
+    explicit TQueuedCall(std::function<void()> call) : call_(std::move(call)) {}
+    void Post() { QCoreApplication::postEvent(this, new QEvent(QEvent::User)); }
+
+protected:
+    bool event(QEvent* event) override {
+        if (event->type() != QEvent::User) {
+            return QObject::event(event);
+        }
+        call_();
+        return true;
+    }
+
+private:
+    std::function<void()> call_;
+};
+
+class ExitDuringACommand : public CommandSafety, public testing::WithParamInterface<TExitWay> {
+protected:
+    // Asks the program to end, delivered by the running command's next wait as a click would be.
+    void QueueExit(TExitWay way) {
+        ExitRequest = std::make_unique<TQueuedCall>([this, way] {
+            ExitAsked = true;
+            switch (way) {
+            case TExitWay::MenuExit:
+                Program->Rq7Form->N6()->trigger();
+                break;
+            case TExitWay::CloseButton:
+                Program->Rq7Form->windowHandle()->close();
+                break;
+            case TExitWay::ApplicationQuit: {
+                // As the system asks it (the session ends, the platform's quit).
+                QEvent quitRequest(QEvent::Quit);
+                QCoreApplication::sendEvent(QCoreApplication::instance(), &quitRequest);
+                break;
+            }
+            }
+        });
+        ExitRequest->Post();
+    }
+
+    // The program's message loop, started with a click on the button; its exit code, or 99 when it does
+    // not end within half a minute.
+    static int RunProgramFrom(QAbstractButton* button) {
+        QueueClick(button);
+        QTimer hangGuard;
+        hangGuard.setSingleShot(true);
+        QObject::connect(&hangGuard, &QTimer::timeout, [] { QCoreApplication::exit(99); });
+        hangGuard.start(30000);
+        return QApplication::exec();
+    }
+
+    // A technological write of changed values, answered: no save, the right password, Yes. The limits
+    // window is open beside it.
+    void PrepareTechnologicalWrite() {
+        Program->Rq7Form->show();
+        Program->KoefForPotreb->show();
+        Teh().show();
+        Teh().setEnabled(true);
+        Teh().NachButtonClick();
+        Edit("KoefEdit1")->setText(QStringLiteral("777.5"));
+        Prompts.YesNoAnswers = {false, true};
+        Prompts.DialogHandlers.push_back(TypePassword(QStringLiteral("Trimel")));
+    }
+
+    std::unique_ptr<TQueuedCall> ExitRequest;
+    bool ExitAsked = false;
+};
+
+TEST_P(ExitDuringACommand, WaitsForTheWriteWithTheWindowsUpThenEndsTheProgram) {
+    PrepareTechnologicalWrite();
+    int checks = 0;
+    bool allUp = true;
+    ProbeProgress(Progress(), [&](int value) {
+        if (value == 50) {
+            QueueExit(GetParam());
+        } else if (ExitAsked) {
+            ++checks;
+            allUp = allUp && Program->Rq7Form->isVisible() && Program->KoefForPotreb->isVisible() &&
+                    Teh().isVisible() && Panel1()->isVisible();
+        }
+    });
+
+    EXPECT_EQ(RunProgramFrom(Button("WriteButton")), 0) << "the program did not end";
+
+    EXPECT_TRUE(ExitAsked);
+    EXPECT_EQ(checks, 8) << "the write did not go on after the exit was asked";
+    EXPECT_TRUE(allUp) << "a window went away while the write went on";
+    // The whole block reached the adapter, and then the program ended.
+    EXPECT_EQ(Sim->RequestFrames().size(), 16u);
+    EXPECT_EQ(Sim->Slot(1), EncodeSimFloat(777.5));
+    EXPECT_FALSE(Program->Rq7Form->isVisible());
+    EXPECT_FALSE(Program->Exchange->Busy());
+    EXPECT_EQ(Prompts.Texts(),
+              (QStringList{"Сохранить данные на диске?", "Пароль введен верно. Будем программировать?"}));
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryWayOut, ExitDuringACommand,
+                         testing::Values(TExitWay::MenuExit, TExitWay::CloseButton,
+                                         TExitWay::ApplicationQuit));
+
+TEST_F(ExitDuringACommand, EndsOnlyAfterTheFailedCommandsErrorReportIsAnswered) {
+    PrepareTechnologicalWrite();
+    ProbeProgress(Progress(), [&](int value) {
+        if (value == 25) {
+            QueueExit(TExitWay::MenuExit);
+        } else if (value == 50) {
+            // The line goes away: the next slot write fails and the write ends in the error report.
+            Program->QuorbDataModule->ComPort.ClosePort();
+        }
+    });
+    // The error report is a modal box the user has to answer; everything stays up until then.
+    bool upWhileReportOpen = false;
+    Prompts.OnShow = [&](const TPromptRecord& shown) {
+        if (shown.kind != TPromptRecord::Error) {
+            return;
+        }
+        QDialog report;
+        report.setWindowModality(Qt::ApplicationModal);
+        report.show();
+        QCoreApplication::sendPostedEvents();
+        QCoreApplication::processEvents();
+        upWhileReportOpen = Program->Rq7Form->isVisible() && Teh().isVisible() && report.isVisible();
+        report.close();
+    };
+
+    EXPECT_EQ(RunProgramFrom(Button("WriteButton")), 0) << "the program did not end";
+
+    EXPECT_TRUE(ExitAsked);
+    ASSERT_FALSE(Prompts.Shown.empty());
+    EXPECT_EQ(Prompts.Shown.back().text, QStringLiteral("WriteFile function failed (win error code: 6)"));
+    EXPECT_TRUE(upWhileReportOpen) << "the program ended under the open error report";
+    EXPECT_EQ(Sim->RequestFrames().size(), 8u);
+    EXPECT_FALSE(Program->Rq7Form->isVisible());
 }
 
 // ---------------------------------------------------------------------------------------------

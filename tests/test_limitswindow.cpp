@@ -218,6 +218,51 @@ TEST_F(LimitsWindowTest, FormHasItsControlsAndStartsHiddenDisabledWithoutProgres
     }
 }
 
+TEST_F(LimitsWindowTest, TheOpeningReadsDateHidesTheLaterReadsDateBehindIt) {
+    QLabel* date = Label("DateLabel");
+    QLabel* dataZap = Label("DataZapLabel");
+    auto* group = Find<QGroupBox>("GroupBox4");
+    const QRect place = date->geometry();
+    ASSERT_EQ(place, dataZap->geometry());
+    // The picture at the labels' place with DataZapLabel's text for once taken away.
+    auto withoutDataZap = [&] {
+        const QString text = dataZap->text();
+        dataZap->clear();
+        QImage picture = group->grab(place).toImage();
+        dataZap->setText(text);
+        return picture;
+    };
+
+    // An opening read stopped before the date leaves DateLabel empty: the read command's date shows.
+    Sim->AddRule(TSimMatch::ReadSlot(9), TSimAction::Silent(), 2);
+    Program->Rq7Form->N4()->trigger();
+    Button("ReadButton")->click();
+    ASSERT_EQ(Prompts.Texts(), QStringList{QStringLiteral("Сбой!")});
+    ASSERT_TRUE(date->text().isEmpty());
+    ASSERT_EQ(dataZap->text(), QStringLiteral("14:5  3.7.2012"));
+    EXPECT_FALSE(group->grab(place).toImage() == withoutDataZap()) << "the only date read is not shown";
+
+    // The next opening read shows its date in DateLabel; a read command after the adapter was written at
+    // another time puts that date into DataZapLabel, behind it. Only the front date is seen.
+    Prompts.Shown.clear();
+    Program->Rq7Form->N4()->trigger();
+    Sim->SetSlot(14, LittleEndian(PackDateTime({2021, 11, 28, 23, 59, 58})));
+    Sim->SealImage();
+    Button("ReadButton")->click();
+    ASSERT_TRUE(Prompts.Texts().isEmpty()) << Prompts.Texts().join(" | ").toStdString();
+    ASSERT_EQ(date->text(), QStringLiteral("14:5  3.7.2012"));
+    ASSERT_EQ(dataZap->text(), QStringLiteral("23:59  28.11.2021"));
+    const QImage shown = group->grab(place).toImage();
+    EXPECT_TRUE(shown == withoutDataZap()) << "the date behind shows through";
+    // The picture does hold the front date: without it the place looks otherwise.
+    date->clear();
+    EXPECT_FALSE(group->grab(place).toImage() == shown);
+    // Both labels keep their place, DateLabel in front.
+    EXPECT_EQ(dataZap->geometry(), place);
+    const QObjectList stack = group->children();
+    EXPECT_GT(stack.indexOf(date), stack.indexOf(dataZap));
+}
+
 TEST_F(LimitsWindowTest, KeyFiltersShapeWhatIsTypedAndRefuseClipboardShortcuts) {
     Win().show();
     Win().setEnabled(true);
@@ -525,6 +570,51 @@ TEST_F(LimitsWindowTest, BadInputIsRefusedBeforeAnythingIsSent) {
     EXPECT_TRUE(Sim->Requests().empty());
     EXPECT_TRUE(Sim->RegisterWrites().empty());
     EXPECT_FALSE(Program->Exchange->Busy());
+}
+
+TEST_F(LimitsWindowTest, AnAddressOutsideTheAdaptersByteIsRefusedBeforeAnythingIsSent) {
+    Program->Rq7Form->N4()->trigger();
+    ASSERT_TRUE(Prompts.Texts().isEmpty()) << Prompts.Texts().join(" | ").toStdString();
+    const std::string backup = FileBytes(QStringLiteral("tmp.dat"));
+    const auto slotTexts = Program->CoefBlock.SlotTexts;
+    const std::uint64_t sentBefore = Line->BytesWritten();
+    Sim->ClearLog();
+    for (const char* address : {"256", "300", "-1"}) {
+        Edit("AdrEdit")->setText(QString::fromLatin1(address));
+        Prompts.Shown.clear();
+        Prompts.DialogHandlers.push_back(TypePassword(QStringLiteral("Vosek")));
+        Button("WriteButton")->click();
+        ASSERT_EQ(Prompts.Shown.size(), 2U) << address; // the password dialog, then the refusal
+        EXPECT_EQ(Prompts.Shown[1].kind, TPromptRecord::Message) << address;
+        EXPECT_EQ(Prompts.Shown[1].text, QStringLiteral("Проверьте данные")) << address;
+        EXPECT_EQ(Text("AdrEdit"), QString::fromLatin1(address));
+    }
+    EXPECT_TRUE(Sim->Requests().empty());
+    EXPECT_EQ(Line->BytesWritten(), sentBefore);
+    EXPECT_EQ(Sim->Address(), kAdapterAddress);
+    EXPECT_TRUE(Panel("Panel2")->isHidden());
+    EXPECT_EQ(FileBytes(QStringLiteral("tmp.dat")), backup);
+    EXPECT_EQ(Program->CoefBlock.SlotTexts, slotTexts);
+    EXPECT_FALSE(Program->Exchange->Busy());
+    EXPECT_TRUE(Button("WriteButton")->isEnabled());
+    EXPECT_TRUE(Button("ReadButton")->isEnabled());
+
+    // The ends of the byte go through: the address register, then the block with it in slot 15.
+    for (const auto& [text, address] : {std::pair{"255", 255}, std::pair{"0", 0}}) {
+        Edit("AdrEdit")->setText(QString::fromLatin1(text));
+        Prompts.Shown.clear();
+        Prompts.DialogHandlers.push_back(TypePassword(QStringLiteral("Vosek")));
+        Sim->ClearLog();
+        Button("WriteButton")->click();
+        EXPECT_EQ(Prompts.Shown.size(), 1U) << text; // the password dialog only
+        const std::vector<TSimBytes> frames = Sim->RequestFrames();
+        ASSERT_EQ(frames.size(), 17U) << text;
+        EXPECT_EQ(RegisterOf(frames[0]), 375) << text;
+        EXPECT_EQ(frames[0].at(4), 0) << text;
+        EXPECT_EQ(frames[0].at(5), address) << text;
+        EXPECT_EQ(Sim->Address(), address) << text;
+        EXPECT_EQ(Sim->Slot(15), (TSimSlot{0, static_cast<std::uint8_t>(address), 0, 0})) << text;
+    }
 }
 
 TEST_F(LimitsWindowTest, UnconfirmedWritesAreRetriedOnceThenReportedAsNoAnswer) {

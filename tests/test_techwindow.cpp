@@ -534,20 +534,58 @@ TEST_F(TechWindow, BuildFailuresWriteNothing) {
     // The texts up to the failing slot were taken into SlotTexts.
     EXPECT_EQ(Program->CoefBlock.SlotTexts[7], "1.2.3");
 
-    // An address that is not an integer reaches the general error report.
+    // An address that is not an integer reaches the general error report before the data are offered
+    // for saving.
     Edit("Edit23")->setText(QStringLiteral("16"));
     Edit("AdrEdit")->setText(QStringLiteral("1x"));
     Prompts.Shown.clear();
-    Prompts.YesNoAnswers = {false, true};
-    Prompts.DialogHandlers.push_back(TypePassword(QStringLiteral("Trimel")));
     Button("WriteButton")->click();
-    ASSERT_FALSE(Prompts.Shown.empty());
-    EXPECT_EQ(Prompts.Shown.back().kind, TPromptRecord::Error);
-    EXPECT_EQ(Prompts.Shown.back().text, "'1x' is not a valid integer value.");
+    ASSERT_EQ(Prompts.Shown.size(), 1u);
+    EXPECT_EQ(Prompts.Shown[0].kind, TPromptRecord::Error);
+    EXPECT_EQ(Prompts.Shown[0].text, "'1x' is not a valid integer value.");
 
     EXPECT_EQ(Line->BytesWritten(), 0u); // nothing at all went to the adapter
     // The guard was released by the error.
     EXPECT_FALSE(Program->Exchange->Busy());
+}
+
+TEST_F(TechWindow, AnAddressOutsideTheAdaptersByteIsRefusedBeforeAnythingIsSavedOrSent) {
+    ShowEnabled();
+    Teh().NachButtonClick();
+    for (const char* address : {"256", "300", "-1"}) {
+        Edit("AdrEdit")->setText(QString::fromLatin1(address));
+        Prompts.Shown.clear();
+        // Answers the write would take if it went on: save the data, the right password, Yes.
+        Prompts.YesNoAnswers = {true, true};
+        Prompts.SaveFileAnswers = {Dir.filePath(QStringLiteral("saved.dat"))};
+        Prompts.DialogHandlers = {TypePassword(QStringLiteral("Trimel"))};
+        Button("WriteButton")->click();
+        EXPECT_EQ(Prompts.Texts(), QStringList{"Проверьте данные"}) << address;
+        EXPECT_EQ(Prompts.Shown.size(), 1u) << address << ": a question or dialog followed";
+        EXPECT_EQ(Edit("AdrEdit")->text(), QString::fromLatin1(address));
+    }
+    EXPECT_EQ(QDir(Dir.path()).entryList(QDir::Files), QStringList{});
+    EXPECT_EQ(Line->BytesWritten(), 0u); // nothing at all went to the adapter
+    EXPECT_TRUE(Sim->Requests().empty());
+    EXPECT_FALSE(Panel1()->isVisible());
+    EXPECT_FALSE(Program->Exchange->Busy());
+    EXPECT_TRUE(Button("WriteButton")->isEnabled());
+
+    // The ends of the byte go through, into slot 15 of the adapter's block.
+    for (const auto& [text, address] : {std::pair{"255", 255}, std::pair{"0", 0}}) {
+        Edit("AdrEdit")->setText(QString::fromLatin1(text));
+        Prompts.Shown.clear();
+        Prompts.YesNoAnswers = {false, true};
+        Prompts.DialogHandlers = {TypePassword(QStringLiteral("Trimel"))};
+        Sim->ClearLog();
+        Button("WriteButton")->click();
+        EXPECT_EQ(Prompts.Texts(),
+                  (QStringList{"Сохранить данные на диске?", "Пароль введен верно. Будем программировать?"}))
+            << text;
+        EXPECT_EQ(Sim->RequestFrames().size(), 16u) << text;
+        EXPECT_EQ(Sim->Slot(15), (TSimSlot{0, static_cast<std::uint8_t>(address), 0, 0})) << text;
+        EXPECT_FALSE(Panel1()->isVisible()) << text;
+    }
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -202,8 +202,15 @@ std::optional<std::string> TKoefForPotreb::ShowSlot(int k, TReadKind kind) {
         return text;
     }
     if (k == rq7map::kRecordDateSlot) {
-        (kind == TReadKind::Opening ? ui_->DateLabel : ui_->DataZapLabel)
-            ->setText(FromUtf8(block_.RecordDateText));
+        if (kind == TReadKind::Opening) {
+            // The opening read's date lies over the read command's and hides it: once the front label
+            // shows a date, nothing of the one behind is drawn (filling the front label instead would
+            // stand out against a group box whose style shades its inside).
+            ui_->DateLabel->setText(FromUtf8(block_.RecordDateText));
+            ui_->DataZapLabel->setVisible(false);
+        } else {
+            ui_->DataZapLabel->setText(FromUtf8(block_.RecordDateText));
+        }
         return text;
     }
     return std::nullopt;
@@ -228,17 +235,20 @@ void TKoefForPotreb::WriteButtonClick() {
 
     // The whole block is built and checked before anything is sent, so bad input leaves the adapter
     // as it was: an address that is not an integer and a value beyond single precision raise their
-    // errors here, a text that is not a number ends the write with "Проверьте данные".
-    const std::int32_t address = StrToInt(ToUtf8(ui_->AdrEdit->text()));
+    // errors here; an address the adapter's byte cannot hold and a text that is not a number end the
+    // write with "Проверьте данные".
+    const std::optional<std::uint8_t> address = DeviceAddressFromText(ToUtf8(ui_->AdrEdit->text()));
+    if (!address) {
+        prompts_.ShowMessage(QStringLiteral("Проверьте данные"));
+        return;
+    }
     block_.BuildImageFromLimits(CurrentLimitsTexts());
     if (block_.ImageError != 0) {
         prompts_.ShowMessage(QStringLiteral("Проверьте данные"));
         return;
     }
 
-    if (!sequence_.WriteWithRetry([&] {
-            exchange_.WriteRegister(rq7map::kAddressRegister, static_cast<std::uint32_t>(address));
-        })) {
+    if (!sequence_.WriteWithRetry([&] { exchange_.WriteRegister(rq7map::kAddressRegister, *address); })) {
         prompts_.ShowMessage(QStringLiteral("Нет ответа"));
         return;
     }

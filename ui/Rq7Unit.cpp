@@ -1,5 +1,6 @@
 #include "ui/Rq7Unit.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QPointer>
@@ -17,6 +18,9 @@
 #include "ui_Rq7Unit.h"
 
 namespace {
+// How often an exit that waits for a command's last message looks again.
+constexpr int kPendingExitRecheckMs = 200;
+
 std::uint8_t HighByte(std::uint16_t value) {
     return static_cast<std::uint8_t>(value >> 8);
 }
@@ -53,7 +57,16 @@ TRq7Form::TRq7Form(IPrompts& prompts, TQuorbDataModule& dataModule, TModbusExcha
         for (QAction* action : {self->ui_->N2, self->ui_->N4, self->ui_->N5, self->ui_->N7}) {
             action->setEnabled(!busy);
         }
+        if (!busy && self->exitPending_) {
+            // From the message loop, once the command that held the exchange has returned.
+            QMetaObject::invokeMethod(self.data(), "FinishPendingExit", Qt::QueuedConnection);
+        }
     });
+    // The application asked to quit (by the system, the session) while a command runs waits as well.
+    QCoreApplication::instance()->installEventFilter(this);
+    pendingExitRecheck_.setSingleShot(true);
+    pendingExitRecheck_.setInterval(kPendingExitRecheckMs);
+    connect(&pendingExitRecheck_, &QTimer::timeout, this, &TRq7Form::FinishPendingExit);
 }
 
 TRq7Form::~TRq7Form() = default;
@@ -93,11 +106,43 @@ void TRq7Form::FormShow() {
 }
 
 void TRq7Form::closeEvent(QCloseEvent* event) {
+    if (exchange_.Busy()) {
+        // A device command is running, a write perhaps half done: the windows stay up so the user sees
+        // it end (a cable pulled now would leave the adapter's block half written), and the program
+        // ends after it.
+        exitPending_ = true;
+        event->ignore();
+        return;
+    }
     QMainWindow::closeEvent(event);
     if (event->isAccepted()) {
         // Closing the main window ends the program, whatever other windows are open.
         QCoreApplication::quit();
     }
+}
+
+bool TRq7Form::eventFilter(QObject* watched, QEvent* event) {
+    // Quitting would close every window at once while the command went on unseen.
+    if (event->type() == QEvent::Quit && watched == QCoreApplication::instance() && exchange_.Busy()) {
+        exitPending_ = true;
+        event->ignore();
+        return true;
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+void TRq7Form::FinishPendingExit() {
+    if (!exitPending_ || exchange_.Busy()) {
+        return; // another command took the exchange first: its end brings this back
+    }
+    if (QApplication::activeModalWidget() != nullptr) {
+        // The ended command's last message (the general error report) is still open: ending now would
+        // take it away unread.
+        pendingExitRecheck_.start();
+        return;
+    }
+    exitPending_ = false;
+    close();
 }
 
 void TRq7Form::OpenComport() {

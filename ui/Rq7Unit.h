@@ -2,6 +2,7 @@
 // The main window: a menu, the opening of the port, the additional mode and the exit.
 
 #include <QMainWindow>
+#include <QTimer>
 #include <functional>
 #include <memory>
 
@@ -27,7 +28,9 @@ struct TMainMenuCommands {
 class TRq7Form : public QMainWindow {
     Q_OBJECT
 public:
-    // While a device command runs, the menu commands that talk to the adapter are disabled.
+    // While a device command runs, the menu commands that talk to the adapter are disabled, and the
+    // exit (the menu's, the window's close button's, the application's) waits for the command to end
+    // with every window left up, then ends the program.
     TRq7Form(IPrompts& prompts, TQuorbDataModule& dataModule, TModbusExchange& exchange,
              TMainMenuCommands menu, QWidget* parent = nullptr);
     ~TRq7Form() override;
@@ -55,12 +58,21 @@ public:
 protected:
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    // Ends the program that was asked to end while a device command ran, once that command has
+    // returned and no message of it is still open.
+    Q_INVOKABLE void FinishPendingExit();
+
     IPrompts& prompts_;
     TQuorbDataModule& dataModule_;
     TModbusExchange& exchange_;
     TMainMenuCommands menu_;
     std::unique_ptr<Ui::TRq7Form> ui_;
     bool shown_ = false;
+    // The program was asked to end while a device command ran.
+    bool exitPending_ = false;
+    // Looks again while the ended command's last message is open.
+    QTimer pendingExitRecheck_;
 };

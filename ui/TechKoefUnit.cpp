@@ -209,6 +209,12 @@ TTechTexts TTehForm::CurrentTechTexts() const {
 }
 
 void TTehForm::WriteCoefficients() {
+    // An address the adapter cannot take is refused before anything is saved or sent (the build checks
+    // it the same way); a text that is not an integer raises its conversion error here.
+    if (!DeviceAddressFromText(ui_->AdrEdit->text().toStdString())) {
+        prompts_.ShowMessage(QStringLiteral("Проверьте данные"));
+        return;
+    }
     passwordDialog_.PasswordMode = 0;
     if (!OfferToSave()) {
         return;
