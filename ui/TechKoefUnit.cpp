@@ -20,10 +20,10 @@
 namespace {
 // What this window's sequences do differently from the channel limits window's.
 // The second identify request follows the first at once, its wait after it.
-constexpr TIdentifyRetry kIdentifyRetry = TIdentifyRetry::AgainThenWait;
+constexpr TIdentifyRetry kIdentifyRetry = TTechnologicalTiming::kIdentifyRetry;
 // The wait after each slot read and after each slot write.
-constexpr int kSlotReadWaitMs = 50;
-constexpr int kSlotWriteWaitMs = 80;
+constexpr int kSlotReadWaitMs = TTechnologicalTiming::kSlotReadWaitMs;
+constexpr int kSlotWriteWaitMs = TTechnologicalTiming::kSlotWriteWaitMs;
 // The address byte D1 of the address slot stands at byte 4 of the slot's reply.
 constexpr std::size_t kAddressReplyByte = 4;
 
@@ -53,8 +53,9 @@ TTehForm::TTehForm(IPrompts& prompts, TModbusExchange& exchange, TCoefBlock& blo
                    TPaswKoefForm& passwordDialog, const QWidget& mainWindow, QWidget* parent)
     : QWidget(parent), prompts_(prompts), exchange_(exchange), block_(block), passwordDialog_(passwordDialog),
       mainWindow_(mainWindow), ui_(std::make_unique<Ui::TTehForm>()), commands_(exchange),
-      sequence_(exchange, block, prompts) {
+      sequencePanel_(prompts), sequence_(exchange, block, sequencePanel_) {
     ui_->setupUi(this);
+    sequencePanel_.Attach(*ui_->Panel1, *ui_->ProgressBar1);
     resize(449, 681);
     ui_->Panel1->hide();
     ui_->ProgressBar1->setRange(0, 100);
@@ -140,8 +141,8 @@ void TTehForm::ReadCoefficients() {
         hide();
         return;
     }
-    const bool complete = sequence_.ReadSlots({*ui_->Panel1, *ui_->ProgressBar1}, kSlotReadWaitMs,
-                                              [this](int k) { ShowSlot(k); });
+    const bool complete =
+        sequence_.ReadSlots(kSlotReadWaitMs, [this](int k) { ShowSlot(k); }).End == TSlotLoopEnd::Complete;
     if (complete && !block_.VerifyReadImage()) {
         prompts_.ShowMessage(QStringLiteral("Ошибка кс"));
     }
@@ -233,7 +234,7 @@ void TTehForm::WriteCoefficients() {
         prompts_.ShowMessage(QStringLiteral("Проверьте данные"));
         return;
     }
-    sequence_.WriteSlots({*ui_->Panel1, *ui_->ProgressBar1}, kSlotWriteWaitMs);
+    sequence_.WriteSlots(kSlotWriteWaitMs);
 }
 
 // ---------------------------------------------------------------------------------------------

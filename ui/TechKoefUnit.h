@@ -10,7 +10,8 @@
 #include <vector>
 
 #include "coef/DeviceMap.h"
-#include "ui/CoefSequence.h"
+#include "link/CoefSequence.h"
+#include "ui/SequencePanel.h"
 #include "ui/WindowCommands.h"
 
 struct TTechTexts;
@@ -89,5 +90,6 @@ private:
     std::unique_ptr<Ui::TTehForm> ui_;
     // The four buttons, refused while a device sequence runs.
     TWindowCommands commands_;
+    TSequencePanel sequencePanel_;
     TCoefSequence sequence_;
 };
