@@ -6,6 +6,7 @@
 #include <QShowEvent>
 
 #include "coef/CoefBlock.h"
+#include "coef/CoefFile.h"
 #include "coef/DeviceMap.h"
 #include "coef/TextFile.h"
 #include "coef/ValueText.h"
@@ -27,11 +28,6 @@ constexpr int kSlotWriteWaitMs = TTechnologicalTiming::kSlotWriteWaitMs;
 // The address byte D1 of the address slot stands at byte 4 of the slot's reply.
 constexpr std::size_t kAddressReplyByte = 4;
 
-// Parameter values (the limit slots 1, 2, 5, 6, 9, 10) are shown with 2 decimals, currents with 4.
-int SlotDecimals(int slot) {
-    return rq7map::IsLimitSlot(slot) ? 2 : 4;
-}
-
 QString FromUtf8(const std::string& text) {
     return QString::fromStdString(text);
 }
@@ -40,12 +36,6 @@ QString FromUtf8(const std::string& text) {
 // any name works, not only those the ANSI code page of Windows can spell.
 std::string FileSystemName(const QString& fileName) {
     return fileName.toStdString();
-}
-
-// The saving time line of a coefficient file: dd/mm/yyyy(hh:mm:ss), whatever the locale.
-QString SavingTimeText(const TLocalTime& t) {
-    return QString::asprintf("%02d/%02d/%04d(%02d:%02d:%02d)", t.Day, t.Month, t.Year, t.Hour, t.Minute,
-                             t.Second);
 }
 } // namespace
 
@@ -257,15 +247,15 @@ void TTehForm::NachButtonClick() {
 }
 
 std::vector<std::string> TTehForm::CoefficientFileLines() const {
-    std::vector<std::string> lines;
-    lines.reserve(kCoefficientFileLines);
-    lines.push_back(ui_->AdrEdit->text().toStdString());
-    lines.push_back(SavingTimeText(block_.LocalNow()).toStdString());
-    lines.push_back(ui_->ZavodEdit->text().toStdString());
-    for (QLineEdit* edit : ValueEdits()) {
-        lines.push_back(edit->text().toStdString());
+    TCoefFileTexts texts;
+    texts.Address = ui_->AdrEdit->text().toStdString();
+    texts.SavingTime = SavingTimeText(block_.LocalNow());
+    texts.FactoryNumber = ui_->ZavodEdit->text().toStdString();
+    const std::array<QLineEdit*, rq7map::kValueSlots> valueEdits = ValueEdits();
+    for (std::size_t i = 0; i < valueEdits.size(); ++i) {
+        texts.Values.at(i) = valueEdits.at(i)->text().toStdString();
     }
-    return lines;
+    return CoefFileLines(texts);
 }
 
 void TTehForm::SaveCoefficientFile(const QString& fileName) {
@@ -284,14 +274,13 @@ void TTehForm::ReadFileButtonClick() {
     }
     OpenDialog1.FileName = chosen;
     // Only the lines the window uses are read: a file of any size or shape loads at once.
-    std::vector<std::string> lines = ReadFirstTextFileLines(FileSystemName(chosen), kCoefficientFileLines);
-    lines.resize(kCoefficientFileLines);
-    ui_->AdrEdit->setText(FromUtf8(lines[0]));
-    ui_->DataLabel->setText(FromUtf8(lines[1]));
-    ui_->ZavodEdit->setText(FromUtf8(lines[2]));
+    const TCoefFileTexts texts = ReadCoefFile(FileSystemName(chosen));
+    ui_->AdrEdit->setText(FromUtf8(texts.Address));
+    ui_->DataLabel->setText(FromUtf8(texts.SavingTime));
+    ui_->ZavodEdit->setText(FromUtf8(texts.FactoryNumber));
     const std::array<QLineEdit*, rq7map::kValueSlots> valueEdits = ValueEdits();
     for (std::size_t i = 0; i < valueEdits.size(); ++i) {
-        valueEdits[i]->setText(FromUtf8(lines[i + 3]));
+        valueEdits[i]->setText(FromUtf8(texts.Values.at(i)));
     }
 }
 

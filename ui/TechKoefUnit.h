@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "coef/CoefFile.h"
 #include "coef/DeviceMap.h"
 #include "link/CoefSequence.h"
 #include "ui/SequencePanel.h"
@@ -60,7 +61,7 @@ public:
     TFileDialogSettings OpenDialog1;
 
     // The coefficient file's lines: address, saving time, factory number, then slots 1..12.
-    static constexpr int kCoefficientFileLines = 15;
+    static constexpr int kCoefficientFileLines = static_cast<int>(kCoefFileLines);
 
 protected:
     void showEvent(QShowEvent* event) override;
