@@ -14,6 +14,7 @@
 #include <optional>
 #include <ostream>
 #include <string_view>
+#include <utility>
 
 #include "cli/LineTrace.h"
 #include "coef/CoefBlock.h"
@@ -132,21 +133,93 @@ struct TParsed {
     bool Help = false;
 };
 
-TParsed Parse(const std::vector<std::string>& args) {
-    QCommandLineParser parser;
-    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
-    const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")});
-    const QCommandLineOption port = ValueOption("port", "ИМЯ");
-    const QCommandLineOption trace(QStringLiteral("trace"));
-    const QCommandLineOption json(QStringLiteral("json"));
-    const QCommandLineOption output = ValueOption("output", "ФАЙЛ");
-    const QCommandLineOption noVerify(QStringLiteral("no-verify"));
-    const QCommandLineOption address = ValueOption("address", "N");
-    const std::array<QCommandLineOption, 3> channels = {
+// The options rq7cli knows, in one parser.
+struct TOptionSet {
+    QCommandLineParser Parser;
+    QCommandLineOption Help{QStringList{QStringLiteral("h"), QStringLiteral("help")}};
+    QCommandLineOption Port = ValueOption("port", "ИМЯ");
+    QCommandLineOption Trace{QStringLiteral("trace")};
+    QCommandLineOption Json{QStringLiteral("json")};
+    QCommandLineOption Output = ValueOption("output", "ФАЙЛ");
+    QCommandLineOption NoVerify{QStringLiteral("no-verify")};
+    QCommandLineOption Address = ValueOption("address", "N");
+    std::array<QCommandLineOption, 3> Channels = {
         ValueOption("ch1", "ВЕРХ,НИЗ"), ValueOption("ch2", "ВЕРХ,НИЗ"), ValueOption("ch3", "ВЕРХ,НИЗ")};
-    parser.addOptions(
-        {help, port, trace, json, output, noVerify, address, channels[0], channels[1], channels[2]});
 
+    TOptionSet() {
+        Parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+        Parser.addOptions(
+            {Help, Port, Trace, Json, Output, NoVerify, Address, Channels[0], Channels[1], Channels[2]});
+    }
+};
+
+// The command and its file from the positional arguments; an error text when they do not fit.
+std::string TakeCommand(const QStringList& positional, TCommandLine& line) {
+    if (positional.isEmpty()) {
+        return "не указана команда";
+    }
+    line.Command = positional[0].toStdString();
+    const bool write = line.Command == "write";
+    if (!write && line.Command != "read" && line.Command != "limits" && line.Command != "ports" &&
+        line.Command != "translate") {
+        return "неизвестная команда: " + line.Command;
+    }
+    if (write && positional.size() < 2) {
+        return "команде write нужен файл";
+    }
+    if (positional.size() > (write ? 2 : 1)) {
+        return "лишний аргумент: " + positional.last().toStdString();
+    }
+    if (write) {
+        line.File = positional[1].toStdString();
+    }
+    return {};
+}
+
+// An error text when an option is given to a command it means nothing to.
+std::string CheckOptionsFit(const TOptionSet& options, const std::string& command) {
+    const bool read = command == "read";
+    const bool changes = command == "write" || command == "limits";
+    const bool limits = command == "limits";
+    const std::array<std::pair<const QCommandLineOption*, bool>, 7> fits = {{
+        {&options.Json, read},
+        {&options.Output, read},
+        {&options.NoVerify, changes},
+        {&options.Address, limits},
+        {&options.Channels[0], limits},
+        {&options.Channels[1], limits},
+        {&options.Channels[2], limits},
+    }};
+    for (const auto& [option, allowed] : fits) {
+        if (!allowed && options.Parser.isSet(*option)) {
+            return "параметр --" + option->names().constLast().toStdString() + " не подходит к команде " +
+                   command;
+        }
+    }
+    return {};
+}
+
+void TakeValues(const TOptionSet& options, TCommandLine& line) {
+    const QCommandLineParser& parser = options.Parser;
+    if (parser.isSet(options.Port)) {
+        line.Port = parser.value(options.Port).toStdString();
+    }
+    line.Trace = parser.isSet(options.Trace);
+    line.Json = parser.isSet(options.Json);
+    line.Output = parser.value(options.Output).toStdString();
+    line.NoVerify = parser.isSet(options.NoVerify);
+    if (parser.isSet(options.Address)) {
+        line.Address = parser.value(options.Address).toStdString();
+    }
+    for (std::size_t c = 0; c < options.Channels.size(); ++c) {
+        if (parser.isSet(options.Channels[c])) {
+            line.Channels[c] = parser.value(options.Channels[c]).toStdString();
+        }
+    }
+}
+
+TParsed Parse(const std::vector<std::string>& args) {
+    TOptionSet options;
     QStringList arguments;
     for (const std::string& arg : args) {
         arguments << QString::fromStdString(arg);
@@ -155,70 +228,23 @@ TParsed Parse(const std::vector<std::string>& args) {
         arguments << QStringLiteral("rq7cli");
     }
     TParsed parsed;
-    if (!parser.parse(arguments)) {
-        parsed.Error = parser.errorText().toStdString();
+    if (!options.Parser.parse(arguments)) {
+        parsed.Error = options.Parser.errorText().toStdString();
         return parsed;
     }
-    if (parser.isSet(help)) {
+    if (options.Parser.isSet(options.Help)) {
         parsed.Help = true;
         return parsed;
     }
-    const QStringList positional = parser.positionalArguments();
-    if (positional.isEmpty()) {
-        parsed.Error = "не указана команда";
-        return parsed;
-    }
     TCommandLine line;
-    line.Command = positional[0].toStdString();
-    const bool write = line.Command == "write";
-    const bool read = line.Command == "read";
-    const bool limits = line.Command == "limits";
-    if (!write && !read && !limits && line.Command != "ports" && line.Command != "translate") {
-        parsed.Error = "неизвестная команда: " + line.Command;
-        return parsed;
+    parsed.Error = TakeCommand(options.Parser.positionalArguments(), line);
+    if (parsed.Error.empty()) {
+        parsed.Error = CheckOptionsFit(options, line.Command);
     }
-    const qsizetype expected = write ? 2 : 1;
-    if (positional.size() != expected) {
-        parsed.Error = write && positional.size() < 2 ? "команде write нужен файл"
-                                                      : "лишний аргумент: " + positional.last().toStdString();
-        return parsed;
+    if (parsed.Error.empty()) {
+        TakeValues(options, line);
+        parsed.Line = line;
     }
-    if (write) {
-        line.File = positional[1].toStdString();
-    }
-    // Each option only where it means something.
-    const auto refuse = [&](const QCommandLineOption& option, bool allowed) {
-        if (parser.isSet(option) && !allowed && parsed.Error.empty()) {
-            parsed.Error = "параметр --" + option.names().constLast().toStdString() +
-                           " не подходит к команде " + line.Command;
-        }
-    };
-    refuse(json, read);
-    refuse(output, read);
-    refuse(noVerify, write || limits);
-    refuse(address, limits);
-    for (const QCommandLineOption& channel : channels) {
-        refuse(channel, limits);
-    }
-    if (!parsed.Error.empty()) {
-        return parsed;
-    }
-    if (parser.isSet(port)) {
-        line.Port = parser.value(port).toStdString();
-    }
-    line.Trace = parser.isSet(trace);
-    line.Json = parser.isSet(json);
-    line.Output = parser.value(output).toStdString();
-    line.NoVerify = parser.isSet(noVerify);
-    if (parser.isSet(address)) {
-        line.Address = parser.value(address).toStdString();
-    }
-    for (std::size_t c = 0; c < channels.size(); ++c) {
-        if (parser.isSet(channels[c])) {
-            line.Channels[c] = parser.value(channels[c]).toStdString();
-        }
-    }
-    parsed.Line = line;
     return parsed;
 }
 
@@ -569,9 +595,10 @@ std::optional<std::array<std::string, 2>> SplitLimits(const std::string& text) {
     return std::array<std::string, 2>{text.substr(0, comma), text.substr(comma + 1)};
 }
 
-int Limits(TCliContext& context, const TCommandLine& line) {
-    // Everything given is checked before the password is asked and anything is sent.
-    std::array<std::optional<std::array<std::string, 2>>, 3> newLimits;
+using TNewLimits = std::array<std::optional<std::array<std::string, 2>>, 3>;
+
+// Checks the limits and the address given, before the password is asked and anything is sent.
+int CheckLimitOptions(TCliContext& context, const TCommandLine& line, TNewLimits& newLimits) {
     for (std::size_t c = 0; c < newLimits.size(); ++c) {
         if (!line.Channels[c]) {
             continue;
@@ -595,6 +622,41 @@ int Limits(TCliContext& context, const TCommandLine& line) {
             return kExitBadData;
         }
     }
+    return kExitDone;
+}
+
+// The value texts read, with the limits given in place of those read.
+std::array<std::string, kValueSlots> ChangedValues(const TShownBlock& shown, const TNewLimits& newLimits) {
+    std::array<std::string, kValueSlots> values = shown.Texts;
+    for (std::size_t c = 0; c < newLimits.size(); ++c) {
+        if (newLimits[c]) {
+            values.at(4 * c) = (*newLimits[c])[0];
+            values.at(4 * c + 1) = (*newLimits[c])[1];
+        }
+    }
+    return values;
+}
+
+// What the limits window would hand to its build: its six limits, the factory number and the address.
+TLimitsTexts LimitsTexts(const std::array<std::string, kValueSlots>& values, const TShownBlock& shown,
+                         const TCommandLine& line) {
+    TLimitsTexts texts;
+    texts.Canal1_20 = values[0];
+    texts.Canal1_4 = values[1];
+    texts.Canal2_20 = values[4];
+    texts.Canal2_4 = values[5];
+    texts.Canal3_20 = values[8];
+    texts.Canal3_4 = values[9];
+    texts.ZavodNEdit = shown.FactoryNumber;
+    texts.AdrEdit = line.Address ? *line.Address : std::to_string(shown.AnsweredAddress);
+    return texts;
+}
+
+int Limits(TCliContext& context, const TCommandLine& line) {
+    TNewLimits newLimits;
+    if (const int checked = CheckLimitOptions(context, line, newLimits); checked != kExitDone) {
+        return checked;
+    }
     if (!CheckPassword(context, "Введите пароль для работы: ", kFirstPassword, "Пароль введен неверно")) {
         return kExitPassword;
     }
@@ -616,23 +678,8 @@ int Limits(TCliContext& context, const TCommandLine& line) {
     }
     PrintLimits(context.Out, "Прежние границы", shown.Texts, shown.AnsweredAddress);
 
-    // The limits window's texts: the limits read, replaced where given.
-    std::array<std::string, kValueSlots> values = shown.Texts;
-    for (std::size_t c = 0; c < newLimits.size(); ++c) {
-        if (newLimits[c]) {
-            values.at(4 * c) = (*newLimits[c])[0];
-            values.at(4 * c + 1) = (*newLimits[c])[1];
-        }
-    }
-    TLimitsTexts texts;
-    texts.Canal1_20 = values[0];
-    texts.Canal1_4 = values[1];
-    texts.Canal2_20 = values[4];
-    texts.Canal2_4 = values[5];
-    texts.Canal3_20 = values[8];
-    texts.Canal3_4 = values[9];
-    texts.ZavodNEdit = shown.FactoryNumber;
-    texts.AdrEdit = line.Address ? *line.Address : std::to_string(shown.AnsweredAddress);
+    const std::array<std::string, kValueSlots> values = ChangedValues(shown, newLimits);
+    const TLimitsTexts texts = LimitsTexts(values, shown, line);
     const std::int32_t address = StrToInt(texts.AdrEdit);
     session.Block.BuildImageFromLimits(texts);
     if (session.Block.ImageError != 0) {
