@@ -509,7 +509,12 @@ int Read(TCliContext& context, const TCommandLine& line) {
         file.SavingTime = SavingTimeText(context.LocalNow());
         file.FactoryNumber = shown.FactoryNumber;
         file.Values = shown.Texts;
-        WriteTextFileLines(line.Output, CoefFileLines(file));
+        try {
+            WriteTextFileLines(line.Output, CoefFileLines(file));
+        } catch (const EInOutError& e) {
+            context.Err << line.Output << ": " << e.what() << '\n';
+            return kExitBadData;
+        }
     }
     if (!checksumOk) {
         session.ShowMessage(kChecksumText);

@@ -267,6 +267,10 @@ TEST_F(CliTest, ReadOutputWritesTheWindowsCoefficientFile) {
     EXPECT_EQ(ReadFileBytes(path),
               "1\r\n06/05/2024(07:08:10)\r\n0101001\r\n16.00\r\n0.00\r\n16.0123\r\n3.9876\r\n"
               "85.00\r\n-40.00\r\n16.0045\r\n4.0021\r\n250.00\r\n0.00\r\n15.9987\r\n3.9992\r\n");
+    const std::string nowhere = Dir / "no-folder/x.dat";
+    const TCliRun failed = Run({"read", "--output", nowhere});
+    EXPECT_EQ(failed.Code, 5);
+    EXPECT_EQ(failed.Err, nowhere + ": Invalid filename\n"); // a folder on the way is missing
 }
 
 TEST_F(CliTest, FileRoundTripGivesBackTheFilesValuesWithTheWritesDate) {
