@@ -476,6 +476,24 @@ void TAdapterSimulator::Perform(const TSimAction& action, const TSimBytes& frame
         Queue(std::move(reply), now, TSimRecord::EKind::Reply);
         return;
     }
+    case TSimAction::EKind::StoreWrongly: {
+        // A function 16 request's data start at byte 7; the reply echoes no data, so it reads as if the
+        // bytes sent had been stored.
+        constexpr std::size_t kFirstDataByte = 7;
+        TSimBytes stored = frame;
+        const std::size_t at = kFirstDataByte + action.Count;
+        if (frame[1] == 16 && at + 2 < stored.size()) {
+            stored[at] = static_cast<std::uint8_t>(stored[at] ^ action.Code);
+        }
+        Queue(Execute(stored), now, TSimRecord::EKind::Reply);
+        return;
+    }
+    case TSimAction::EKind::Notify:
+        if (action.Call) {
+            action.Call();
+        }
+        Queue(Execute(frame), now, TSimRecord::EKind::Reply);
+        return;
     }
 }
 

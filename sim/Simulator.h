@@ -40,7 +40,12 @@
 // Whether the adapter carries out the request under a rule: Silent, the first attempt of
 // AnswerSecondAttempt, Exception, Flood, RawReply and HangUp model a request that never reached it
 // (nothing is executed); BadChecksum, StrayBefore, Late and Truncated model a reply spoiled on its way back
-// (the request is carried out, so a slot write is stored).
+// (the request is carried out, so a slot write is stored). StoreWrongly models an adapter that
+// acknowledges a write but keeps other bytes than it was sent; Notify answers normally and lets a test
+// act at the moment a request arrives:
+//
+//   sim.AddRule(TSimMatch::WriteSlot(7), TSimAction::StoreWrongly(0), TSimRule::kAlways);
+//   sim.AddRule(TSimMatch::WriteSlot(5), TSimAction::Notify([&] { stop.Signal(); }));
 //
 // All public members are thread-safe. The destructor stops the thread, dropping replies not yet sent.
 
@@ -95,12 +100,16 @@ struct TSimAction {
         Flood,               // Count bytes of noise instead of the reply
         RawReply,            // Bytes instead of the reply
         HangUp,              // no answer: the line is hung up and comes back on a new pseudo-terminal
+        StoreWrongly,        // a write carried out with data byte Count (0-based) XORed with Code, and
+                             // answered as if it had been stored as sent
+        Notify,              // Call() when the request arrives, then the normal answer
     };
     EKind Kind = EKind::Silent;
     std::uint8_t Code = 0;
     int DelayMs = 0;
     std::size_t Count = 0;
     TSimBytes Bytes;
+    std::function<void()> Call;
 
     static TSimAction Silent() { return Of(EKind::Silent); }
     static TSimAction AnswerSecondAttempt() { return Of(EKind::AnswerSecondAttempt); }
@@ -136,6 +145,19 @@ struct TSimAction {
         return a;
     }
     static TSimAction HangUp() { return Of(EKind::HangUp); }
+    // Meant for function 16 writes; dataByte counts from the first data byte of the request.
+    static TSimAction StoreWrongly(std::size_t dataByte, std::uint8_t mask = 0xFF) {
+        TSimAction a = Of(EKind::StoreWrongly);
+        a.Count = dataByte;
+        a.Code = mask;
+        return a;
+    }
+    // call runs on the simulator's thread, before the reply is queued; it must not call the simulator.
+    static TSimAction Notify(std::function<void()> call) {
+        TSimAction a = Of(EKind::Notify);
+        a.Call = std::move(call);
+        return a;
+    }
 
 private:
     static TSimAction Of(EKind kind) {

@@ -1,11 +1,14 @@
 // rq7sim: an RQ7 adapter on a pseudo-terminal, for trying the program without the hardware.
 //
 //   rq7sim [--address N] [--link PATH] [--verbose] [--dump PATH] [--hang-up-on REGISTER]
+//          [--store-wrongly SLOT]
 //
 // Prints the device to open as the serial port, optionally makes PATH a symbolic link to it (removed on
 // exit), and serves until SIGINT or SIGTERM. With --verbose every request and reply is printed in hex.
 // With --hang-up-on, a function-6 write to REGISTER is not answered: the line is hung up, as when a
 // cable is pulled, and the adapter comes back at once on a new pseudo-terminal, to which PATH then leads.
+// With --store-wrongly, every write to slot SLOT is acknowledged but stored with its first data byte
+// inverted, as a failing memory cell would keep it.
 // With --dump, on exit the adapter's final state (address, translation mode, the coefficient block in
 // hex and decoded, the register writes) and the whole line log are written to a file.
 
@@ -35,13 +38,17 @@ namespace {
 void Usage(FILE* out) {
     std::fprintf(
         out, "usage: rq7sim [--address N] [--link PATH] [--verbose] [--dump PATH] [--hang-up-on REGISTER]\n"
+             "              [--store-wrongly SLOT]\n"
              "  --address N  the adapter's address, 0..255 (default 1)\n"
              "  --link PATH  make PATH a symbolic link to the device (removed on exit)\n"
              "  --verbose    print every request and reply in hex\n"
              "  --dump PATH  on exit, write the final block and the line log to PATH\n"
              "  --hang-up-on REGISTER\n"
              "               a function-6 write to REGISTER (0..65535) hangs the line up; the\n"
-             "               adapter comes back on a new device, to which PATH then leads\n");
+             "               adapter comes back on a new device, to which PATH then leads\n"
+             "  --store-wrongly SLOT\n"
+             "               a write to slot SLOT (1..16) is acknowledged but stored with its\n"
+             "               first data byte inverted\n");
 }
 
 std::optional<int> ParseNumber(const char* text, long largest) {
@@ -163,6 +170,7 @@ struct TOptions {
     bool Verbose = false;
     std::string Dump;
     std::optional<int> HangUpRegister;
+    std::optional<int> WrongSlot;
 };
 
 // The command line's options, or the exit code when the program is to end at once.
@@ -185,6 +193,12 @@ std::variant<TOptions, int> ParseOptions(int argc, char** argv) {
             options.HangUpRegister = ParseNumber(argv[++i], 65535);
             if (!options.HangUpRegister) {
                 std::fprintf(stderr, "rq7sim: bad register '%s'\n", argv[i]);
+                return 2;
+            }
+        } else if (arg == "--store-wrongly" && i + 1 < argc) {
+            options.WrongSlot = ParseNumber(argv[++i], kSimSlotCount);
+            if (!options.WrongSlot || *options.WrongSlot < 1) {
+                std::fprintf(stderr, "rq7sim: bad slot '%s'\n", argv[i]);
                 return 2;
             }
         } else if (arg == "--verbose" || arg == "-v") {
@@ -237,6 +251,10 @@ int main(int argc, char** argv) {
         if (options.HangUpRegister) {
             sim.AddRule(TSimMatch::WriteRegister(static_cast<std::uint16_t>(*options.HangUpRegister)),
                         TSimAction::HangUp(), TSimRule::kAlways);
+        }
+        if (options.WrongSlot) {
+            sim.AddRule(TSimMatch::WriteSlot(*options.WrongSlot), TSimAction::StoreWrongly(0),
+                        TSimRule::kAlways);
         }
         ShowLine(sim, start, options.Verbose);
         if (!options.Link.empty()) {

@@ -23,12 +23,12 @@
 namespace {
 // What this window's sequences do differently from the technological mode window's.
 // The 50 ms wait comes before the second identify request.
-constexpr TIdentifyRetry kIdentifyRetry = TIdentifyRetry::WaitThenAgain;
+constexpr TIdentifyRetry kIdentifyRetry = TLimitsTiming::kIdentifyRetry;
 // The wait after each slot read: the opening read's and the read command's.
-constexpr int kOpeningReadWaitMs = 100;
-constexpr int kRequestReadWaitMs = 50;
+constexpr int kOpeningReadWaitMs = TLimitsTiming::kOpeningReadWaitMs;
+constexpr int kRequestReadWaitMs = TLimitsTiming::kRequestReadWaitMs;
 // The wait after each slot write.
-constexpr int kSlotWriteWaitMs = 50;
+constexpr int kSlotWriteWaitMs = TLimitsTiming::kSlotWriteWaitMs;
 // Limits are shown and kept in the backup file with 2 decimals.
 constexpr int kLimitDecimals = 2;
 
@@ -48,8 +48,9 @@ TKoefForPotreb::TKoefForPotreb(IPrompts& prompts, TModbusExchange& exchange, TCo
                                QWidget* parent)
     : QWidget(parent), prompts_(prompts), exchange_(exchange), block_(block), mainWindow_(mainWindow),
       passwordDialog_(std::move(passwordDialog)), ui_(std::make_unique<Ui::TKoefForPotreb>()),
-      commands_(exchange), sequence_(exchange, block, prompts) {
+      commands_(exchange), sequencePanel_(prompts), sequence_(exchange, block, sequencePanel_) {
     ui_->setupUi(this);
+    sequencePanel_.Attach(*ui_->Panel2, *ui_->ProgressBar1);
     // While any device sequence runs (here, in the main menu or in the technological mode window), none
     // of the three commands may act. The write is offered once a read or a restore filled the limits.
     commands_.AddButton(*ui_->ReadButton);
@@ -174,14 +175,15 @@ void TKoefForPotreb::ReadBlock(TReadKind kind) {
     ui_->AdrEdit->setText(QString::number(static_cast<unsigned char>(exchange_.ReplyText[0])));
 
     ui_->Label8->setText(QStringLiteral(" Чтение коэффициентов "));
-    const bool complete = sequence_.ReadSlots(
-        {*ui_->Panel2, *ui_->ProgressBar1}, opening ? kOpeningReadWaitMs : kRequestReadWaitMs, [&](int k) {
+    const TSlotLoopResult read =
+        sequence_.ReadSlots(opening ? kOpeningReadWaitMs : kRequestReadWaitMs, [&](int k) {
             const std::optional<std::string> backupLine = ShowSlot(k, kind);
             if (opening && backupLine) {
                 backupLines.push_back(*backupLine);
                 WriteTextFileLines(BackupFileName, backupLines);
             }
         });
+    const bool complete = read.End == TSlotLoopEnd::Complete;
 
     commands_.SetOffered(*ui_->WriteButton, true);
     if (complete && !block_.VerifyReadImage()) {
@@ -255,7 +257,7 @@ void TKoefForPotreb::WriteButtonClick() {
 
     ui_->Panel2->show();
     ui_->Label8->setText(QStringLiteral("Внимание! Идет запись коэффициентов ППЗУ!"));
-    sequence_.WriteSlots({*ui_->Panel2, *ui_->ProgressBar1}, kSlotWriteWaitMs);
+    sequence_.WriteSlots(kSlotWriteWaitMs);
 }
 
 void TKoefForPotreb::IschodButtonClick() {

@@ -10,7 +10,8 @@
 #include <optional>
 #include <string>
 
-#include "ui/CoefSequence.h"
+#include "link/CoefSequence.h"
+#include "ui/SequencePanel.h"
 #include "ui/WindowCommands.h"
 
 namespace Ui {
@@ -79,5 +80,6 @@ private:
     std::unique_ptr<Ui::TKoefForPotreb> ui_;
     // The three buttons, refused while a device sequence runs.
     TWindowCommands commands_;
+    TSequencePanel sequencePanel_;
     TCoefSequence sequence_;
 };

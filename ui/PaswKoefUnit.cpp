@@ -3,12 +3,13 @@
 #include <QKeyEvent>
 #include <QShowEvent>
 
+#include "coef/Passwords.h"
 #include "ui/ErrorReport.h"
 #include "ui/Prompts.h"
 #include "ui_PaswKoefUnit.h"
 
-const QString TPaswKoefForm::FirstPassword = QStringLiteral("Vosek");
-const QString TPaswKoefForm::SecondPassword = QStringLiteral("Trimel");
+const QString TPaswKoefForm::FirstPassword = QString::fromLatin1(kFirstPassword);
+const QString TPaswKoefForm::SecondPassword = QString::fromLatin1(kSecondPassword);
 
 TPaswKoefForm::TPaswKoefForm(IPrompts& prompts, QWidget* parent)
     : QDialog(parent), prompts_(prompts), ui_(std::make_unique<Ui::TPaswKoefForm>()) {

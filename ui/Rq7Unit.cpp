@@ -6,12 +6,12 @@
 #include <QPointer>
 #include <QShowEvent>
 
-#include "coef/DeviceMap.h"
 #include "link/ComPort.h"
 #include "link/ConsoleControl.h"
 #include "link/ModbusUnit.h"
 #include "link/QuorbData.h"
 #include "link/StopEvent.h"
+#include "link/Translation.h"
 #include "ui/ErrorReport.h"
 #include "ui/Prompts.h"
 #include "ui/TavixCPortSetup.h"
@@ -20,13 +20,6 @@
 namespace {
 // How often an exit that waits for a command's last message looks again.
 constexpr int kPendingExitRecheckMs = 200;
-
-std::uint8_t HighByte(std::uint16_t value) {
-    return static_cast<std::uint8_t>(value >> 8);
-}
-std::uint8_t LowByte(std::uint16_t value) {
-    return static_cast<std::uint8_t>(value & 0xFF);
-}
 } // namespace
 
 TRq7Form::TRq7Form(IPrompts& prompts, TQuorbDataModule& dataModule, TModbusExchange& exchange,
@@ -198,18 +191,7 @@ void TRq7Form::SwitchToByteTranslation() {
     if (!guard.Acquired()) {
         return;
     }
-    // Bytes left over from an earlier exchange are not the adapter's answer to this request. (On a
-    // closed port the request's write is what fails.)
-    TComPort& port = dataModule_.ComPort;
-    const std::int32_t leftOver = port.Connected() ? port.BytesWaiting() : 0;
-    // The translation register := 1 switches the adapter into byte-by-byte translation.
-    using namespace rq7map;
-    exchange.FrameAndSend({kSlaveAddress, kWriteRegister, HighByte(kTranslationRegister),
-                           LowByte(kTranslationRegister), HighByte(kTranslationOn), LowByte(kTranslationOn)});
-    exchange.CollectReplyUntilQuiet(leftOver);
-    exchange.ExchangeState = static_cast<std::int32_t>(exchange.ReplyText.size());
-    exchange.CheckReply();
-    if (exchange.ExchangeState == esNoReply || exchange.ExchangeState == esBadChecksum) {
+    if (!::SwitchToByteTranslation(exchange)) {
         prompts_.ShowMessage(QStringLiteral("Попробуйте повторить"));
     } else {
         prompts_.ShowMessage(QStringLiteral("Адаптер переведен в режим побайтовой трансляции"));

@@ -6,6 +6,7 @@
 #include <QShowEvent>
 
 #include "coef/CoefBlock.h"
+#include "coef/CoefFile.h"
 #include "coef/DeviceMap.h"
 #include "coef/TextFile.h"
 #include "coef/ValueText.h"
@@ -20,17 +21,12 @@
 namespace {
 // What this window's sequences do differently from the channel limits window's.
 // The second identify request follows the first at once, its wait after it.
-constexpr TIdentifyRetry kIdentifyRetry = TIdentifyRetry::AgainThenWait;
+constexpr TIdentifyRetry kIdentifyRetry = TTechnologicalTiming::kIdentifyRetry;
 // The wait after each slot read and after each slot write.
-constexpr int kSlotReadWaitMs = 50;
-constexpr int kSlotWriteWaitMs = 80;
+constexpr int kSlotReadWaitMs = TTechnologicalTiming::kSlotReadWaitMs;
+constexpr int kSlotWriteWaitMs = TTechnologicalTiming::kSlotWriteWaitMs;
 // The address byte D1 of the address slot stands at byte 4 of the slot's reply.
 constexpr std::size_t kAddressReplyByte = 4;
-
-// Parameter values (the limit slots 1, 2, 5, 6, 9, 10) are shown with 2 decimals, currents with 4.
-int SlotDecimals(int slot) {
-    return rq7map::IsLimitSlot(slot) ? 2 : 4;
-}
 
 QString FromUtf8(const std::string& text) {
     return QString::fromStdString(text);
@@ -41,20 +37,15 @@ QString FromUtf8(const std::string& text) {
 std::string FileSystemName(const QString& fileName) {
     return fileName.toStdString();
 }
-
-// The saving time line of a coefficient file: dd/mm/yyyy(hh:mm:ss), whatever the locale.
-QString SavingTimeText(const TLocalTime& t) {
-    return QString::asprintf("%02d/%02d/%04d(%02d:%02d:%02d)", t.Day, t.Month, t.Year, t.Hour, t.Minute,
-                             t.Second);
-}
 } // namespace
 
 TTehForm::TTehForm(IPrompts& prompts, TModbusExchange& exchange, TCoefBlock& block,
                    TPaswKoefForm& passwordDialog, const QWidget& mainWindow, QWidget* parent)
     : QWidget(parent), prompts_(prompts), exchange_(exchange), block_(block), passwordDialog_(passwordDialog),
       mainWindow_(mainWindow), ui_(std::make_unique<Ui::TTehForm>()), commands_(exchange),
-      sequence_(exchange, block, prompts) {
+      sequencePanel_(prompts), sequence_(exchange, block, sequencePanel_) {
     ui_->setupUi(this);
+    sequencePanel_.Attach(*ui_->Panel1, *ui_->ProgressBar1);
     resize(449, 681);
     ui_->Panel1->hide();
     ui_->ProgressBar1->setRange(0, 100);
@@ -140,8 +131,8 @@ void TTehForm::ReadCoefficients() {
         hide();
         return;
     }
-    const bool complete = sequence_.ReadSlots({*ui_->Panel1, *ui_->ProgressBar1}, kSlotReadWaitMs,
-                                              [this](int k) { ShowSlot(k); });
+    const bool complete =
+        sequence_.ReadSlots(kSlotReadWaitMs, [this](int k) { ShowSlot(k); }).End == TSlotLoopEnd::Complete;
     if (complete && !block_.VerifyReadImage()) {
         prompts_.ShowMessage(QStringLiteral("Ошибка кс"));
     }
@@ -239,7 +230,7 @@ void TTehForm::WriteCoefficients() {
         prompts_.ShowMessage(QStringLiteral("Проверьте данные"));
         return;
     }
-    sequence_.WriteSlots({*ui_->Panel1, *ui_->ProgressBar1}, kSlotWriteWaitMs);
+    sequence_.WriteSlots(kSlotWriteWaitMs);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -262,15 +253,15 @@ void TTehForm::NachButtonClick() {
 }
 
 std::vector<std::string> TTehForm::CoefficientFileLines() const {
-    std::vector<std::string> lines;
-    lines.reserve(kCoefficientFileLines);
-    lines.push_back(ui_->AdrEdit->text().toStdString());
-    lines.push_back(SavingTimeText(block_.LocalNow()).toStdString());
-    lines.push_back(ui_->ZavodEdit->text().toStdString());
-    for (QLineEdit* edit : ValueEdits()) {
-        lines.push_back(edit->text().toStdString());
+    TCoefFileTexts texts;
+    texts.Address = ui_->AdrEdit->text().toStdString();
+    texts.SavingTime = SavingTimeText(block_.LocalNow());
+    texts.FactoryNumber = ui_->ZavodEdit->text().toStdString();
+    const std::array<QLineEdit*, rq7map::kValueSlots> valueEdits = ValueEdits();
+    for (std::size_t i = 0; i < valueEdits.size(); ++i) {
+        texts.Values.at(i) = valueEdits.at(i)->text().toStdString();
     }
-    return lines;
+    return CoefFileLines(texts);
 }
 
 void TTehForm::SaveCoefficientFile(const QString& fileName) {
@@ -289,14 +280,13 @@ void TTehForm::ReadFileButtonClick() {
     }
     OpenDialog1.FileName = chosen;
     // Only the lines the window uses are read: a file of any size or shape loads at once.
-    std::vector<std::string> lines = ReadFirstTextFileLines(FileSystemName(chosen), kCoefficientFileLines);
-    lines.resize(kCoefficientFileLines);
-    ui_->AdrEdit->setText(FromUtf8(lines[0]));
-    ui_->DataLabel->setText(FromUtf8(lines[1]));
-    ui_->ZavodEdit->setText(FromUtf8(lines[2]));
+    const TCoefFileTexts texts = ReadCoefFile(FileSystemName(chosen));
+    ui_->AdrEdit->setText(FromUtf8(texts.Address));
+    ui_->DataLabel->setText(FromUtf8(texts.SavingTime));
+    ui_->ZavodEdit->setText(FromUtf8(texts.FactoryNumber));
     const std::array<QLineEdit*, rq7map::kValueSlots> valueEdits = ValueEdits();
     for (std::size_t i = 0; i < valueEdits.size(); ++i) {
-        valueEdits[i]->setText(FromUtf8(lines[i + 3]));
+        valueEdits[i]->setText(FromUtf8(texts.Values.at(i)));
     }
 }
 

@@ -9,8 +9,10 @@
 #include <string>
 #include <vector>
 
+#include "coef/CoefFile.h"
 #include "coef/DeviceMap.h"
-#include "ui/CoefSequence.h"
+#include "link/CoefSequence.h"
+#include "ui/SequencePanel.h"
 #include "ui/WindowCommands.h"
 
 struct TTechTexts;
@@ -59,7 +61,7 @@ public:
     TFileDialogSettings OpenDialog1;
 
     // The coefficient file's lines: address, saving time, factory number, then slots 1..12.
-    static constexpr int kCoefficientFileLines = 15;
+    static constexpr int kCoefficientFileLines = static_cast<int>(kCoefFileLines);
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -89,5 +91,6 @@ private:
     std::unique_ptr<Ui::TTehForm> ui_;
     // The four buttons, refused while a device sequence runs.
     TWindowCommands commands_;
+    TSequencePanel sequencePanel_;
     TCoefSequence sequence_;
 };

@@ -1,14 +1,9 @@
-#include "ui/CoefSequence.h"
-
-#include <QProgressBar>
-#include <QWidget>
+#include "link/CoefSequence.h"
 
 #include "coef/CoefBlock.h"
 #include "coef/DeviceMap.h"
 #include "coef/ValueText.h"
 #include "link/ModbusUnit.h"
-#include "ui/Progress.h"
-#include "ui/Prompts.h"
 
 namespace {
 // An identify reply shorter than this is no answer.
@@ -19,8 +14,8 @@ int ProgressAfterSlot(int k) {
 }
 } // namespace
 
-TCoefSequence::TCoefSequence(TModbusExchange& exchange, TCoefBlock& block, IPrompts& prompts)
-    : exchange_(exchange), block_(block), prompts_(prompts) {}
+TCoefSequence::TCoefSequence(TModbusExchange& exchange, TCoefBlock& block, ICoefSequenceView& view)
+    : exchange_(exchange), block_(block), view_(view) {}
 
 bool TCoefSequence::Identify(TIdentifyRetry retry) const {
     exchange_.IdentifyDevice();
@@ -37,22 +32,21 @@ bool TCoefSequence::Identify(TIdentifyRetry retry) const {
     if (exchange_.ReplyText.size() >= kIdentifyReplyMinimum) {
         return true;
     }
-    prompts_.ShowMessage(QStringLiteral("Нет ответа"));
+    view_.ShowMessage(kNoAnswerText);
     return false;
 }
 
-bool TCoefSequence::ReadSlots(const TProgressPanel& panel, int slotWaitMs,
-                              const std::function<void(int)>& fileSlot) const {
-    panel.Panel.show();
+TSlotLoopResult TCoefSequence::ReadSlots(int slotWaitMs, const std::function<void(int)>& fileSlot) const {
+    view_.ShowProgressPanel(true);
     exchange_.SlotIndex = 1;
-    bool complete = true;
+    TSlotLoopResult result;
     for (int k = 1; k <= rq7map::kSlotCount; ++k) {
         exchange_.ReadSlot();
         if (exchange_.ExchangeState != esAccepted) {
             exchange_.ReadSlot();
             if (exchange_.ExchangeState != esAccepted) {
-                prompts_.ShowMessage(QStringLiteral("Сбой!"));
-                complete = false;
+                view_.ShowMessage(kFailureText);
+                result.End = TSlotLoopEnd::Failed;
                 break;
             }
         }
@@ -64,28 +58,40 @@ bool TCoefSequence::ReadSlots(const TProgressPanel& panel, int slotWaitMs,
         if (k <= rq7map::kValueSlots) {
             block_.SlotTexts.at(static_cast<std::size_t>(k)) = ValueText(block_.LastValue, 4);
         }
-        ShowProgress(panel.Bar, ProgressAfterSlot(k));
+        result.SlotsDone = k;
+        view_.SetProgress(ProgressAfterSlot(k));
         exchange_.DelayWithMessages(slotWaitMs);
         ++exchange_.SlotIndex;
+        if (k < rq7map::kSlotCount && view_.StopRequested()) {
+            result.End = TSlotLoopEnd::Stopped;
+            break;
+        }
     }
-    panel.Panel.hide();
-    return complete;
+    view_.ShowProgressPanel(false);
+    return result;
 }
 
-bool TCoefSequence::WriteSlots(const TProgressPanel& panel, int slotWaitMs) const {
+TSlotLoopResult TCoefSequence::WriteSlots(int slotWaitMs) const {
     exchange_.SlotIndex = 1;
+    TSlotLoopResult result;
     for (int k = 1; k <= rq7map::kSlotCount; ++k) {
         // A reply that is missing, garbled or an exception counts as no answer.
         if (!WriteWithRetry([this] { exchange_.WriteSlot(); })) {
-            prompts_.ShowMessage(QStringLiteral("Нет ответа"));
-            return false;
+            view_.ShowMessage(kNoAnswerText);
+            result.End = TSlotLoopEnd::Failed;
+            return result;
         }
+        result.SlotsDone = k;
         ++exchange_.SlotIndex;
-        ShowProgress(panel.Bar, ProgressAfterSlot(k));
+        view_.SetProgress(ProgressAfterSlot(k));
         exchange_.DelayWithMessages(slotWaitMs);
+        if (k < rq7map::kSlotCount && view_.StopRequested()) {
+            result.End = TSlotLoopEnd::Stopped;
+            break;
+        }
     }
-    panel.Panel.hide();
-    return true;
+    view_.ShowProgressPanel(false);
+    return result;
 }
 
 bool TCoefSequence::WriteWithRetry(const std::function<void()>& send) const {

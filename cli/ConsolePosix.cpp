@@ -1,0 +1,46 @@
+#include "cli/Console.h"
+
+#include <csignal>
+#include <cstdio>
+#include <iostream>
+#include <termios.h>
+#include <unistd.h>
+
+namespace {
+// The terminal's settings while a password is typed with its echo off, for the interrupt handler to
+// put back: Ctrl+C must not leave the terminal without echo.
+termios savedTerminal{};
+struct sigaction savedInterrupt {};
+
+extern "C" void onInterruptWhileHidden(int signal) {
+    ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &savedTerminal);
+    ::sigaction(signal, &savedInterrupt, nullptr);
+    ::raise(signal);
+}
+} // namespace
+
+bool StandardInputIsTerminal() {
+    return ::isatty(STDIN_FILENO) == 1;
+}
+
+void PrepareConsoleOutput() {}
+
+std::string ReadHiddenLine() {
+    std::string line;
+    if (::tcgetattr(STDIN_FILENO, &savedTerminal) != 0) {
+        std::getline(std::cin, line);
+        return line;
+    }
+    struct sigaction action {};
+    action.sa_handler = onInterruptWhileHidden;
+    sigemptyset(&action.sa_mask);
+    ::sigaction(SIGINT, &action, &savedInterrupt);
+    termios hidden = savedTerminal;
+    hidden.c_lflag &= static_cast<tcflag_t>(~ECHO);
+    hidden.c_lflag |= ECHONL;
+    ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &hidden);
+    std::getline(std::cin, line);
+    ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &savedTerminal);
+    ::sigaction(SIGINT, &savedInterrupt, nullptr);
+    return line;
+}

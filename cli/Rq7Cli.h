@@ -1,0 +1,55 @@
+#pragma once
+// rq7cli: the adapter from a command line. RunRq7Cli is the whole program but for its console; main()
+// gives it the process's streams, the system's serial devices and the steady clock.
+
+#include <functional>
+#include <iosfwd>
+#include <string>
+#include <vector>
+
+#include "coef/CoefBlock.h"
+#include "link/ComPort.h"
+#include "link/ConsoleControl.h"
+#include "link/ModbusUnit.h"
+
+class TStopEvent;
+
+// The exit codes, as --help lists them.
+enum TCliExit : int {
+    kExitDone = 0,
+    kExitUsage = 1,     // wrong usage
+    kExitPort = 2,      // the port cannot be opened
+    kExitNoAnswer = 3,  // the adapter did not answer or refused after the retries
+    kExitMismatch = 4,  // the read-back differs from what was written
+    kExitBadData = 5,   // a bad file or value
+    kExitPassword = 6,  // a wrong password
+    kExitChecksum = 7,  // the block read has a wrong checksum
+    kExitStopped = 130, // stopped by Ctrl+C, as a shell reports a program it interrupted
+};
+
+struct TCliContext {
+    TCliContext(std::istream& in, std::ostream& out, std::ostream& err, TMessageClock& clock)
+        : In(in), Out(out), Err(err), Clock(clock) {}
+
+    std::istream& In;
+    std::ostream& Out;
+    std::ostream& Err;
+    // The clock of every wait.
+    TMessageClock& Clock;
+    // Passwords are read without echo from a terminal, one a line from In otherwise.
+    bool InputIsTerminal = false;
+    std::function<std::string()> ReadHiddenLine;
+    // How the port opens its device (empty: the system's serial devices) and where ports are listed.
+    TSerialDeviceOpener Opener;
+    TSystemRoots Roots;
+    // The clock that stamps a written block.
+    std::function<TLocalTime()> LocalNow = CurrentLocalTime;
+    // Connects Ctrl+C to the stop event while the port is open; nullptr disconnects.
+    std::function<void(TStopEvent*)> ConnectStop = SetConsoleStopEvent;
+};
+
+// args[0] is the program's name; the rest are its arguments (UTF-8). Returns the exit code.
+int RunRq7Cli(const std::vector<std::string>& args, TCliContext& context);
+
+// The text of --help.
+std::string Rq7CliHelp();

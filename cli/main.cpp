@@ -1,0 +1,23 @@
+// rq7cli: the adapter from a command line. The program is RunRq7Cli; here it gets the process's console,
+// the system's serial devices and the steady clock.
+
+#include <QCoreApplication>
+#include <QStringList>
+#include <iostream>
+
+#include "cli/Console.h"
+#include "cli/Rq7Cli.h"
+
+int main(int argc, char** argv) {
+    // Qt gives the arguments in Unicode on every system (on Windows not only those of the ANSI code page).
+    const QCoreApplication application(argc, argv);
+    PrepareConsoleOutput();
+    std::vector<std::string> args;
+    for (const QString& arg : QCoreApplication::arguments()) {
+        args.push_back(arg.toStdString());
+    }
+    TCliContext context{std::cin, std::cout, std::cerr, SteadyMessageClock()};
+    context.InputIsTerminal = StandardInputIsTerminal();
+    context.ReadHiddenLine = ReadHiddenLine;
+    return RunRq7Cli(args, context);
+}
