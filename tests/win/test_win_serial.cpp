@@ -531,33 +531,58 @@ TEST(Win32StopEvent, StartsClearAndStaysSignalled) {
 }
 
 // The Ctrl+C side runs in a child copy of this program with a console of its own, so the Ctrl+C reaches
-// nothing else (a test runner sharing our console would stop too). The child registers the handler
-// twice with two events, presses Ctrl+C on its console and exits with 0 when the event it was last
-// given is signalled and the first is not; without a handler Ctrl+C would end it with
-// STATUS_CONTROL_C_EXIT (Wine: 0) instead.
+// nothing else (a test runner sharing our console would stop too). RQ7_CTRL_C_CHILD chooses what the
+// child does; it exits with kCtrlCChildWentOn when all went as it should. Without a handler Ctrl+C would
+// end it with STATUS_CONTROL_C_EXIT (Wine: 0) instead.
 constexpr UINT kCtrlCChildWentOn = 77;
-const int kCtrlCChild = [] {
-    if (EnvText("RQ7_CTRL_C_CHILD") != "1") {
-        return 0;
-    }
-    TStopEvent first;
-    TStopEvent second;
-    SetConsoleStopEvent(&first);
-    SetConsoleStopEvent(&second);
+
+void PressCtrlCOrExit() {
     if (!GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0)) {
         ExitProcess(2);
     }
-    // The handler runs on a thread of its own; it is given a generous while.
-    const DWORD wait = WaitForSingleObject(static_cast<HANDLE>(second.NativeHandle()), 20000);
-    // Had the handler let the default action follow, it would end the program within this second.
+}
+
+// The handler runs on a thread of its own; it is given a generous while to signal `target`. Had it let
+// the default action follow, the program would end within the second after.
+bool HandlerSignalled(const TStopEvent& target) {
+    const DWORD wait = WaitForSingleObject(static_cast<HANDLE>(target.NativeHandle()), 20000);
     Sleep(1000);
-    ExitProcess(wait != WAIT_OBJECT_0 ? 3 : first.IsSignalled() ? 4 : kCtrlCChildWentOn);
+    return wait == WAIT_OBJECT_0;
+}
+
+const int kCtrlCChild = [] {
+    const std::string mode = EnvText("RQ7_CTRL_C_CHILD");
+    if (mode == "replaced") {
+        // The handler given two events in turn signals the one it was given last.
+        TStopEvent first;
+        TStopEvent second;
+        SetConsoleStopEvent(&first);
+        SetConsoleStopEvent(&second);
+        PressCtrlCOrExit();
+        ExitProcess(!HandlerSignalled(second) ? 3 : first.IsSignalled() ? 4 : kCtrlCChildWentOn);
+    }
+    if (mode == "destroyed") {
+        // The data module (and its event) destroyed, a new event made in its place (it may well get
+        // the old one's handle value) but given to nobody: Ctrl+C must not reach it. A last event
+        // given to the handler afterwards proves the handler still runs.
+        auto dataModule = std::make_unique<TQuorbDataModule>();
+        dataModule->RenewStopEvent();
+        dataModule.reset();
+        TStopEvent unconnected;
+        PressCtrlCOrExit();
+        TStopEvent last;
+        SetConsoleStopEvent(&last);
+        PressCtrlCOrExit();
+        ExitProcess(!HandlerSignalled(last) ? 3 : unconnected.IsSignalled() ? 4 : kCtrlCChildWentOn);
+    }
+    return 0;
 }();
 
-TEST(Win32ConsoleControl, CtrlCSignalsTheStopEventAndTheProgramGoesOn) {
+// Runs this program as a child with its own console in the given mode; its exit code.
+DWORD RunCtrlCChild(const wchar_t* mode) {
     wchar_t self[MAX_PATH + 1] = {};
-    ASSERT_GT(GetModuleFileNameW(nullptr, self, MAX_PATH), 0u);
-    ASSERT_TRUE(SetEnvironmentVariableW(L"RQ7_CTRL_C_CHILD", L"1"));
+    EXPECT_GT(GetModuleFileNameW(nullptr, self, MAX_PATH), 0u);
+    EXPECT_TRUE(SetEnvironmentVariableW(L"RQ7_CTRL_C_CHILD", mode));
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION child{};
@@ -566,7 +591,10 @@ TEST(Win32ConsoleControl, CtrlCSignalsTheStopEventAndTheProgramGoesOn) {
                                         nullptr, nullptr, &startup, &child);
     const DWORD startError = GetLastError();
     SetEnvironmentVariableW(L"RQ7_CTRL_C_CHILD", nullptr);
-    ASSERT_TRUE(started) << "error " << startError;
+    if (!started) {
+        ADD_FAILURE() << "the child did not start: error " << startError;
+        return 1;
+    }
     const DWORD wait = WaitForSingleObject(child.hProcess, 60000);
     if (wait != WAIT_OBJECT_0) {
         TerminateProcess(child.hProcess, 99);
@@ -575,10 +603,21 @@ TEST(Win32ConsoleControl, CtrlCSignalsTheStopEventAndTheProgramGoesOn) {
     GetExitCodeProcess(child.hProcess, &code);
     CloseHandle(child.hThread);
     CloseHandle(child.hProcess);
-    ASSERT_EQ(wait, WAIT_OBJECT_0) << "the child hung";
+    EXPECT_EQ(wait, WAIT_OBJECT_0) << "the child hung";
     EXPECT_NE(code, 2u) << "GenerateConsoleCtrlEvent failed in the child";
-    EXPECT_NE(code, 3u) << "the handler did not signal the stop event";
+    EXPECT_NE(code, 3u) << "the handler did not signal the stop event it has";
+    return code;
+}
+
+TEST(Win32ConsoleControl, CtrlCSignalsTheStopEventAndTheProgramGoesOn) {
+    const DWORD code = RunCtrlCChild(L"replaced");
     EXPECT_NE(code, 4u) << "the handler signalled an event it had been given before";
     EXPECT_EQ(code, kCtrlCChildWentOn)
         << "exit code " << code << ": Ctrl+C ended the program, the handler did not take it";
+}
+
+TEST(Win32ConsoleControl, AfterTheDataModuleIsDestroyedCtrlCReachesNoEventOfIt) {
+    const DWORD code = RunCtrlCChild(L"destroyed");
+    EXPECT_NE(code, 4u) << "the handler used the destroyed event's handle, now another event's";
+    EXPECT_EQ(code, kCtrlCChildWentOn) << "exit code " << code;
 }
