@@ -554,6 +554,16 @@ bool OpenInAnotherProcess(dev_t rdev, const std::string& devicePath) {
     return false;
 }
 
+// Gives up a device being opened, as it was before: exclusive mode set here is cleared (the
+// next user without root's rights could not open it otherwise), and closing releases the lock.
+[[noreturn]] void RefuseOpen(int fd, bool clearExclusive, int error) {
+    if (clearExclusive) {
+        ioctl(fd, TIOCNXCL);
+    }
+    close(fd);
+    Raise(kErrOpen, error);
+}
+
 } // namespace
 
 std::unique_ptr<TSerialDevice> OpenSerialDevice(const std::string& portName) {
@@ -575,23 +585,38 @@ std::unique_ptr<TSerialDevice> OpenSerialDevice(const std::string& portName) {
         close(fd);
         Raise(kErrOpen, OpenError(error));
     }
-    // Exclusive use: a terminal that another program already holds is refused before it is touched,
-    // whether or not that program locked it.
-    struct stat st {};
-    if (fstat(fd, &st) == 0 && S_ISCHR(st.st_mode)) {
-        std::unique_ptr<char, decltype(&std::free)> real(realpath(path.c_str(), nullptr), &std::free);
-        if (OpenInAnotherProcess(st.st_rdev, real ? real.get() : path)) {
-            close(fd);
-            Raise(kErrOpen, EBUSY);
-        }
-    }
-    // The lock keeps out every other user of this layer (root included, whom TIOCEXCL does not stop)
-    // that opens the device after this check; TIOCEXCL keeps out later openers that do not lock.
+    // Exclusive use. First the device is taken: the lock keeps out every other user of this layer
+    // (root included, whom TIOCEXCL does not stop), TIOCEXCL every later opener without root's
+    // rights. Only then are other holders looked for, so a program that opened the device before us
+    // is seen and one that comes after is kept out (or, being root and lockless, seen as well); none
+    // slips in between the look and the taking. A refusal leaves the device as it was.
     if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
         const int error = errno;
         close(fd);
         Raise(kErrOpen, error);
     }
-    ioctl(fd, TIOCEXCL);
+    // Exclusive mode that another holder set stays with it when we refuse.
+    int wasExclusive = 0;
+    if (ioctl(fd, TIOCGEXCL, &wasExclusive) != 0) {
+        wasExclusive = 0;
+    }
+    // Every terminal takes TIOCEXCL (the terminal layer itself handles it, pseudo-terminals included);
+    // a refusal means the terminal has been hung up (EIO) or a security module forbids it, and a port
+    // that cannot be made exclusive is not opened.
+    if (ioctl(fd, TIOCEXCL) != 0) {
+        RefuseOpen(fd, false, OpenError(errno));
+    }
+    const bool clearExclusive = wasExclusive == 0;
+    struct stat st {};
+    if (fstat(fd, &st) != 0) {
+        RefuseOpen(fd, clearExclusive, OpenError(errno));
+    }
+    if (!S_ISCHR(st.st_mode)) {
+        RefuseOpen(fd, clearExclusive, OpenError(ENOTTY)); // a terminal is always a character device
+    }
+    std::unique_ptr<char, decltype(&std::free)> real(realpath(path.c_str(), nullptr), &std::free);
+    if (OpenInAnotherProcess(st.st_rdev, real ? real.get() : path)) {
+        RefuseOpen(fd, clearExclusive, EBUSY);
+    }
     return std::make_unique<TPosixSerialDevice>(fd);
 }
