@@ -23,17 +23,21 @@ std::string DevicePath(const std::string& portName) {
     if (!portName.empty() && portName[0] == '/') {
         return portName;
     }
-    // "COMn" (any letter case, as Windows takes it) is the n-th standard serial port.
+    const std::string named = "/dev/" + portName;
+    // "COMn" (any letter case, as Windows takes it) is the n-th standard serial port, unless /dev has
+    // an entry of that very name (a link made for a virtual port): the port list shows such a link by
+    // its name, and the name opens what the list showed.
     if (portName.size() > 3 && (portName[0] == 'C' || portName[0] == 'c') &&
         (portName[1] == 'O' || portName[1] == 'o') && (portName[2] == 'M' || portName[2] == 'm') &&
         portName.size() <= 6 &&
         std::all_of(portName.begin() + 3, portName.end(), [](char c) { return c >= '0' && c <= '9'; })) {
         const int n = std::stoi(portName.substr(3));
-        if (n >= 1) {
+        struct stat entry {};
+        if (n >= 1 && lstat(named.c_str(), &entry) != 0) {
             return "/dev/ttyS" + std::to_string(n - 1);
         }
     }
-    return "/dev/" + portName;
+    return named;
 }
 
 std::int32_t WinCodeFromErrno(int error) {
