@@ -7,10 +7,12 @@
 #include <csignal>
 #include <cstddef>
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <filesystem>
 #include <functional>
 #include <gtest/gtest.h>
+#include <iterator>
 #include <linux/audit.h>
 #include <linux/filter.h>
 #include <linux/seccomp.h>
@@ -21,6 +23,7 @@
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/prctl.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -260,6 +263,101 @@ int OpenWithFailingCall(const std::string& path, TFailingCall failing) {
     EXPECT_EQ(waitpid(child, &status, 0), child);
     if (!WIFEXITED(status) || WEXITSTATUS(status) >= 253) {
         ADD_FAILURE() << "the child failed: status " << status;
+        return -1;
+    }
+    return WEXITSTATUS(status);
+}
+
+// Opens the port named path in a child process that is held still just as it asks for the device's
+// lock (the kernel hands its flock call to this process first, a seccomp listener), while
+// `meanwhile` runs here; then the lock is taken as asked. Returns the system code of the open's
+// failure, 0 when it opened, -1 when the child could not be set up (reported).
+int OpenHeldAtTheLock(const std::string& path, const std::function<void()>& meanwhile) {
+    int channel[2] = {-1, -1};
+    if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, channel) != 0) {
+        ADD_FAILURE() << "socketpair: " << errno;
+        return -1;
+    }
+    const pid_t child = fork();
+    if (child == 0) {
+        close(channel[0]);
+        sock_filter program[] = {
+            BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
+            BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_flock, 0, 1),
+            BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_USER_NOTIF),
+            BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+        };
+        const sock_fprog filter{static_cast<unsigned short>(std::size(program)), program};
+        if (prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0) {
+            _exit(254);
+        }
+        const int listener = static_cast<int>(
+            syscall(SYS_seccomp, SECCOMP_SET_MODE_FILTER, SECCOMP_FILTER_FLAG_NEW_LISTENER, &filter));
+        if (listener < 0) {
+            _exit(254);
+        }
+        // The listener goes to the parent.
+        char byte = 0;
+        iovec data{&byte, 1};
+        alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))] = {};
+        msghdr message{};
+        message.msg_iov = &data;
+        message.msg_iovlen = 1;
+        message.msg_control = control;
+        message.msg_controllen = sizeof control;
+        cmsghdr* header = CMSG_FIRSTHDR(&message);
+        header->cmsg_level = SOL_SOCKET;
+        header->cmsg_type = SCM_RIGHTS;
+        header->cmsg_len = CMSG_LEN(sizeof(int));
+        std::memcpy(CMSG_DATA(header), &listener, sizeof(int));
+        if (sendmsg(channel[1], &message, 0) != 1) {
+            _exit(254);
+        }
+        close(listener);
+        int code = 0;
+        try {
+            TComPort port;
+            port.SetPort(path);
+            port.OpenPort();
+            port.ClosePort();
+        } catch (const EComPort& e) {
+            code = e.WinCode;
+        } catch (...) {
+            code = 253;
+        }
+        _exit(code);
+    }
+    close(channel[1]);
+    char byte = 0;
+    iovec data{&byte, 1};
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))] = {};
+    msghdr message{};
+    message.msg_iov = &data;
+    message.msg_iovlen = 1;
+    message.msg_control = control;
+    message.msg_controllen = sizeof control;
+    int listener = -1;
+    if (recvmsg(channel[0], &message, 0) == 1 && CMSG_FIRSTHDR(&message) != nullptr) {
+        std::memcpy(&listener, CMSG_DATA(CMSG_FIRSTHDR(&message)), sizeof(int));
+    }
+    close(channel[0]);
+    bool held = false;
+    if (listener >= 0) {
+        seccomp_notif request{};
+        held = ioctl(listener, SECCOMP_IOCTL_NOTIF_RECV, &request) == 0;
+        if (held) {
+            meanwhile();
+            seccomp_notif_resp response{};
+            response.id = request.id;
+            response.flags = SECCOMP_USER_NOTIF_FLAG_CONTINUE;
+            EXPECT_EQ(ioctl(listener, SECCOMP_IOCTL_NOTIF_SEND, &response), 0);
+        }
+        close(listener);
+    }
+    int status = 0;
+    EXPECT_EQ(waitpid(child, &status, 0), child);
+    if (!held || !WIFEXITED(status) || WEXITSTATUS(status) >= 253) {
+        ADD_FAILURE() << "the child was not held at the lock: status " << status;
         return -1;
     }
     return WEXITSTATUS(status);
@@ -549,6 +647,26 @@ TEST(ComPortOpen, OpenersThatComeAfterThePortIsTakenAreKeptOut) {
     EXPECT_FALSE(Exclusive(pty.Slave()));
     EXPECT_EQ(OpenWithoutRootError(pty.Path()), 0);
     EXPECT_TRUE(Lockable(pty.Path()));
+}
+
+TEST(ComPortOpen, AProgramThatOpensTheDeviceWhileThePortTakesItIsSeen) {
+    // Another program opens the device, without a lock, just as the port asks for the lock: it is
+    // either kept out or found by the look for other holders that follows; it never shares the port.
+    int master = -1;
+    int slave = -1;
+    char name[256] = {};
+    ASSERT_EQ(openpty(&master, &slave, name, nullptr, nullptr), 0);
+    close(slave);
+    const std::string path = name;
+    int other = -1;
+    const int code =
+        OpenHeldAtTheLock(path, [&] { other = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK); });
+    ASSERT_GE(other, 0) << "the other program could not open the device";
+    EXPECT_EQ(code, 5);
+    close(other);
+    // Nobody else in the way, the same child opens the port.
+    EXPECT_EQ(OpenHeldAtTheLock(path, [] {}), 0);
+    close(master);
 }
 
 TEST(ComPortOpen, ATerminalThatRefusesExclusiveModeOrItsStatusIsNotOpened) {
