@@ -188,10 +188,44 @@ int OpenWithoutRootError(const std::string& path) {
     return WEXITSTATUS(status);
 }
 
+// Opens the port named path in a child process, after `prepare` has run there (false: it could not);
+// `parentSide` runs here meanwhile. Returns the system code of the open's failure, 0 when it opened,
+// -1 when the child could not be set up (reported).
+int OpenInChild(
+    const std::string& path, const std::function<bool()>& prepare,
+    const std::function<void()>& parentSide = [] {}) {
+    const pid_t child = fork();
+    if (child == 0) {
+        if (!prepare()) {
+            _exit(254);
+        }
+        int code = 0;
+        try {
+            TComPort port;
+            port.SetPort(path);
+            port.OpenPort();
+            port.ClosePort();
+        } catch (const EComPort& e) {
+            code = e.WinCode;
+        } catch (...) {
+            code = 253;
+        }
+        _exit(code);
+    }
+    parentSide();
+    int status = 0;
+    EXPECT_EQ(waitpid(child, &status, 0), child);
+    if (!WIFEXITED(status) || WEXITSTATUS(status) >= 253) {
+        ADD_FAILURE() << "the child failed: status " << status;
+        return -1;
+    }
+    return WEXITSTATUS(status);
+}
+
 // Opens the port named path in a child process in which one system call fails with the given errno:
 // the kernel refuses it there (a seccomp filter), so the port layer meets a real failure of the call.
 // The failing call is ioctl(fd, request) when request is given, else fstat. Returns the system code
-// of the open's failure, 0 when it opened, -1 when the filter could not be set up (reported).
+// of OpenInChild.
 struct TFailingCall {
     unsigned long IoctlRequest = 0; // 0: fstat
     int Error = 0;
@@ -240,94 +274,23 @@ int OpenWithFailingCall(const std::string& path, TFailingCall failing) {
     program.push_back(BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW));
     const sock_fprog filter{static_cast<unsigned short>(program.size()), program.data()};
 
-    const pid_t child = fork();
-    if (child == 0) {
-        if (prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0 ||
-            prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &filter) != 0) {
-            _exit(254);
-        }
-        int code = 0;
-        try {
-            TComPort port;
-            port.SetPort(path);
-            port.OpenPort();
-            port.ClosePort();
-        } catch (const EComPort& e) {
-            code = e.WinCode;
-        } catch (...) {
-            code = 253;
-        }
-        _exit(code);
-    }
-    int status = 0;
-    EXPECT_EQ(waitpid(child, &status, 0), child);
-    if (!WIFEXITED(status) || WEXITSTATUS(status) >= 253) {
-        ADD_FAILURE() << "the child failed: status " << status;
-        return -1;
-    }
-    return WEXITSTATUS(status);
+    return OpenInChild(path, [&] {
+        return prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0 &&
+               prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &filter) == 0;
+    });
 }
 
 // Opens the port named path in a child process that is held still just as it asks for the device's
 // lock (the kernel hands its flock call to this process first, a seccomp listener), while
-// `meanwhile` runs here; then the lock is taken as asked. Returns the system code of the open's
-// failure, 0 when it opened, -1 when the child could not be set up (reported).
+// `meanwhile` runs here; then the lock is taken as asked. Returns the code of OpenInChild.
 int OpenHeldAtTheLock(const std::string& path, const std::function<void()>& meanwhile) {
     int channel[2] = {-1, -1};
     if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, channel) != 0) {
         ADD_FAILURE() << "socketpair: " << errno;
         return -1;
     }
-    const pid_t child = fork();
-    if (child == 0) {
-        close(channel[0]);
-        sock_filter program[] = {
-            BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
-            BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_flock, 0, 1),
-            BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_USER_NOTIF),
-            BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
-        };
-        const sock_fprog filter{static_cast<unsigned short>(std::size(program)), program};
-        if (prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0) {
-            _exit(254);
-        }
-        const int listener = static_cast<int>(
-            syscall(SYS_seccomp, SECCOMP_SET_MODE_FILTER, SECCOMP_FILTER_FLAG_NEW_LISTENER, &filter));
-        if (listener < 0) {
-            _exit(254);
-        }
-        // The listener goes to the parent.
-        char byte = 0;
-        iovec data{&byte, 1};
-        alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))] = {};
-        msghdr message{};
-        message.msg_iov = &data;
-        message.msg_iovlen = 1;
-        message.msg_control = control;
-        message.msg_controllen = sizeof control;
-        cmsghdr* header = CMSG_FIRSTHDR(&message);
-        header->cmsg_level = SOL_SOCKET;
-        header->cmsg_type = SCM_RIGHTS;
-        header->cmsg_len = CMSG_LEN(sizeof(int));
-        std::memcpy(CMSG_DATA(header), &listener, sizeof(int));
-        if (sendmsg(channel[1], &message, 0) != 1) {
-            _exit(254);
-        }
-        close(listener);
-        int code = 0;
-        try {
-            TComPort port;
-            port.SetPort(path);
-            port.OpenPort();
-            port.ClosePort();
-        } catch (const EComPort& e) {
-            code = e.WinCode;
-        } catch (...) {
-            code = 253;
-        }
-        _exit(code);
-    }
-    close(channel[1]);
+    // One byte with the listener's descriptor attached.
+    int listener = -1;
     char byte = 0;
     iovec data{&byte, 1};
     alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))] = {};
@@ -336,13 +299,34 @@ int OpenHeldAtTheLock(const std::string& path, const std::function<void()>& mean
     message.msg_iovlen = 1;
     message.msg_control = control;
     message.msg_controllen = sizeof control;
-    int listener = -1;
-    if (recvmsg(channel[0], &message, 0) == 1 && CMSG_FIRSTHDR(&message) != nullptr) {
-        std::memcpy(&listener, CMSG_DATA(CMSG_FIRSTHDR(&message)), sizeof(int));
-    }
-    close(channel[0]);
+
+    const auto prepare = [&] {
+        sock_filter program[] = {
+            BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
+            BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_flock, 0, 1),
+            BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_USER_NOTIF),
+            BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+        };
+        const sock_fprog filter{static_cast<unsigned short>(std::size(program)), program};
+        if (prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0) {
+            return false;
+        }
+        listener = static_cast<int>(
+            syscall(SYS_seccomp, SECCOMP_SET_MODE_FILTER, SECCOMP_FILTER_FLAG_NEW_LISTENER, &filter));
+        cmsghdr* header = CMSG_FIRSTHDR(&message);
+        header->cmsg_level = SOL_SOCKET;
+        header->cmsg_type = SCM_RIGHTS;
+        header->cmsg_len = CMSG_LEN(sizeof(int));
+        std::memcpy(CMSG_DATA(header), &listener, sizeof(int));
+        return listener >= 0 && sendmsg(channel[1], &message, 0) == 1;
+    };
     bool held = false;
-    if (listener >= 0) {
+    const auto parentSide = [&] {
+        close(channel[1]);
+        if (recvmsg(channel[0], &message, 0) != 1 || CMSG_FIRSTHDR(&message) == nullptr) {
+            return;
+        }
+        std::memcpy(&listener, CMSG_DATA(CMSG_FIRSTHDR(&message)), sizeof(int));
         seccomp_notif request{};
         held = ioctl(listener, SECCOMP_IOCTL_NOTIF_RECV, &request) == 0;
         if (held) {
@@ -353,14 +337,11 @@ int OpenHeldAtTheLock(const std::string& path, const std::function<void()>& mean
             EXPECT_EQ(ioctl(listener, SECCOMP_IOCTL_NOTIF_SEND, &response), 0);
         }
         close(listener);
-    }
-    int status = 0;
-    EXPECT_EQ(waitpid(child, &status, 0), child);
-    if (!held || !WIFEXITED(status) || WEXITSTATUS(status) >= 253) {
-        ADD_FAILURE() << "the child was not held at the lock: status " << status;
-        return -1;
-    }
-    return WEXITSTATUS(status);
+    };
+    const int code = OpenInChild(path, prepare, parentSide);
+    close(channel[0]);
+    EXPECT_TRUE(held) << "the child was not held at the lock";
+    return held ? code : -1;
 }
 
 bool SameCounts(const TApplyCounts& a, const TApplyCounts& b) {
