@@ -23,17 +23,21 @@ std::string DevicePath(const std::string& portName) {
     if (!portName.empty() && portName[0] == '/') {
         return portName;
     }
-    // "COMn" (any letter case, as Windows takes it) is the n-th standard serial port.
+    const std::string named = "/dev/" + portName;
+    // "COMn" (any letter case, as Windows takes it) is the n-th standard serial port, unless /dev has
+    // an entry of that very name (a link made for a virtual port): the port list shows such a link by
+    // its name, and the name opens what the list showed.
     if (portName.size() > 3 && (portName[0] == 'C' || portName[0] == 'c') &&
         (portName[1] == 'O' || portName[1] == 'o') && (portName[2] == 'M' || portName[2] == 'm') &&
         portName.size() <= 6 &&
         std::all_of(portName.begin() + 3, portName.end(), [](char c) { return c >= '0' && c <= '9'; })) {
         const int n = std::stoi(portName.substr(3));
-        if (n >= 1) {
+        struct stat entry {};
+        if (n >= 1 && lstat(named.c_str(), &entry) != 0) {
             return "/dev/ttyS" + std::to_string(n - 1);
         }
     }
-    return "/dev/" + portName;
+    return named;
 }
 
 std::int32_t WinCodeFromErrno(int error) {
@@ -554,6 +558,16 @@ bool OpenInAnotherProcess(dev_t rdev, const std::string& devicePath) {
     return false;
 }
 
+// Gives up a device being opened, as it was before: exclusive mode set here is cleared (the
+// next user without root's rights could not open it otherwise), and closing releases the lock.
+[[noreturn]] void RefuseOpen(int fd, bool clearExclusive, int error) {
+    if (clearExclusive) {
+        ioctl(fd, TIOCNXCL);
+    }
+    close(fd);
+    Raise(kErrOpen, error);
+}
+
 } // namespace
 
 std::unique_ptr<TSerialDevice> OpenSerialDevice(const std::string& portName) {
@@ -575,23 +589,38 @@ std::unique_ptr<TSerialDevice> OpenSerialDevice(const std::string& portName) {
         close(fd);
         Raise(kErrOpen, OpenError(error));
     }
-    // Exclusive use: a terminal that another program already holds is refused before it is touched,
-    // whether or not that program locked it.
-    struct stat st {};
-    if (fstat(fd, &st) == 0 && S_ISCHR(st.st_mode)) {
-        std::unique_ptr<char, decltype(&std::free)> real(realpath(path.c_str(), nullptr), &std::free);
-        if (OpenInAnotherProcess(st.st_rdev, real ? real.get() : path)) {
-            close(fd);
-            Raise(kErrOpen, EBUSY);
-        }
-    }
-    // The lock keeps out every other user of this layer (root included, whom TIOCEXCL does not stop)
-    // that opens the device after this check; TIOCEXCL keeps out later openers that do not lock.
+    // Exclusive use. First the device is taken: the lock keeps out every other user of this layer
+    // (root included, whom TIOCEXCL does not stop), TIOCEXCL every later opener without root's
+    // rights. Only then are other holders looked for, so a program that opened the device before us
+    // is seen and one that comes after is kept out (or, being root and lockless, seen as well); none
+    // slips in between the look and the taking. A refusal leaves the device as it was.
     if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
         const int error = errno;
         close(fd);
         Raise(kErrOpen, error);
     }
-    ioctl(fd, TIOCEXCL);
+    // Exclusive mode that another holder set stays with it when we refuse.
+    int wasExclusive = 0;
+    if (ioctl(fd, TIOCGEXCL, &wasExclusive) != 0) {
+        wasExclusive = 0;
+    }
+    // Every terminal takes TIOCEXCL (the terminal layer itself handles it, pseudo-terminals included);
+    // a refusal means the terminal has been hung up (EIO) or a security module forbids it, and a port
+    // that cannot be made exclusive is not opened.
+    if (ioctl(fd, TIOCEXCL) != 0) {
+        RefuseOpen(fd, false, OpenError(errno));
+    }
+    const bool clearExclusive = wasExclusive == 0;
+    struct stat st {};
+    if (fstat(fd, &st) != 0) {
+        RefuseOpen(fd, clearExclusive, OpenError(errno));
+    }
+    if (!S_ISCHR(st.st_mode)) {
+        RefuseOpen(fd, clearExclusive, OpenError(ENOTTY)); // a terminal is always a character device
+    }
+    std::unique_ptr<char, decltype(&std::free)> real(realpath(path.c_str(), nullptr), &std::free);
+    if (OpenInAnotherProcess(st.st_rdev, real ? real.get() : path)) {
+        RefuseOpen(fd, clearExclusive, EBUSY);
+    }
     return std::make_unique<TPosixSerialDevice>(fd);
 }

@@ -64,7 +64,7 @@ std::vector<std::string> ReadComPortNames(const TSystemRoots& roots);
 // <sysfsRoot>/class/tty cannot be read.
 std::vector<std::string> ListSerialDevices(const std::string& sysfsRoot, const std::string& devRoot);
 // The port name of the device NAME in devRoot: under the standard "/dev", "COM<n+1>" for ttyS<n>
-// (the name that opens /dev/ttyS<n>) and NAME itself for every other device; under any other
-// folder the absolute path in it.
+// when that name opens /dev/ttyS<n> (it does not while /dev has an entry COM<n+1> of its own) and
+// NAME itself for every other device; under any other folder the absolute path in it.
 std::string PortNameOf(const std::string& name, const std::string& devRoot);
 #endif

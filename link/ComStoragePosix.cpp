@@ -73,7 +73,8 @@ std::string PortNameOf(const std::string& name, const std::string& devRoot) {
     if (devRoot != "/dev") {
         return devRoot + "/" + name;
     }
-    // ttyS<n> is the name "COM<n+1>" opens; other devices keep their names.
+    // ttyS<n> is listed as "COM<n+1>" where that name opens it (not while a link /dev/COM<n+1> of
+    // its own takes the name: ttyS<n> then keeps its device name); other devices keep their names.
     const std::string prefix = "ttyS";
     if (name.size() > prefix.size() && name.size() <= prefix.size() + 3 &&
         name.compare(0, prefix.size(), prefix) == 0 &&

@@ -1,8 +1,24 @@
 #pragma once
 // The console control handler: Ctrl+C in the terminal that started the program signals the stop
 // event (ending a wait for received characters at once) instead of ending the process.
+//
+// The handler may run at any moment: on Windows on a thread of its own, on Linux as a signal handler
+// that interrupts whichever thread the kernel picks (the user-interface thread included). It only
+// ever reaches a live event: handing it another event, or destroying the event it has, first waits
+// until no handler still holds the earlier one.
 
 class TStopEvent;
 
-// Registers the handler (again) and makes it signal the given event; nullptr disconnects it.
+// Registers the handler (again) and makes it signal the given event; nullptr disconnects it. When it
+// returns, the handler no longer reaches the event it had before, so that event may be destroyed.
 void SetConsoleStopEvent(TStopEvent* stopEvent);
+
+// Disconnects the handler if it signals this event, and returns only when no handler still holds it.
+// Every stop event calls it as it is destroyed.
+void ReleaseConsoleStopEvent(const TStopEvent* stopEvent) noexcept;
+
+// The platform's part (ConsoleControlPosix.cpp, ConsoleControlWin32.cpp): registers its handler, which
+// does nothing but call SignalConsoleStopEvent.
+void InstallConsoleControlHandler();
+// What the handler does: signals the connected event, if any. Async-signal-safe and lock-free.
+void SignalConsoleStopEvent() noexcept;

@@ -1,24 +1,16 @@
+// Ctrl+C on Linux: SIGINT. Other signals keep their default action.
+
 #include "link/ConsoleControl.h"
 
-#include <atomic>
 #include <csignal>
 
-#include "link/StopEvent.h"
-
 namespace {
-// The one mutable global the platform forces: a signal handler can reach nothing else.
-std::atomic<TStopEvent*> consoleStopEvent{nullptr};
-
 extern "C" void onConsoleControl(int /*signal*/) {
-    TStopEvent* stop = consoleStopEvent.load();
-    if (stop != nullptr) {
-        stop->Signal();
-    }
+    SignalConsoleStopEvent();
 }
 } // namespace
 
-void SetConsoleStopEvent(TStopEvent* stopEvent) {
-    consoleStopEvent.store(stopEvent);
+void InstallConsoleControlHandler() {
     struct sigaction action {};
     action.sa_handler = onConsoleControl;
     sigemptyset(&action.sa_mask);

@@ -1,23 +1,17 @@
+// Ctrl+C (and the console's other control events) on Windows: the system calls the handler on a
+// thread of its own.
+
 #include "link/ConsoleControl.h"
 
-#include <atomic>
 #include <windows.h>
 
-#include "link/StopEvent.h"
-
 namespace {
-std::atomic<TStopEvent*> consoleStopEvent{nullptr};
-
 BOOL WINAPI onConsoleControl(DWORD /*controlType*/) {
-    TStopEvent* stop = consoleStopEvent.load();
-    if (stop != nullptr) {
-        stop->Signal();
-    }
+    SignalConsoleStopEvent();
     return TRUE; // handled: the default action (ending the process) does not follow
 }
 } // namespace
 
-void SetConsoleStopEvent(TStopEvent* stopEvent) {
-    consoleStopEvent.store(stopEvent);
+void InstallConsoleControlHandler() {
     SetConsoleCtrlHandler(onConsoleControl, TRUE);
 }

@@ -2,6 +2,8 @@
 
 #include "link/QuorbData.h"
 
+#include "link/ConsoleControl.h"
+
 TQuorbDataModule::TQuorbDataModule(TSerialDeviceOpener opener, TSystemRoots roots)
     : ComPort(std::move(opener)) {
     ComPort.SetSystemRoots(std::move(roots));
@@ -17,4 +19,10 @@ TQuorbDataModule::TQuorbDataModule(TSerialDeviceOpener opener, TSystemRoots root
     // No asynchronous event delivery: the port opens with an empty event set.
     ComPort.SetEvents(TComEvents{});
     ComPort.SetStoredGroups(1);
+}
+
+void TQuorbDataModule::RenewStopEvent() {
+    auto fresh = std::make_unique<TStopEvent>();
+    SetConsoleStopEvent(fresh.get());
+    StopEvent = std::move(fresh); // the old event goes only now
 }

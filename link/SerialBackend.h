@@ -54,8 +54,8 @@ public:
 std::unique_ptr<TSerialDevice> OpenSerialDevice(const std::string& portName);
 
 #ifndef _WIN32
-// The device file for a port name: "COMn" -> /dev/ttyS(n-1); an absolute path as it is; any other
-// name -> /dev/NAME.
+// The device file for a port name: an absolute path as it is; "COMn" -> /dev/COMn where /dev has an
+// entry of that name (a link to a virtual port), else /dev/ttyS(n-1); any other name -> /dev/NAME.
 std::string DevicePath(const std::string& portName);
 // errno translated to the Windows system code of the same meaning.
 std::int32_t WinCodeFromErrno(int error);

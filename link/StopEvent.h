@@ -1,7 +1,8 @@
 #pragma once
 // The stop event: a manual-reset, unnamed event that ends a wait for received characters. It starts
 // not signalled; once signalled it stays so (nothing resets it). Signal() may be called from a
-// signal handler or from another thread.
+// signal handler or from another thread. Destroying it first takes it from the console control handler
+// (ConsoleControl.h), so the handler never signals an event that is gone.
 
 #ifdef _WIN32
 using TStopEventHandle = void*; // a Win32 event object (HANDLE)

@@ -10,6 +10,8 @@
 #include <system_error>
 #include <unistd.h>
 
+#include "link/ConsoleControl.h"
+
 TStopEvent::TStopEvent() : handle_(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
     if (handle_ < 0) {
         throw std::system_error(errno, std::generic_category(), "eventfd");
@@ -17,6 +19,8 @@ TStopEvent::TStopEvent() : handle_(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
 }
 
 TStopEvent::~TStopEvent() {
+    // The console control handler lets go of the event before its descriptor closes.
+    ReleaseConsoleStopEvent(this);
     close(handle_);
 }
 

@@ -5,6 +5,8 @@
 #include <system_error>
 #include <windows.h>
 
+#include "link/ConsoleControl.h"
+
 TStopEvent::TStopEvent() : handle_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {
     if (handle_ == nullptr) {
         throw std::system_error(static_cast<int>(GetLastError()), std::system_category(), "CreateEvent");
@@ -12,6 +14,8 @@ TStopEvent::TStopEvent() : handle_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) 
 }
 
 TStopEvent::~TStopEvent() {
+    // The console control handler lets go of the event before its handle closes.
+    ReleaseConsoleStopEvent(this);
     CloseHandle(static_cast<HANDLE>(handle_));
 }
 

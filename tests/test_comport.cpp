@@ -5,16 +5,27 @@
 #include <cerrno>
 #include <chrono>
 #include <csignal>
+#include <cstddef>
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <filesystem>
 #include <functional>
 #include <gtest/gtest.h>
+#include <iterator>
+#include <linux/audit.h>
+#include <linux/filter.h>
+#include <linux/seccomp.h>
 #include <linux/serial.h>
 #include <poll.h>
 #include <pty.h>
 #include <string>
+#include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/prctl.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <thread>
@@ -127,6 +138,210 @@ std::string ComPortError(const std::function<void()>& f, std::int32_t* code = nu
         return e.what();
     }
     return "";
+}
+
+// Whether the terminal is in exclusive mode (TIOCEXCL), seen through the test's own descriptor.
+bool Exclusive(int fd) {
+    int exclusive = -1;
+    EXPECT_EQ(ioctl(fd, TIOCGEXCL, &exclusive), 0);
+    return exclusive != 0;
+}
+
+// Whether another opener could take the device's lock now.
+bool Lockable(const std::string& path) {
+    const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0) {
+        return false;
+    }
+    const bool locked = flock(fd, LOCK_EX | LOCK_NB) == 0;
+    close(fd);
+    return locked;
+}
+
+// A plain open of the device by a program without root's rights and without a lock, such as a
+// terminal program: 0 when it opens, else its errno. As root the open is made by a child that gives
+// up root first (the device is made readable and writable for all for that).
+int OpenWithoutRootError(const std::string& path) {
+    const auto openError = [&] {
+        const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+        const int error = fd < 0 ? errno : 0;
+        if (fd >= 0) {
+            close(fd);
+        }
+        return error;
+    };
+    if (geteuid() != 0) {
+        return openError();
+    }
+    EXPECT_EQ(chmod(path.c_str(), 0666), 0);
+    const pid_t child = fork();
+    if (child == 0) {
+        if (setgid(65534) != 0 || setuid(65534) != 0) {
+            _exit(255);
+        }
+        _exit(openError());
+    }
+    int status = 0;
+    EXPECT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status));
+    EXPECT_NE(WEXITSTATUS(status), 255) << "could not give up root";
+    return WEXITSTATUS(status);
+}
+
+// Opens the port named path in a child process, after `prepare` has run there (false: it could not);
+// `parentSide` runs here meanwhile. Returns the system code of the open's failure, 0 when it opened,
+// -1 when the child could not be set up (reported).
+int OpenInChild(
+    const std::string& path, const std::function<bool()>& prepare,
+    const std::function<void()>& parentSide = [] {}) {
+    const pid_t child = fork();
+    if (child == 0) {
+        if (!prepare()) {
+            _exit(254);
+        }
+        int code = 0;
+        try {
+            TComPort port;
+            port.SetPort(path);
+            port.OpenPort();
+            port.ClosePort();
+        } catch (const EComPort& e) {
+            code = e.WinCode;
+        } catch (...) {
+            code = 253;
+        }
+        _exit(code);
+    }
+    parentSide();
+    int status = 0;
+    EXPECT_EQ(waitpid(child, &status, 0), child);
+    if (!WIFEXITED(status) || WEXITSTATUS(status) >= 253) {
+        ADD_FAILURE() << "the child failed: status " << status;
+        return -1;
+    }
+    return WEXITSTATUS(status);
+}
+
+// Opens the port named path in a child process in which one system call fails with the given errno:
+// the kernel refuses it there (a seccomp filter), so the port layer meets a real failure of the call.
+// The failing call is ioctl(fd, request) when request is given, else fstat. Returns the system code
+// of OpenInChild.
+struct TFailingCall {
+    unsigned long IoctlRequest = 0; // 0: fstat
+    int Error = 0;
+};
+
+int OpenWithFailingCall(const std::string& path, TFailingCall failing) {
+#if defined(__x86_64__)
+    constexpr std::uint32_t kArch = AUDIT_ARCH_X86_64;
+#elif defined(__aarch64__)
+    constexpr std::uint32_t kArch = AUDIT_ARCH_AARCH64;
+#else
+    ADD_FAILURE() << "no seccomp architecture for this machine";
+    return -1;
+#endif
+    const auto load = [](std::uint32_t offset) {
+        return sock_filter BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offset);
+    };
+    const auto fail = static_cast<std::uint32_t>(SECCOMP_RET_ERRNO | (failing.Error & SECCOMP_RET_DATA));
+    const std::uint32_t low1 = offsetof(seccomp_data, args[1]); // little-endian: the low half
+    const std::uint32_t low3 = offsetof(seccomp_data, args[3]);
+    std::vector<sock_filter> program = {
+        load(offsetof(seccomp_data, arch)),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, kArch, 1, 0),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+        load(offsetof(seccomp_data, nr)),
+    };
+    if (failing.IoctlRequest != 0) {
+        program.insert(program.end(), {
+                                          BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_ioctl, 0, 3),
+                                          load(low1),
+                                          BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K,
+                                                   static_cast<std::uint32_t>(failing.IoctlRequest), 0, 1),
+                                          BPF_STMT(BPF_RET | BPF_K, fail),
+                                      });
+    } else {
+        // fstat is fstat itself or, in newer C libraries, newfstatat on the descriptor with an empty path.
+        program.insert(program.end(), {
+                                          BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_fstat, 0, 1),
+                                          BPF_STMT(BPF_RET | BPF_K, fail),
+                                          BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_newfstatat, 0, 3),
+                                          load(low3),
+                                          BPF_JUMP(BPF_JMP | BPF_JSET | BPF_K, AT_EMPTY_PATH, 0, 1),
+                                          BPF_STMT(BPF_RET | BPF_K, fail),
+                                      });
+    }
+    program.push_back(BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW));
+    const sock_fprog filter{static_cast<unsigned short>(program.size()), program.data()};
+
+    return OpenInChild(path, [&] {
+        return prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0 &&
+               prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &filter) == 0;
+    });
+}
+
+// Opens the port named path in a child process that is held still just as it asks for the device's
+// lock (the kernel hands its flock call to this process first, a seccomp listener), while
+// `meanwhile` runs here; then the lock is taken as asked. Returns the code of OpenInChild.
+int OpenHeldAtTheLock(const std::string& path, const std::function<void()>& meanwhile) {
+    int channel[2] = {-1, -1};
+    if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, channel) != 0) {
+        ADD_FAILURE() << "socketpair: " << errno;
+        return -1;
+    }
+    // One byte with the listener's descriptor attached.
+    int listener = -1;
+    char byte = 0;
+    iovec data{&byte, 1};
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))] = {};
+    msghdr message{};
+    message.msg_iov = &data;
+    message.msg_iovlen = 1;
+    message.msg_control = control;
+    message.msg_controllen = sizeof control;
+
+    const auto prepare = [&] {
+        sock_filter program[] = {
+            BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
+            BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_flock, 0, 1),
+            BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_USER_NOTIF),
+            BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+        };
+        const sock_fprog filter{static_cast<unsigned short>(std::size(program)), program};
+        if (prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0) {
+            return false;
+        }
+        listener = static_cast<int>(
+            syscall(SYS_seccomp, SECCOMP_SET_MODE_FILTER, SECCOMP_FILTER_FLAG_NEW_LISTENER, &filter));
+        cmsghdr* header = CMSG_FIRSTHDR(&message);
+        header->cmsg_level = SOL_SOCKET;
+        header->cmsg_type = SCM_RIGHTS;
+        header->cmsg_len = CMSG_LEN(sizeof(int));
+        std::memcpy(CMSG_DATA(header), &listener, sizeof(int));
+        return listener >= 0 && sendmsg(channel[1], &message, 0) == 1;
+    };
+    bool held = false;
+    const auto parentSide = [&] {
+        close(channel[1]);
+        if (recvmsg(channel[0], &message, 0) != 1 || CMSG_FIRSTHDR(&message) == nullptr) {
+            return;
+        }
+        std::memcpy(&listener, CMSG_DATA(CMSG_FIRSTHDR(&message)), sizeof(int));
+        seccomp_notif request{};
+        held = ioctl(listener, SECCOMP_IOCTL_NOTIF_RECV, &request) == 0;
+        if (held) {
+            meanwhile();
+            seccomp_notif_resp response{};
+            response.id = request.id;
+            response.flags = SECCOMP_USER_NOTIF_FLAG_CONTINUE;
+            EXPECT_EQ(ioctl(listener, SECCOMP_IOCTL_NOTIF_SEND, &response), 0);
+        }
+        close(listener);
+    };
+    const int code = OpenInChild(path, prepare, parentSide);
+    close(channel[0]);
+    EXPECT_TRUE(held) << "the child was not held at the lock";
+    return held ? code : -1;
 }
 
 bool SameCounts(const TApplyCounts& a, const TApplyCounts& b) {
@@ -375,6 +590,14 @@ TEST(ComPortOpen, ADeviceAnotherProcessHoldsWithoutALockIsRefusedWithCode5) {
     std::int32_t code = 0;
     EXPECT_EQ(ComPortError([&] { port.OpenPort(); }, &code), "Unable to open com port (win error code: 5)");
     EXPECT_FALSE(port.Connected());
+    // The refusal leaves the device as it found it: neither exclusive nor locked.
+    EXPECT_FALSE(Exclusive(pty.Slave()));
+    EXPECT_TRUE(Lockable(pty.Path()));
+    // A holder that made the device exclusive itself keeps it so (as root the port still gets to look).
+    ASSERT_EQ(ioctl(pty.Slave(), TIOCEXCL), 0);
+    EXPECT_EQ(ComPortError([&] { port.OpenPort(); }), "Unable to open com port (win error code: 5)");
+    EXPECT_TRUE(Exclusive(pty.Slave()));
+    ASSERT_EQ(ioctl(pty.Slave(), TIOCNXCL), 0);
     // Also when reached through a link of another name.
     const std::string link = "/tmp/rq7-held-" + std::to_string(getpid());
     ASSERT_EQ(symlink(pty.Path().c_str(), link.c_str()), 0);
@@ -390,6 +613,84 @@ TEST(ComPortOpen, ADeviceAnotherProcessHoldsWithoutALockIsRefusedWithCode5) {
     EXPECT_TRUE(port.Connected());
     port.ClosePort();
     unlink(link.c_str());
+}
+
+TEST(ComPortOpen, OpenersThatComeAfterThePortIsTakenAreKeptOut) {
+    TPty pty;
+    ASSERT_EQ(OpenWithoutRootError(pty.Path()), 0) << "a free device opens for anyone";
+    TComPort port;
+    port.SetPort(pty.Path());
+    port.OpenPort();
+    EXPECT_TRUE(Exclusive(pty.Slave()));
+    EXPECT_EQ(OpenWithoutRootError(pty.Path()), EBUSY) << "a terminal program without a lock";
+    EXPECT_FALSE(Lockable(pty.Path())) << "a program that locks, root or not";
+    port.ClosePort();
+    EXPECT_FALSE(Exclusive(pty.Slave()));
+    EXPECT_EQ(OpenWithoutRootError(pty.Path()), 0);
+    EXPECT_TRUE(Lockable(pty.Path()));
+}
+
+TEST(ComPortOpen, AProgramThatOpensTheDeviceWhileThePortTakesItIsSeen) {
+    // Another program opens the device, without a lock, just as the port asks for the lock: it is
+    // either kept out or found by the look for other holders that follows; it never shares the port.
+    int master = -1;
+    int slave = -1;
+    char name[256] = {};
+    ASSERT_EQ(openpty(&master, &slave, name, nullptr, nullptr), 0);
+    close(slave);
+    const std::string path = name;
+    int other = -1;
+    const int code =
+        OpenHeldAtTheLock(path, [&] { other = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK); });
+    ASSERT_GE(other, 0) << "the other program could not open the device";
+    EXPECT_EQ(code, 5);
+    close(other);
+    // Nobody else in the way, the same child opens the port.
+    EXPECT_EQ(OpenHeldAtTheLock(path, [] {}), 0);
+    close(master);
+}
+
+TEST(ComPortOpen, ATerminalThatRefusesExclusiveModeOrItsStatusIsNotOpened) {
+    // The kernel refuses the call as it does for a terminal that has been hung up (EIO: no such port,
+    // 2) or that a security module guards (EACCES: no permission, 5). Either way the port stays closed
+    // and the device is left neither exclusive nor locked.
+    // The test holds only the master side, so the child's port finds no other holder of the device.
+    int master = -1;
+    int slave = -1;
+    char name[256] = {};
+    ASSERT_EQ(openpty(&master, &slave, name, nullptr, nullptr), 0);
+    close(slave);
+    const std::string path = name;
+    const auto exclusive = [&] {
+        const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+        if (fd < 0) {
+            return errno == EBUSY;
+        }
+        const bool result = Exclusive(fd);
+        close(fd);
+        return result;
+    };
+    struct TCase {
+        const char* what;
+        TFailingCall failing;
+        int code;
+    };
+    const TCase cases[] = {
+        {"TIOCEXCL fails with EIO", {TIOCEXCL, EIO}, 2},
+        {"TIOCEXCL fails with EACCES", {TIOCEXCL, EACCES}, 5},
+        {"fstat fails with EIO", {0, EIO}, 2},
+        {"fstat fails with ENOMEM", {0, ENOMEM}, 8},
+    };
+    for (const TCase& c : cases) {
+        EXPECT_EQ(OpenWithFailingCall(path, c.failing), c.code) << c.what;
+        EXPECT_FALSE(exclusive()) << c.what;
+        EXPECT_TRUE(Lockable(path)) << c.what;
+    }
+    // The same child with a call failing that opening does not make opens the port: the refusals
+    // above are the calls' own.
+    EXPECT_EQ(OpenWithFailingCall(path, {TIOCSTI, EIO}), 0);
+    EXPECT_FALSE(exclusive());
+    close(master);
 }
 
 TEST(ComPortOpen, ClosingPutsBackTheSettingsTheTerminalHadBeforeOpening) {

@@ -460,6 +460,50 @@ TEST(PortList, UnderTheStandardDeviceFolderTtySnIsNamedByTheComNameThatOpensIt) 
     }
 }
 
+TEST(PortList, ALinkNamedComNOpensWhereItLeadsAndTheUartItWouldHideKeepsItsDeviceName) {
+    // A UART ttyS<k> (a link in the real /dev standing in for it) and, made by the user for a virtual
+    // port, a link /dev/COM<k+1>: the one name "COM<k+1>" cannot open both. The link has it; the UART
+    // is listed by its device name. Each listed name opens the device it was listed for.
+    TPty uart;
+    TPty virtualPort;
+    TTtySLink uartNode(uart.SlavePath);
+    if (!uartNode.Made()) {
+        GTEST_SKIP() << "needs root, to make links in /dev";
+    }
+    const std::string com = uartNode.ComName();
+    TempDir dir;
+    const std::string cls = dir / "sys/class/tty";
+    MakeDirs(cls + "/" + uartNode.DeviceName() + "/device");
+    WriteFileBytes(cls + "/" + uartNode.DeviceName() + "/type", "4\n");
+    const auto listing = [&] {
+        std::vector<std::string> list;
+        TCustomComPort::ListComPorts(list, TSystemRoots{dir / "sys", "/dev", {}});
+        return list;
+    };
+    const auto opens = [](const std::string& name, const TPty& device) {
+        TComPort port;
+        port.SetPort(name);
+        port.OpenPort();
+        port.WriteBytes("yes", 3);
+        return device.ReadMaster() == "yes";
+    };
+    {
+        TComNameLink comLink(std::stoi(com.substr(3)), virtualPort.SlavePath);
+        ASSERT_TRUE(comLink.Made()) << "/dev/" << com << " is taken";
+        ASSERT_EQ(comLink.Name(), com);
+        const std::vector<std::string> list = listing();
+        EXPECT_EQ(std::count(list.begin(), list.end(), com), 1) << "listed twice: for the link and the UART";
+        EXPECT_EQ(std::count(list.begin(), list.end(), uartNode.DeviceName()), 1);
+        EXPECT_TRUE(opens(com, virtualPort));
+        EXPECT_TRUE(opens(uartNode.DeviceName(), uart));
+    }
+    // Without the link the name is the UART's again.
+    const std::vector<std::string> list = listing();
+    EXPECT_EQ(std::count(list.begin(), list.end(), com), 1);
+    EXPECT_EQ(std::count(list.begin(), list.end(), uartNode.DeviceName()), 0);
+    EXPECT_TRUE(opens(com, uart));
+}
+
 TEST(PortList, UnreadableSysfsIsARegistryErrorAndLeavesTheListAlone) {
     TempDir dir;
     const TSystemRoots roots{dir / "nosys", dir.Path(), {}};

@@ -145,9 +145,7 @@ void TRq7Form::OpenComport() {
     }
     try {
         // The new event takes the console handler over before the old one goes.
-        auto stopEvent = std::make_unique<TStopEvent>();
-        SetConsoleStopEvent(stopEvent.get());
-        dataModule_.StopEvent = std::move(stopEvent);
+        dataModule_.RenewStopEvent();
         port.SetEvents(TComEvents{});
         port.FlowControl().SetControlDTR(dtrEnable);
         port.FlowControl().SetControlRTS(rtsEnable);

@@ -42,3 +42,30 @@ private:
     std::string path_;
     int number_ = -1;
 };
+
+// A symbolic link /dev/COM<n> to a device, as a user makes one for a virtual port; removed at the end
+// while it still leads to the device. Not made when the name is taken or /dev is not writable.
+class TComNameLink {
+public:
+    TComNameLink(int number, const std::string& target)
+        : target_(target), path_("/dev/COM" + std::to_string(number)), number_(number) {
+        made_ = ::symlink(target.c_str(), path_.c_str()) == 0;
+    }
+    ~TComNameLink() {
+        char buffer[512] = {};
+        if (made_ && ::readlink(path_.c_str(), buffer, sizeof buffer - 1) > 0 && target_ == buffer) {
+            ::unlink(path_.c_str());
+        }
+    }
+    TComNameLink(const TComNameLink&) = delete;
+    TComNameLink& operator=(const TComNameLink&) = delete;
+
+    bool Made() const { return made_; }
+    std::string Name() const { return "COM" + std::to_string(number_); }
+
+private:
+    std::string target_;
+    std::string path_;
+    int number_;
+    bool made_ = false;
+};

@@ -12,6 +12,7 @@
 #include <cstring>
 #include <functional>
 #include <memory>
+#include <new>
 #include <string>
 #include <thread>
 #include <windows.h>
@@ -531,33 +532,72 @@ TEST(Win32StopEvent, StartsClearAndStaysSignalled) {
 }
 
 // The Ctrl+C side runs in a child copy of this program with a console of its own, so the Ctrl+C reaches
-// nothing else (a test runner sharing our console would stop too). The child registers the handler
-// twice with two events, presses Ctrl+C on its console and exits with 0 when the event it was last
-// given is signalled and the first is not; without a handler Ctrl+C would end it with
-// STATUS_CONTROL_C_EXIT (Wine: 0) instead.
+// nothing else (a test runner sharing our console would stop too). RQ7_CTRL_C_CHILD chooses what the
+// child does; it exits with kCtrlCChildWentOn when all went as it should. Without a handler Ctrl+C would
+// end it with STATUS_CONTROL_C_EXIT (Wine: 0) instead.
 constexpr UINT kCtrlCChildWentOn = 77;
-const int kCtrlCChild = [] {
-    if (EnvText("RQ7_CTRL_C_CHILD") != "1") {
-        return 0;
-    }
-    TStopEvent first;
-    TStopEvent second;
-    SetConsoleStopEvent(&first);
-    SetConsoleStopEvent(&second);
+
+void PressCtrlCOrExit() {
     if (!GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0)) {
         ExitProcess(2);
     }
-    // The handler runs on a thread of its own; it is given a generous while.
-    const DWORD wait = WaitForSingleObject(static_cast<HANDLE>(second.NativeHandle()), 20000);
-    // Had the handler let the default action follow, it would end the program within this second.
+}
+
+// The handler runs on a thread of its own; it is given a generous while to signal `target`. Had it let
+// the default action follow, the program would end within the second after.
+bool HandlerSignalled(const TStopEvent& target) {
+    const DWORD wait = WaitForSingleObject(static_cast<HANDLE>(target.NativeHandle()), 20000);
     Sleep(1000);
-    ExitProcess(wait != WAIT_OBJECT_0 ? 3 : first.IsSignalled() ? 4 : kCtrlCChildWentOn);
+    return wait == WAIT_OBJECT_0;
+}
+
+const int kCtrlCChild = [] {
+    const std::string mode = EnvText("RQ7_CTRL_C_CHILD");
+    if (mode == "replaced") {
+        // The handler given two events in turn signals the one it was given last.
+        TStopEvent first;
+        TStopEvent second;
+        SetConsoleStopEvent(&first);
+        SetConsoleStopEvent(&second);
+        PressCtrlCOrExit();
+        ExitProcess(!HandlerSignalled(second) ? 3 : first.IsSignalled() ? 4 : kCtrlCChildWentOn);
+    }
+    if (mode == "destroyed") {
+        // The data module (and its event) destroyed; then an event given to the handler and destroyed,
+        // and a new one made in the very same place but given to nobody. A handler still holding the
+        // destroyed event would signal the new one. A last event given to the handler afterwards
+        // proves the handler still runs.
+        auto dataModule = std::make_unique<TQuorbDataModule>();
+        dataModule->RenewStopEvent();
+        dataModule.reset();
+        PressCtrlCOrExit();
+        alignas(TStopEvent) unsigned char place[sizeof(TStopEvent)];
+        auto* gone = new (place) TStopEvent;
+        SetConsoleStopEvent(gone);
+        gone->~TStopEvent();
+        auto* unconnected = new (place) TStopEvent;
+        PressCtrlCOrExit();
+        // The handler runs on its own thread, whenever the system gets to it: it is given a while to
+        // do wrong before anything else changes. Not signalled within it is no proof, but a signal is a
+        // fault.
+        if (WaitForSingleObject(static_cast<HANDLE>(unconnected->NativeHandle()), 3000) == WAIT_OBJECT_0) {
+            ExitProcess(4);
+        }
+        TStopEvent last;
+        SetConsoleStopEvent(&last);
+        PressCtrlCOrExit();
+        const UINT code = !HandlerSignalled(last) ? 3 : unconnected->IsSignalled() ? 4 : kCtrlCChildWentOn;
+        unconnected->~TStopEvent();
+        ExitProcess(code);
+    }
+    return 0;
 }();
 
-TEST(Win32ConsoleControl, CtrlCSignalsTheStopEventAndTheProgramGoesOn) {
+// Runs this program as a child with its own console in the given mode; its exit code.
+DWORD RunCtrlCChild(const wchar_t* mode) {
     wchar_t self[MAX_PATH + 1] = {};
-    ASSERT_GT(GetModuleFileNameW(nullptr, self, MAX_PATH), 0u);
-    ASSERT_TRUE(SetEnvironmentVariableW(L"RQ7_CTRL_C_CHILD", L"1"));
+    EXPECT_GT(GetModuleFileNameW(nullptr, self, MAX_PATH), 0u);
+    EXPECT_TRUE(SetEnvironmentVariableW(L"RQ7_CTRL_C_CHILD", mode));
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION child{};
@@ -566,7 +606,10 @@ TEST(Win32ConsoleControl, CtrlCSignalsTheStopEventAndTheProgramGoesOn) {
                                         nullptr, nullptr, &startup, &child);
     const DWORD startError = GetLastError();
     SetEnvironmentVariableW(L"RQ7_CTRL_C_CHILD", nullptr);
-    ASSERT_TRUE(started) << "error " << startError;
+    if (!started) {
+        ADD_FAILURE() << "the child did not start: error " << startError;
+        return 1;
+    }
     const DWORD wait = WaitForSingleObject(child.hProcess, 60000);
     if (wait != WAIT_OBJECT_0) {
         TerminateProcess(child.hProcess, 99);
@@ -575,10 +618,21 @@ TEST(Win32ConsoleControl, CtrlCSignalsTheStopEventAndTheProgramGoesOn) {
     GetExitCodeProcess(child.hProcess, &code);
     CloseHandle(child.hThread);
     CloseHandle(child.hProcess);
-    ASSERT_EQ(wait, WAIT_OBJECT_0) << "the child hung";
+    EXPECT_EQ(wait, WAIT_OBJECT_0) << "the child hung";
     EXPECT_NE(code, 2u) << "GenerateConsoleCtrlEvent failed in the child";
-    EXPECT_NE(code, 3u) << "the handler did not signal the stop event";
+    EXPECT_NE(code, 3u) << "the handler did not signal the stop event it has";
+    return code;
+}
+
+TEST(Win32ConsoleControl, CtrlCSignalsTheStopEventAndTheProgramGoesOn) {
+    const DWORD code = RunCtrlCChild(L"replaced");
     EXPECT_NE(code, 4u) << "the handler signalled an event it had been given before";
     EXPECT_EQ(code, kCtrlCChildWentOn)
         << "exit code " << code << ": Ctrl+C ended the program, the handler did not take it";
+}
+
+TEST(Win32ConsoleControl, AfterTheDataModuleIsDestroyedCtrlCReachesNoEventOfIt) {
+    const DWORD code = RunCtrlCChild(L"destroyed");
+    EXPECT_NE(code, 4u) << "the handler signalled a destroyed event (now another one in its place)";
+    EXPECT_EQ(code, kCtrlCChildWentOn) << "exit code " << code;
 }

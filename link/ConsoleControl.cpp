@@ -1,0 +1,48 @@
+// The event the console control handler reaches, shared by both systems' handlers.
+//
+// A handler announces itself (in-flight count up) before it reads the pointer and withdraws after it
+// has signalled. Whoever takes an event away swaps the pointer first and then waits for the count to
+// fall to zero: a handler that read the old pointer is still counted, and one that starts later reads
+// the new pointer. The wait cannot hang when the handler interrupts the waiting thread itself: the
+// handler never waits, so it has finished before the interrupted wait goes on.
+
+#include "link/ConsoleControl.h"
+
+#include <atomic>
+#include <thread>
+
+#include "link/StopEvent.h"
+
+namespace {
+// The one mutable global the platform forces: a signal handler can reach nothing else.
+std::atomic<const TStopEvent*> connectedEvent{nullptr};
+std::atomic<int> handlersInFlight{0};
+static_assert(std::atomic<const TStopEvent*>::is_always_lock_free && std::atomic<int>::is_always_lock_free,
+              "the handler may only use lock-free atomics");
+
+void WaitForHandlersToLeave() noexcept {
+    while (handlersInFlight.load() != 0) {
+        std::this_thread::yield();
+    }
+}
+} // namespace
+
+void SignalConsoleStopEvent() noexcept {
+    handlersInFlight.fetch_add(1);
+    if (const TStopEvent* stop = connectedEvent.load()) {
+        stop->Signal();
+    }
+    handlersInFlight.fetch_sub(1);
+}
+
+void SetConsoleStopEvent(TStopEvent* stopEvent) {
+    connectedEvent.exchange(stopEvent);
+    WaitForHandlersToLeave();
+    InstallConsoleControlHandler();
+}
+
+void ReleaseConsoleStopEvent(const TStopEvent* stopEvent) noexcept {
+    const TStopEvent* expected = stopEvent;
+    connectedEvent.compare_exchange_strong(expected, nullptr);
+    WaitForHandlersToLeave();
+}
