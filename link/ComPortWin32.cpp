@@ -73,13 +73,12 @@ public:
     }
 
     std::int32_t Write(const void* buffer, std::int32_t count) override {
-        // The request owns a copy of the bytes and its completion event until it has completed.
+        // The request owns a copy of the bytes until it has completed.
         const auto* bytes = static_cast<const char*>(buffer);
         std::vector<char> copy(bytes, bytes + count);
-        TOverlappedEvent completion(kErrWriteFile);
         OVERLAPPED overlapped;
         ZeroMemory(&overlapped, sizeof overlapped);
-        overlapped.hEvent = completion.Handle();
+        overlapped.hEvent = writeDone_.Handle();
         if (!WriteFile(handle_, copy.data(), static_cast<DWORD>(count), nullptr, &overlapped)) {
             const DWORD error = GetLastError();
             if (error != ERROR_IO_PENDING) {
@@ -100,10 +99,9 @@ public:
     }
 
     std::int32_t Read(char* buffer, std::int32_t count) override {
-        TOverlappedEvent completion(kErrReadFile);
         OVERLAPPED overlapped;
         ZeroMemory(&overlapped, sizeof overlapped);
-        overlapped.hEvent = completion.Handle();
+        overlapped.hEvent = readDone_.Handle();
         if (!ReadFile(handle_, buffer, static_cast<DWORD>(count), nullptr, &overlapped)) {
             const DWORD error = GetLastError();
             if (error != ERROR_IO_PENDING) {
@@ -209,6 +207,10 @@ private:
     }
 
     HANDLE handle_;
+    // The completion events of the writes and the reads, made once: each WriteFile or ReadFile clears
+    // its event as it starts. (Under Wine making and closing an event costs two calls to its server.)
+    TOverlappedEvent writeDone_{kErrWriteFile};
+    TOverlappedEvent readDone_{kErrReadFile};
     bool gone_ = false;
 };
 
@@ -320,5 +322,10 @@ std::unique_ptr<TSerialDevice> OpenSerialDevice(const std::string& portName) {
     if (handle == INVALID_HANDLE_VALUE) {
         FailLast(kErrOpen);
     }
-    return std::make_unique<TWin32SerialDevice>(handle);
+    try {
+        return std::make_unique<TWin32SerialDevice>(handle);
+    } catch (...) {
+        CloseHandle(handle); // no device took it
+        throw;
+    }
 }
