@@ -1,9 +1,9 @@
 #pragma once
-// What the benchmark programs share: the clocks they read, the scripted answers to the program's
-// questions and dialogs, the program's start-up in a child process, and the three sequences they
-// measure (the technological mode's opening read and its write, the channel limits window's opening
-// read) with the sum of the waits each has to make. Each program keeps its own way of counting the
-// adapter's requests and of printing its figures.
+// What the benchmark programs share: the clocks they read, the program's own clock measured and its
+// port's polls watched, the scripted answers to the program's questions and dialogs, the program's start-up
+// in a child process, and the three sequences they measure (the technological mode's opening read and its
+// write, the channel limits window's opening read) with the sum of the waits each has to make. Each program
+// keeps its own way of counting the adapter's requests and of printing its figures.
 
 #include <QApplication>
 #include <QDialog>
@@ -27,7 +27,9 @@
 
 #include "link/ComPort.h"
 #include "link/QuorbData.h"
+#include "link/SerialBackend.h"
 #include "ui/KoefPotrebUnit.h"
+#include "ui/MessageClock.h"
 #include "ui/Prompts.h"
 #include "ui/Rq7Application.h"
 #include "ui/Rq7Program.h"
@@ -194,9 +196,103 @@ struct TCounts {
 
 struct TSequenceFigure {
     double Wall = 0, Waits = 0, Processor = 0;
-    int WaitCount = 0;               // the waits the program's clock counted, where it is measured
-    double InWaits = 0, Overrun = 0; // in them, and beyond their ends
+    int WaitCount = 0;                // the waits the program's clock counted, where it is measured
+    double InWaits = 0, Overrun = 0;  // in them, and beyond their ends
+    double LargestOverrun = 0;        // the one wait that ran furthest past its end
+    int Polls = 0;                    // the polls of the port's input, where they are watched
+    double InPolls = 0;               // and the time spent in them
+    double InWrites = 0, InReads = 0; // the time spent in the port's writes and reads
 };
+
+// The program's own clock, measured: how many waits there were, how long they took in all, and by how
+// much they overran their ends (a wait ends once more than its milliseconds have passed: the first
+// moment at or after its end).
+class TMeasuredClock : public TMessageClock {
+public:
+    int Waits = 0;
+    Clock::duration InWaits{}, Overrun{}, LargestOverrun{};
+
+    TTime Now() override { return clock_.Now(); }
+    void WaitForMessages(TTime until) override {
+        if (until != until_) {
+            until_ = until;
+            started_ = clock_.Now();
+        }
+        clock_.WaitForMessages(until);
+        const TTime now = clock_.Now();
+        if (now >= until) {
+            ++Waits;
+            InWaits += now - started_;
+            Overrun += now - until;
+            LargestOverrun = std::max(LargestOverrun, now - until);
+            until_ = TTime{};
+        }
+    }
+    void Reset() {
+        Waits = 0;
+        InWaits = Overrun = LargestOverrun = Clock::duration{};
+    }
+    TTimerPrecision Precision() const { return clock_.Precision(); }
+
+private:
+    TQtMessageClock clock_;
+    TTime until_{}, started_{};
+};
+
+// The polls of the port's input (BytesWaiting, 300 to a collection) that the program makes, counted and
+// timed as they pass to the real device, and the time its writes and reads take.
+struct TPollWatch {
+    int Polls = 0;
+    Clock::duration InPolls{}, InWrites{}, InReads{};
+    void Reset() {
+        Polls = 0;
+        InPolls = InWrites = InReads = Clock::duration{};
+    }
+};
+
+class TWatchedDevice final : public TSerialDevice {
+public:
+    TWatchedDevice(std::unique_ptr<TSerialDevice> inner, TPollWatch& watch)
+        : inner_(std::move(inner)), watch_(watch) {}
+    void SetQueueSizes(std::int32_t in, std::int32_t out) override { inner_->SetQueueSizes(in, out); }
+    void SetLineSettings(const TLineSettings& settings) override { inner_->SetLineSettings(settings); }
+    void SetTimeouts(const TTimeoutSettings& timeouts) override { inner_->SetTimeouts(timeouts); }
+    void AbortPending() override { inner_->AbortPending(); }
+    std::int32_t Write(const void* buffer, std::int32_t count) override {
+        const auto start = Clock::now();
+        const std::int32_t written = inner_->Write(buffer, count);
+        watch_.InWrites += Clock::now() - start;
+        return written;
+    }
+    std::int32_t Waiting() override {
+        const auto start = Clock::now();
+        const std::int32_t waiting = inner_->Waiting();
+        watch_.InPolls += Clock::now() - start;
+        ++watch_.Polls;
+        return waiting;
+    }
+    std::int32_t Read(char* buffer, std::int32_t count) override {
+        const auto start = Clock::now();
+        const std::int32_t read = inner_->Read(buffer, count);
+        watch_.InReads += Clock::now() - start;
+        return read;
+    }
+    void WaitForEvent(TComEvents& events, const TStopEvent* stop, std::int32_t timeoutMs) override {
+        inner_->WaitForEvent(events, stop, timeoutMs);
+    }
+    bool Gone() const override { return inner_->Gone(); }
+
+private:
+    std::unique_ptr<TSerialDevice> inner_;
+    TPollWatch& watch_;
+};
+
+// Opens the system's serial devices, watched by watch.
+inline TSerialDeviceOpener WatchedDevices(TPollWatch& watch) {
+    return [&watch](const std::string& name) {
+        return std::make_unique<TWatchedDevice>(OpenSerialDevice(name), watch);
+    };
+}
 
 // Wall and processor time of one sequence.
 template <typename F> TSequenceFigure MeasureTimes(F&& sequence) {
@@ -206,6 +302,26 @@ template <typename F> TSequenceFigure MeasureTimes(F&& sequence) {
     sequence();
     figure.Wall = Seconds(Clock::now() - wall0);
     figure.Processor = ProcessorSeconds() - cpu0;
+    return figure;
+}
+
+// The times of one sequence, the waits the program's clock made in it and the polls of the port.
+template <typename F> TSequenceFigure MeasureWatched(TMeasuredClock& clock, TPollWatch* polls, F&& sequence) {
+    clock.Reset();
+    if (polls != nullptr) {
+        polls->Reset();
+    }
+    TSequenceFigure figure = MeasureTimes(sequence);
+    figure.WaitCount = clock.Waits;
+    figure.InWaits = Seconds(clock.InWaits);
+    figure.Overrun = Seconds(clock.Overrun);
+    figure.LargestOverrun = Seconds(clock.LargestOverrun);
+    if (polls != nullptr) {
+        figure.Polls = polls->Polls;
+        figure.InPolls = Seconds(polls->InPolls);
+        figure.InWrites = Seconds(polls->InWrites);
+        figure.InReads = Seconds(polls->InReads);
+    }
     return figure;
 }
 

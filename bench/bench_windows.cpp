@@ -28,48 +28,13 @@
 #include <vector>
 
 #include "bench/BenchSupport.h"
-#include "link/ModbusUnit.h"
 #include "sim/Simulator.h"
-#include "ui/MessageClock.h"
 
 extern char** environ;
 
 namespace {
 
 using namespace rq7bench;
-
-// The program's own clock, measured: how many waits there were, how long they took in all, and by how
-// much they overran their ends (a wait ends once more than its milliseconds have passed: the first
-// moment at or after its end).
-class TMeasuredClock : public TMessageClock {
-public:
-    int Waits = 0;
-    Clock::duration InWaits{}, Overrun{};
-
-    TTime Now() override { return clock_.Now(); }
-    void WaitForMessages(TTime until) override {
-        if (until != until_) {
-            until_ = until;
-            started_ = clock_.Now();
-        }
-        clock_.WaitForMessages(until);
-        const TTime now = clock_.Now();
-        if (now >= until) {
-            ++Waits;
-            InWaits += now - started_;
-            Overrun += now - until;
-            until_ = TTime{};
-        }
-    }
-    void Reset() {
-        Waits = 0;
-        InWaits = Overrun = Clock::duration{};
-    }
-
-private:
-    TQtMessageClock clock_;
-    TTime until_{}, started_{};
-};
 
 // ---- the simulator in a process of its own
 
@@ -232,16 +197,6 @@ void PrintFigure(const char* name, int run, const TSequenceFigure& f, const TCou
         f.Overrun * 1000, (f.Wall - f.InWaits) * 1000, c.Identify, c.Read, c.Write);
 }
 
-// The times of one sequence, and the waits the program's own clock made in it.
-template <typename F> TSequenceFigure Measure(TMeasuredClock& clock, F&& sequence) {
-    clock.Reset();
-    TSequenceFigure figure = MeasureTimes(sequence);
-    figure.WaitCount = clock.Waits;
-    figure.InWaits = Seconds(clock.InWaits);
-    figure.Overrun = Seconds(clock.Overrun);
-    return figure;
-}
-
 // The figures of one sequence over the runs.
 struct TSeries {
     explicit TSeries(const char* name) : Name(name) {}
@@ -312,7 +267,8 @@ int main(int argc, char** argv) {
     TSeries series[] = {TSeries(kSequences[0].Summary), TSeries(kSequences[1].Summary),
                         TSeries(kSequences[2].Summary)};
     RunSequences(
-        *program, app.Prompts, runs, [&](auto&& sequence) { return Measure(clock, sequence); },
+        *program, app.Prompts, runs,
+        [&](auto&& sequence) { return MeasureWatched(clock, nullptr, sequence); },
         [&] { return TakeCounts(sim); },
         [&](int sequence, int run, const TSequenceFigure& figure, const TCounts& c) {
             PrintFigure(kSequences[sequence].Run, run, figure, c);

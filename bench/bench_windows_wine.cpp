@@ -4,7 +4,9 @@
 //
 //   - the technological mode's opening read, its write (both passwords, no file), and the channel
 //     limits window's opening read: wall time against the sum of the waits the program has to make,
-//     and processor time against wall time;
+//     and processor time against wall time; and where the time above the waits went: each wait's
+//     overrun of its end (in all, on average and the largest), the time outside the waits, and the
+//     polls of the port's input (300 to a collection) with the processor time they cost;
 //   - start-up to the main window shown with its port open, a fresh process each time;
 //   - the peak working set of the program through all of that.
 //
@@ -25,6 +27,8 @@
 #include <psapi.h>
 
 #include "bench/BenchSupport.h"
+#include "coef/TextFile.h"
+#include "link/WaitTimer.h"
 
 namespace {
 
@@ -117,15 +121,112 @@ double MeasureStartup(const std::wstring& self, const std::string& port) {
     return seconds;
 }
 
+// ---- the cost of one poll of the port's input
+
+struct TPollCost {
+    double Wall = 0, Processor = 0; // seconds per poll
+};
+
+// Polls the open port's input many times in a row: the processor time of one poll, measured over
+// enough of them that the system's coarse processor clock does not matter.
+TPollCost MeasurePollCost(TComPort& port) {
+    constexpr int kPolls = 20000;
+    const double cpu0 = ProcessorSeconds();
+    const auto wall0 = Clock::now();
+    for (int i = 0; i < kPolls; ++i) {
+        port.BytesWaiting();
+    }
+    TPollCost cost;
+    cost.Wall = Seconds(Clock::now() - wall0) / kPolls;
+    cost.Processor = (ProcessorSeconds() - cpu0) / kPolls;
+    std::printf("one poll of the port's input (%d in a row): %.2f us wall, %.2f us processor\n", kPolls,
+                cost.Wall * 1e6, cost.Processor * 1e6);
+    return cost;
+}
+
+// ---- the timer alone
+
+// How late the waits' timer ends by itself, without the program around it: sleeps of 50 ms on a timer
+// such as the program's clock uses.
+void MeasureTimerAlone() {
+    constexpr int kSleeps = 40;
+    TWaitTimer timer;
+    double total = 0, most = 0;
+    for (int i = 0; i < kSleeps; ++i) {
+        const auto until = Clock::now() + std::chrono::milliseconds(50);
+        timer.SleepUntil(until);
+        const double late = Seconds(Clock::now() - until) * 1000;
+        total += late;
+        most = std::max(most, late);
+    }
+    std::printf("the timer alone: %d sleeps of 50 ms ended %.3f ms late on average, %.3f ms the most\n",
+                kSleeps, total / kSleeps, most);
+}
+
+// ---- tmp.dat's rewrites
+
+// The channel limits window's opening read rewrites tmp.dat as it starts and after each line it keeps,
+// and the file layer syncs each rewrite to disk: such rewrites, timed on their own, in the folder the
+// program runs in.
+void MeasureBackupRewrites() {
+    constexpr int kReads = 5;
+    std::vector<double> each;
+    for (int read = 0; read < kReads; ++read) {
+        std::vector<std::string> lines;
+        const auto start = Clock::now();
+        WriteTextFileLines("tmp.dat", lines);
+        for (int limit = 0; limit < 6; ++limit) {
+            lines.push_back("1010");
+            WriteTextFileLines("tmp.dat", lines);
+        }
+        each.push_back(Seconds(Clock::now() - start) * 1000 / 7);
+    }
+    std::remove("tmp.dat");
+    std::printf("tmp.dat rewritten and synced as the channel limits read does: %.2f ms a rewrite (median of "
+                "%d series of 7)\n",
+                Median(each), kReads);
+}
+
 // ---- the sequences
 
-void PrintFigure(const char* name, int run, const TSequenceFigure& f, const TCounts& c) {
+void PrintFigure(const char* name, int run, const TSequenceFigure& f, const TCounts& c,
+                 const TPollCost& poll) {
     std::printf("%-34s run %d: wall %.3f s, waits %.3f s, wall/waits %.4f, processor %.3f s, "
-                "processor/wall %.4f  [%d identify, %d reads, %d writes]\n",
+                "processor/wall %.4f  [%d identify, %d reads, %d writes]\n"
+                "%-34s        %d waits overran their ends by %.1f ms in all (%.3f ms each on average, "
+                "%.3f ms the most); outside the waits %.1f ms; %d polls took %.1f ms, processor in them "
+                "about %.1f ms; writes %.1f ms, reads %.1f ms\n",
                 name, run, f.Wall, f.Waits, f.Wall / f.Waits, f.Processor, f.Processor / f.Wall, c.Identify,
-                c.Read, c.Write);
+                c.Read, c.Write, "", f.WaitCount, f.Overrun * 1000,
+                f.WaitCount > 0 ? f.Overrun * 1000 / f.WaitCount : 0.0, f.LargestOverrun * 1000,
+                (f.Wall - f.InWaits) * 1000, f.Polls, f.InPolls * 1000, f.Polls * poll.Processor * 1000,
+                f.InWrites * 1000, f.InReads * 1000);
     std::fflush(stdout);
 }
+
+// The figures of one sequence over the runs.
+struct TSeries {
+    std::vector<double> Ratio, Processor, Floor, Overrun, Largest, Outside, InPolls, PollProcessor;
+    void Add(const TSequenceFigure& f, const TPollCost& poll) {
+        Ratio.push_back(f.Wall / f.Waits);
+        Processor.push_back(f.Processor / f.Wall);
+        Floor.push_back((f.Waits + f.WaitCount / 1000.0) / f.Waits);
+        Overrun.push_back(f.Overrun * 1000);
+        Largest.push_back(f.LargestOverrun * 1000);
+        Outside.push_back((f.Wall - f.InWaits) * 1000);
+        InPolls.push_back(f.InPolls * 1000);
+        PollProcessor.push_back(f.Polls * poll.Processor / f.Wall);
+    }
+    void Print(const char* summary) const {
+        const std::string name = std::string(summary) + ":";
+        std::printf(
+            "  %-25s wall/waits %.4f (the ms + 1 floor alone %.4f), processor/wall %.4f (in the polls "
+            "%.4f); waits overran by %.1f ms (the most %.3f ms), outside the waits %.1f ms, in the "
+            "polls %.1f ms\n",
+            name.c_str(), Median(Ratio), Median(Floor), Median(Processor), Median(PollProcessor),
+            Median(Overrun), Median(Largest), Median(Outside), Median(InPolls));
+    }
+};
 
 } // namespace
 
@@ -151,19 +252,24 @@ int main(int argc, char** argv) {
     log.Take(); // the start-ups sent nothing; start counting afresh
 
     TBenchApplication app(argc, argv);
-    auto program = OpenProgram(app.Prompts, port);
+    TMeasuredClock clock;
+    TPollWatch polls;
+    auto program = OpenProgram(app.Prompts, port, TLinkParts{WatchedDevices(polls), &clock});
     if (program == nullptr) {
         return 1;
     }
+    std::printf("the program's waits end by %s\n", TimerPrecisionText(clock.Precision()));
+    const TPollCost poll = MeasurePollCost(program->QuorbDataModule->ComPort);
+    MeasureTimerAlone();
+    MeasureBackupRewrites();
 
-    std::vector<double> ratio[3], processor[3];
+    TSeries series[3];
     RunSequences(
-        *program, app.Prompts, runs, [](auto&& sequence) { return MeasureTimes(sequence); },
+        *program, app.Prompts, runs, [&](auto&& sequence) { return MeasureWatched(clock, &polls, sequence); },
         [&] { return log.Take(); },
         [&](int sequence, int run, const TSequenceFigure& figure, const TCounts& c) {
-            PrintFigure(kSequences[sequence].Run, run, figure, c);
-            ratio[sequence].push_back(figure.Wall / figure.Waits);
-            processor[sequence].push_back(figure.Processor / figure.Wall);
+            PrintFigure(kSequences[sequence].Run, run, figure, c, poll);
+            series[sequence].Add(figure, poll);
         });
 
     PROCESS_MEMORY_COUNTERS memory{};
@@ -173,9 +279,7 @@ int main(int argc, char** argv) {
 
     std::printf("\nsummary (medians of %d runs)\n", runs);
     for (int sequence = 0; sequence < 3; ++sequence) {
-        const std::string name = std::string(kSequences[sequence].Summary) + ":";
-        std::printf("  %-25s wall/waits %.4f, processor/wall %.4f\n", name.c_str(), Median(ratio[sequence]),
-                    Median(processor[sequence]));
+        series[sequence].Print(kSequences[sequence].Summary);
     }
     const int status = PrintSummaryEnd(startups, "peak working set:", peakMegabytes, "", app.Prompts);
     program.reset();

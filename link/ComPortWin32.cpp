@@ -21,33 +21,6 @@ namespace {
     FailWith(operation, GetLastError());
 }
 
-// The codes by which the communications drivers report that the device itself has gone: a USB-serial
-// adapter unplugged (FTDI and Prolific drivers answer every later call with ERROR_BAD_COMMAND, the
-// CDC driver usbser.sys and others with ERROR_GEN_FAILURE), a device removed, no longer connected or
-// failing its I/O (ERROR_IO_DEVICE), and ERROR_NOT_READY, which Wine reports for every call on a line
-// that has hung up (the EIO of a Linux terminal). Codes that also mean something else on a working
-// device are left out: ERROR_ACCESS_DENIED (another holder), ERROR_INVALID_HANDLE (a closed port),
-// ERROR_INVALID_PARAMETER (a refused setting), ERROR_OPERATION_ABORTED (our own cancelling) and
-// time-outs.
-bool DeviceGoneError(DWORD error) {
-    constexpr DWORD kNoSuchDevice = 433; // ERROR_NO_SUCH_DEVICE, missing from some SDK headers
-    if (error == kNoSuchDevice) {
-        return true;
-    }
-    switch (error) {
-    case ERROR_NOT_READY:            // 21
-    case ERROR_BAD_COMMAND:          // 22
-    case ERROR_GEN_FAILURE:          // 31
-    case ERROR_DEV_NOT_EXIST:        // 55
-    case ERROR_IO_DEVICE:            // 1117
-    case ERROR_DEVICE_NOT_CONNECTED: // 1167
-    case ERROR_DEVICE_REMOVED:       // 1617
-        return true;
-    default:
-        return false;
-    }
-}
-
 // A manual-reset, non-signalled event for one overlapped operation, closed in every case.
 class TOverlappedEvent {
 public:
@@ -75,38 +48,37 @@ public:
 
     void SetQueueSizes(std::int32_t inputSize, std::int32_t outputSize) override {
         if (!SetupComm(handle_, static_cast<DWORD>(inputSize), static_cast<DWORD>(outputSize))) {
-            FailLastOnDevice(kErrSetupComm);
+            FailLastOn(kErrSetupComm, TDeviceCall::Setting);
         }
     }
 
     void SetLineSettings(const TLineSettings& s) override {
         DCB dcb = DcbOf(s);
         if (!SetCommState(handle_, &dcb)) {
-            FailLastOnDevice(kErrSetCommState);
+            FailLastOn(kErrSetCommState, TDeviceCall::Setting);
         }
     }
 
     void SetTimeouts(const TTimeoutSettings& t) override {
         COMMTIMEOUTS timeouts = CommTimeoutsOf(t);
         if (!SetCommTimeouts(handle_, &timeouts)) {
-            FailLastOnDevice(kErrSetCommTimeouts);
+            FailLastOn(kErrSetCommTimeouts, TDeviceCall::Setting);
         }
     }
 
     void AbortPending() override {
         if (!PurgeComm(handle_, PURGE_TXABORT | PURGE_RXABORT)) {
-            FailLastOnDevice(kErrPurgeComm);
+            FailLastOn(kErrPurgeComm, TDeviceCall::Transfer);
         }
     }
 
     std::int32_t Write(const void* buffer, std::int32_t count) override {
-        // The request owns a copy of the bytes and its completion event until it has completed.
+        // The request owns a copy of the bytes until it has completed.
         const auto* bytes = static_cast<const char*>(buffer);
         std::vector<char> copy(bytes, bytes + count);
-        TOverlappedEvent completion(kErrWriteFile);
         OVERLAPPED overlapped;
         ZeroMemory(&overlapped, sizeof overlapped);
-        overlapped.hEvent = completion.Handle();
+        overlapped.hEvent = writeDone_.Handle();
         if (!WriteFile(handle_, copy.data(), static_cast<DWORD>(count), nullptr, &overlapped)) {
             const DWORD error = GetLastError();
             if (error != ERROR_IO_PENDING) {
@@ -121,16 +93,15 @@ public:
         COMSTAT status;
         ZeroMemory(&status, sizeof status);
         if (!ClearCommError(handle_, &errors, &status)) {
-            FailLastOnDevice(kErrClearCommError);
+            FailLastOn(kErrClearCommError, TDeviceCall::Transfer);
         }
         return static_cast<std::int32_t>(status.cbInQue);
     }
 
     std::int32_t Read(char* buffer, std::int32_t count) override {
-        TOverlappedEvent completion(kErrReadFile);
         OVERLAPPED overlapped;
         ZeroMemory(&overlapped, sizeof overlapped);
-        overlapped.hEvent = completion.Handle();
+        overlapped.hEvent = readDone_.Handle();
         if (!ReadFile(handle_, buffer, static_cast<DWORD>(count), nullptr, &overlapped)) {
             const DWORD error = GetLastError();
             if (error != ERROR_IO_PENDING) {
@@ -146,14 +117,14 @@ public:
         ZeroMemory(&overlapped, sizeof overlapped);
         overlapped.hEvent = completion.Handle();
         if (!SetCommMask(handle_, CommMaskOf(events))) {
-            FailLastOnDevice(kErrWaitForEvent);
+            FailWait(GetLastError());
         }
         DWORD mask = 0;
         if (!WaitCommEvent(handle_, &mask, &overlapped)) {
             const DWORD error = GetLastError();
             if (error != ERROR_IO_PENDING) {
                 SetCommMask(handle_, 0);
-                Fail(kErrWaitForEvent, error);
+                FailWait(error);
             }
         }
         HANDLE handles[2] = {completion.Handle(), nullptr};
@@ -173,21 +144,51 @@ public:
             CancelIoEx(handle_, &overlapped);
         }
         DWORD ignored = 0;
-        GetOverlappedResult(handle_, &overlapped, &ignored, TRUE);
+        const bool completed = GetOverlappedResult(handle_, &overlapped, &ignored, TRUE);
+        const DWORD resultError = completed ? ERROR_SUCCESS : GetLastError();
         if (wait != WAIT_OBJECT_0 && wait != WAIT_OBJECT_0 + 1 && wait != WAIT_TIMEOUT) {
             Fail(kErrWaitForEvent, waitError);
+        }
+        // The event wait ended by itself but failed: a line that went away ends it so (a pulled cable, a
+        // hung-up line), and then the events it leaves mean nothing. Ended by the stop event or the
+        // time-out, it was cancelled here, and only a device that has gone meanwhile is worth a word.
+        if (!completed && (wait == WAIT_OBJECT_0 || DeviceGoneFailure(TDeviceCall::Transfer, resultError))) {
+            FailWait(resultError);
         }
         events = wait == WAIT_OBJECT_0 ? EventsOfCommMask(mask) : TComEvents{};
     }
 
 private:
-    [[noreturn]] void Fail(const char* operation, DWORD error) {
-        if (DeviceGoneError(error)) {
+    // Raises the failure; a transfer's failure that shows the device has gone marks it so, and the port
+    // closes it.
+    [[noreturn]] void Fail(const char* operation, DWORD error, TDeviceCall call = TDeviceCall::Transfer) {
+        if (DeviceGoneFailure(call, error)) {
             gone_ = true;
         }
         FailWith(operation, error);
     }
-    [[noreturn]] void FailLastOnDevice(const char* operation) { Fail(operation, GetLastError()); }
+    [[noreturn]] void FailLastOn(const char* operation, TDeviceCall call) {
+        Fail(operation, GetLastError(), call);
+    }
+
+    // Raises the failure of a wait for events. Drivers end a wait on a device that goes with codes that
+    // need not say so (Wine ends it on a hung-up line with ERROR_OPERATION_ABORTED): unless the code
+    // itself says the device has gone, the device is asked for its state once, and when that shows it
+    // has gone, its code is the one raised and the port closes.
+    [[noreturn]] void FailWait(DWORD error) {
+        if (!DeviceGoneFailure(TDeviceCall::Transfer, error)) {
+            DWORD lineErrors = 0;
+            COMSTAT status;
+            ZeroMemory(&status, sizeof status);
+            if (!ClearCommError(handle_, &lineErrors, &status)) {
+                const DWORD stateError = GetLastError();
+                if (DeviceGoneFailure(TDeviceCall::Transfer, stateError)) {
+                    error = stateError;
+                }
+            }
+        }
+        Fail(kErrWaitForEvent, error);
+    }
 
     // Waits without limit for an overlapped read or write and returns the bytes transferred.
     std::int32_t Finish(OVERLAPPED& overlapped, const char* operation) {
@@ -200,16 +201,53 @@ private:
         }
         DWORD transferred = 0;
         if (!GetOverlappedResult(handle_, &overlapped, &transferred, FALSE)) {
-            FailLastOnDevice(operation);
+            FailLastOn(operation, TDeviceCall::Transfer);
         }
         return static_cast<std::int32_t>(transferred);
     }
 
     HANDLE handle_;
+    // The completion events of the writes and the reads, made once: each WriteFile or ReadFile clears
+    // its event as it starts. (Under Wine making and closing an event costs two calls to its server.)
+    TOverlappedEvent writeDone_{kErrWriteFile};
+    TOverlappedEvent readDone_{kErrReadFile};
     bool gone_ = false;
 };
 
 } // namespace
+
+bool DeviceGoneFailure(TDeviceCall call, DWORD error) {
+    // A driver that refuses a setting says nothing about the device being there: USB-serial drivers
+    // answer a setting they cannot take with ERROR_GEN_FAILURE, and the port must stay open for the
+    // next setting or transfer.
+    if (call == TDeviceCall::Setting) {
+        return false;
+    }
+    // The codes by which the communications drivers report that the device itself has gone: a
+    // USB-serial adapter unplugged (FTDI and Prolific drivers answer every later call with
+    // ERROR_BAD_COMMAND, the CDC driver usbser.sys and others with ERROR_GEN_FAILURE), a device removed,
+    // no longer connected or failing its I/O (ERROR_IO_DEVICE), and ERROR_NOT_READY, which Wine reports
+    // for every call on a line that has hung up (the EIO of a Linux terminal). Codes that also mean
+    // something else on a working device are left out: ERROR_ACCESS_DENIED (another holder),
+    // ERROR_INVALID_HANDLE (a closed port), ERROR_INVALID_PARAMETER (a refused setting),
+    // ERROR_OPERATION_ABORTED (our own cancelling) and time-outs.
+    constexpr DWORD kNoSuchDevice = 433; // ERROR_NO_SUCH_DEVICE, missing from some SDK headers
+    if (error == kNoSuchDevice) {
+        return true;
+    }
+    switch (error) {
+    case ERROR_NOT_READY:            // 21
+    case ERROR_BAD_COMMAND:          // 22
+    case ERROR_GEN_FAILURE:          // 31
+    case ERROR_DEV_NOT_EXIST:        // 55
+    case ERROR_IO_DEVICE:            // 1117
+    case ERROR_DEVICE_NOT_CONNECTED: // 1167
+    case ERROR_DEVICE_REMOVED:       // 1617
+        return true;
+    default:
+        return false;
+    }
+}
 
 DCB DcbOf(const TLineSettings& s) {
     DCB dcb;
@@ -284,5 +322,10 @@ std::unique_ptr<TSerialDevice> OpenSerialDevice(const std::string& portName) {
     if (handle == INVALID_HANDLE_VALUE) {
         FailLast(kErrOpen);
     }
-    return std::make_unique<TWin32SerialDevice>(handle);
+    try {
+        return std::make_unique<TWin32SerialDevice>(handle);
+    } catch (...) {
+        CloseHandle(handle); // no device took it
+        throw;
+    }
 }

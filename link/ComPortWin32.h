@@ -17,6 +17,15 @@
 
 #include "link/ComPort.h"
 
+// What a failed call on the device was doing: a setting (SetupComm, SetCommState, SetCommTimeouts), or
+// a transfer (a write, a read or a poll of the input, a wait for events, the abort of pending
+// transfers as the port closes).
+enum class TDeviceCall { Setting, Transfer };
+// True when a call of that kind failing with that system code shows that the device itself has gone
+// (the port then closes it). Only failed transfers count: a setting the driver refuses leaves the
+// port open and working, whatever its code.
+bool DeviceGoneFailure(TDeviceCall call, DWORD error);
+
 // The DCB passed to SetCommState.
 DCB DcbOf(const TLineSettings& settings);
 // The COMMTIMEOUTS passed to SetCommTimeouts.

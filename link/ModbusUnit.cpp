@@ -2,13 +2,13 @@
 
 #include <algorithm>
 #include <chrono>
-#include <thread>
 
 #include "coef/CoefBlock.h"
 #include "coef/Crc.h"
 #include "coef/DeviceMap.h"
 #include "link/ComPort.h"
 #include "link/QuorbData.h"
+#include "link/WaitTimer.h"
 
 namespace {
 constexpr std::int32_t kFrameBufferSize = 100;
@@ -29,9 +29,15 @@ std::uint8_t replyByte(const std::string& reply, std::size_t i) {
 class TSteadyMessageClock final : public TMessageClock {
 public:
     TTime Now() override { return std::chrono::steady_clock::now(); }
-    void WaitForMessages(TTime until) override { std::this_thread::sleep_until(until); }
+    void WaitForMessages(TTime until) override { ThreadWaitTimer().SleepUntil(until); }
 };
 } // namespace
+
+TWaitTimer& ThreadWaitTimer() {
+    // A timer serves one thread at a time; each thread that waits on this clock has its own.
+    thread_local TWaitTimer timer;
+    return timer;
+}
 
 TMessageClock& SteadyMessageClock() {
     static TSteadyMessageClock clock;

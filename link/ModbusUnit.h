@@ -22,6 +22,8 @@ enum : std::int32_t {
 
 // The tick count that DelayWithMessages reads and the message pump it keeps running while it waits. The
 // program's runs the windows' messages (ui/); SteadyMessageClock() has no messages to run and sleeps.
+class TWaitTimer;
+
 class TMessageClock {
 public:
     using TTime = std::chrono::steady_clock::time_point;
@@ -32,8 +34,11 @@ public:
     virtual void WaitForMessages(TTime until) = 0;
 };
 
-// The steady clock, with no user interface to keep running: a wait sleeps.
+// The steady clock, with no user interface to keep running: a wait sleeps, on the calling thread's
+// ThreadWaitTimer(), so it ends within a millisecond of its end on Windows as well.
 TMessageClock& SteadyMessageClock();
+// The timer the steady clock's waits sleep on in the calling thread; made at the first call.
+TWaitTimer& ThreadWaitTimer();
 
 class TModbusExchange {
 public:

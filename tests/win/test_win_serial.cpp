@@ -15,6 +15,7 @@
 #include <new>
 #include <string>
 #include <thread>
+#include <vector>
 #include <windows.h>
 
 #include "coef/CoefBlock.h"
@@ -245,6 +246,25 @@ TEST(Win32Records, EventSetsMapOntoTheDriverFlags) {
 }
 
 // ---------------------------------------------------------------------------------------------
+// Which failures close the port
+
+TEST(Win32DeviceGone, OnlyFailedTransfersCountAsADeviceThatWentAway) {
+    // A pulled USB-serial cable (22, 31, 1117, ...), a hung-up line under Wine (21), a device removed.
+    const DWORD gone[] = {21, 22, 31, 55, 433, 1117, 1167, 1617};
+    // Another holder, a closed port, a refused setting, our own cancelling, a time-out, no such call.
+    const DWORD working[] = {0, 5, 6, 50, 87, 121, 995, 1460};
+    for (const DWORD code : gone) {
+        EXPECT_TRUE(DeviceGoneFailure(TDeviceCall::Transfer, code)) << "a transfer failing with " << code;
+        // A setting the driver refuses, with whatever code, leaves a working port open.
+        EXPECT_FALSE(DeviceGoneFailure(TDeviceCall::Setting, code)) << "a setting refused with " << code;
+    }
+    for (const DWORD code : working) {
+        EXPECT_FALSE(DeviceGoneFailure(TDeviceCall::Transfer, code)) << "a transfer failing with " << code;
+        EXPECT_FALSE(DeviceGoneFailure(TDeviceCall::Setting, code)) << "a setting refused with " << code;
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
 // Opening and closing
 
 TEST(Win32SerialOpen, MissingDeviceIsUnableToOpenWithTheSystemCode) {
@@ -351,6 +371,82 @@ TEST_F(SerialPortTest, ALineThatHangsUpClosesThePortAndTheSamePortOpensAfresh) {
     // Reported once: from now on the port is simply closed.
     EXPECT_EQ(MessageOf([&] { Port().BytesWaiting(); }),
               "ClearCommError function failed (win error code: 6)");
+
+    // Opening the same port again reaches the adapter on its new line.
+    Port().OpenPort();
+    ASSERT_TRUE(Port().Connected());
+    EXPECT_EQ(Port().WriteBytes(kIdentify, 8), 8);
+    EXPECT_EQ(WaitForBytes(kIdentifyReplyLength), kIdentifyReplyLength);
+}
+
+// The request whose write makes the simulator hang the line up (rq7sim's --hang-up-on register, named
+// by scripts/windows-check.sh in RQ7_TEST_HANG_UP_REGISTER); empty when none is named.
+std::vector<std::uint8_t> HangUpRequest() {
+    const std::string reg = EnvText("RQ7_TEST_HANG_UP_REGISTER");
+    if (reg.empty()) {
+        return {};
+    }
+    const auto r = static_cast<std::uint16_t>(std::stoi(reg));
+    std::vector<std::uint8_t> request = {
+        0x00, 0x06, static_cast<std::uint8_t>(r >> 8), static_cast<std::uint8_t>(r & 0xFF), 0x00, 0x00, 0, 0};
+    StoreCrc(request.data() + 6, ModbusCrc16Of(request.data(), 6));
+    return request;
+}
+
+// A wait for characters that the line's hanging up ends is no wait that timed out: it raises the port's
+// error and the port closes (the device has gone), instead of reporting no events on a dead line.
+TEST_F(SerialPortTest, AWaitEndedByTheLineHangingUpRaisesAndClosesThePort) {
+    RQ7_NEED_PORT();
+    RQ7_SKIP_UNLESS_EVENT_WAIT_WORKS();
+    const std::vector<std::uint8_t> request = HangUpRequest();
+    if (request.empty()) {
+        GTEST_SKIP() << "RQ7_TEST_HANG_UP_REGISTER is not set: name the register of rq7sim's --hang-up-on";
+    }
+    // The request goes out from another thread once the wait has (most likely) begun; should it go out
+    // first, the wait fails as it begins, with the same outcome.
+    std::thread sender([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        Port().WriteBytes(request.data(), static_cast<std::int32_t>(request.size()));
+    });
+    TStopEvent stop;
+    TComEvents events{evRxChar};
+    const std::string message = MessageOf([&] { Port().WaitForEvent(events, &stop, 60000); });
+    sender.join();
+    std::printf("the wait on the hung-up line ended with: '%s'\n", message.c_str());
+    EXPECT_EQ(message.rfind("WaitForEvent method failed (win error code: ", 0), 0u)
+        << "the wait ended as one that timed out: '" << message << "'";
+    EXPECT_EQ(message.find("(win error code: 6)"), std::string::npos) << message;
+    EXPECT_FALSE(Port().Connected()) << "the port kept a device that has gone";
+
+    // Opening the same port again reaches the adapter on its new line.
+    Port().OpenPort();
+    ASSERT_TRUE(Port().Connected());
+    EXPECT_EQ(Port().WriteBytes(kIdentify, 8), 8);
+    EXPECT_EQ(WaitForBytes(kIdentifyReplyLength), kIdentifyReplyLength);
+}
+
+// "Доп.режим" collects until the line is quiet; a line that hangs up meanwhile is no quiet line: the
+// collection raises the port's error and the port closes, as every other command on a lost device.
+TEST_F(SerialPortTest, ALineThatHangsUpDuringTheQuietCollectionClosesThePort) {
+    RQ7_NEED_PORT();
+    RQ7_SKIP_UNLESS_EVENT_WAIT_WORKS();
+    std::vector<std::uint8_t> request = HangUpRequest();
+    if (request.empty()) {
+        GTEST_SKIP() << "RQ7_TEST_HANG_UP_REGISTER is not set: name the register of rq7sim's --hang-up-on";
+    }
+    module_.StopEvent = std::make_unique<TStopEvent>();
+    TCoefBlock block;
+    TModbusExchange exchange(module_, block);
+    // The write goes unanswered and the simulator hangs the line up, whether before the collection's
+    // first look at the input or during its wait for characters.
+    request.resize(6);
+    exchange.FrameAndSend(request);
+    const std::string message = MessageOf([&] { exchange.CollectReplyUntilQuiet(0); });
+    std::printf("the hung-up line was reported as: %s\n", message.c_str());
+    EXPECT_FALSE(Port().Connected()) << "the port kept a device that has gone";
+    EXPECT_NE(message.find(" (win error code: "), std::string::npos)
+        << "the collection ended as on a quiet line: '" << message << "'";
+    EXPECT_EQ(message.find("(win error code: 6)"), std::string::npos) << message;
 
     // Opening the same port again reaches the adapter on its new line.
     Port().OpenPort();

@@ -10,11 +10,16 @@
 #include <QPushButton>
 #include <QStyle>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <algorithm>
 #include <gtest/gtest.h>
 #include <memory>
 
+#include "coef/CoefBlock.h"
+#include "link/ModbusUnit.h"
+#include "link/QuorbData.h"
 #include "support/ScriptedPrompts.h"
+#include "ui/MessageClock.h"
 #include "ui/Prompts.h"
 #include "ui/Rq7Application.h"
 #include "ui/Rq7Program.h"
@@ -97,6 +102,39 @@ TEST_F(WindowsCoefficientFile, LoadsFromAFolderWithCyrillicLetters) {
     EXPECT_EQ(factory->text(), "0101007");
     EXPECT_EQ(first->text(), "1010");
     teh.hide();
+}
+
+// The program's clock on Windows waits for the window messages and its own timer together.
+TEST(WindowsMessageClock, HasAPreciseTimerBeforeTheFirstWait) {
+    TQtMessageClock clock;
+    const TTimerPrecision precision = clock.Precision();
+    EXPECT_TRUE(precision == TTimerPrecision::HighResolutionTimer ||
+                precision == TTimerPrecision::OneMillisecondPeriod)
+        << "the waits end by " << TimerPrecisionText(precision);
+}
+
+TEST(WindowsMessageClock, AWaitHandlesTheClicksThatComeWhileItWaits) {
+    QPushButton button(QStringLiteral("B"));
+    int clicks = 0;
+    QObject::connect(&button, &QPushButton::clicked, [&] { ++clicks; });
+    TQtMessageClock clock;
+    // A click posted before the wait is handled by it.
+    QTimer::singleShot(0, &button, [&] { button.click(); });
+    TQuorbDataModule dataModule;
+    TCoefBlock block;
+    TModbusExchange exchange(dataModule, block, clock);
+    const auto start = clock.Now();
+    exchange.DelayWithMessages(20);
+    EXPECT_GT(clock.Now() - start, std::chrono::milliseconds(20));
+    EXPECT_EQ(clicks, 1);
+    // A timer's message that comes while the wait sleeps, its end minutes away, wakes it: a wait deaf
+    // to the messages would hold this test until its time limit.
+    QTimer::singleShot(20, &button, [&] { button.click(); });
+    const TMessageClock::TTime until = clock.Now() + std::chrono::minutes(5);
+    while (clicks == 1 && clock.Now() < until) {
+        clock.WaitForMessages(until);
+    }
+    EXPECT_EQ(clicks, 2);
 }
 
 } // namespace
