@@ -21,6 +21,7 @@
 #include "sim/Simulator.h"
 #include "support/Files.h"
 #include "support/ScriptedPrompts.h"
+#include "support/WatchedLine.h"
 #include "ui/ComComboBox.h"
 #include "ui/PaswKoefUnit.h"
 #include "ui/Rq7Program.h"
@@ -35,13 +36,17 @@ struct LostDevice : testing::Test {
     std::string Dev = Root / "dev";
     std::string Link = Dev + "/ttyRQ7";
     TAdapterSimulator Sim;
+    // The waits end only once the simulator has dealt with everything sent, a hang-up included, so a
+    // late simulator thread cannot turn the lost line into a silent adapter.
+    TWatchedLine Line{Sim};
     TScriptedPrompts Prompts;
     std::optional<TRq7Program> Program;
 
     void SetUp() override {
         ASSERT_EQ(std::system(("mkdir -p '" + Dev + "' '" + Root / "sys/class/tty" + "'").c_str()), 0);
         Sim.SetLink(Link);
-        Program.emplace(Prompts, TLinkParts{}, TSystemRoots{Root / "sys", Dev, Root / "reg"});
+        Program.emplace(Prompts, TLinkParts{Line.Opener(), &Line.Clock()},
+                        TSystemRoots{Root / "sys", Dev, Root / "reg"});
         Program->Create();
         Port().SetPort(Link);
         Program->Rq7Form->show(); // opens the port

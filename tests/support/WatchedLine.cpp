@@ -40,8 +40,15 @@ public:
         return read;
     }
 
-    // Bytes waiting at the port, without the program seeing the call.
-    std::int32_t WaitingUnseen() { return Inner().Waiting(); }
+    // Bytes waiting at the port, without the program seeing the call; -1 when the device has failed
+    // (a hung-up line), which the program finds out by its own next call.
+    std::int32_t WaitingUnseen() {
+        try {
+            return Inner().Waiting();
+        } catch (const EComPort&) {
+            return -1;
+        }
+    }
 
 private:
     TWatchedLine& line_;
@@ -76,7 +83,11 @@ void TWatchedLine::Settle() {
     }
     // The answers pass through the pseudo-terminal's buffers on their own time.
     const std::uint64_t sent = sim_.BytesSent() - sentBeforeOpen_;
-    while (readSinceOpen_ + static_cast<std::uint64_t>(std::max(device_->WaitingUnseen(), 0)) < sent) {
+    for (;;) {
+        const std::int32_t waiting = device_->WaitingUnseen();
+        if (waiting < 0 || readSinceOpen_ + static_cast<std::uint64_t>(waiting) >= sent) {
+            return;
+        }
         if (std::chrono::steady_clock::now() > deadline) {
             ADD_FAILURE() << "the simulator's " << sent - readSinceOpen_
                           << " bytes did not reach the port within " << kSettleLimit.count() << " s";
