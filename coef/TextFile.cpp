@@ -365,7 +365,8 @@ void ReplaceFile(const std::string& path, const std::string& bytes) {
 // The file of a TTextFileWriter. It is opened where it stands and then emptied, as the in-place
 // rewrite does, so a hidden or system file is written as well.
 std::intptr_t OpenLineFile(const std::string& path) {
-    THandle file(::CreateFileW(Widen(path).c_str(), GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
+    // Others may read the lines written so far; no one else writes the file meanwhile.
+    THandle file(::CreateFileW(Widen(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
                                FILE_ATTRIBUTE_NORMAL, nullptr));
     if (file.Get() == INVALID_HANDLE_VALUE || !::SetEndOfFile(file.Get())) {
         RaiseFileError(::GetLastError());
