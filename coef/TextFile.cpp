@@ -246,6 +246,7 @@ public:
         }
     }
     HANDLE Get() const { return h_; }
+    void Release() { h_ = INVALID_HANDLE_VALUE; }
     DWORD Close() {
         const HANDLE h = h_;
         h_ = INVALID_HANDLE_VALUE;
@@ -359,6 +360,34 @@ void ReplaceFile(const std::string& path, const std::string& bytes) {
         ::DeleteFileW(temp.c_str());
         RaiseFileError(err);
     }
+}
+
+// The file of a TTextFileWriter. It is opened where it stands and then emptied, as the in-place
+// rewrite does, so a hidden or system file is written as well.
+std::intptr_t OpenLineFile(const std::string& path) {
+    // Others may read the lines written so far; no one else writes the file meanwhile.
+    THandle file(::CreateFileW(Widen(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
+                               FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (file.Get() == INVALID_HANDLE_VALUE || !::SetEndOfFile(file.Get())) {
+        RaiseFileError(::GetLastError());
+    }
+    const HANDLE h = file.Get();
+    file.Release();
+    return reinterpret_cast<std::intptr_t>(h);
+}
+
+void WriteLineFile(std::intptr_t handle, const std::string& bytes) {
+    if (const DWORD err = WriteAll(reinterpret_cast<HANDLE>(handle), bytes)) {
+        RaiseFileError(err);
+    }
+}
+
+// Syncs and closes; returns 0 or the first error.
+DWORD CloseLineFile(std::intptr_t handle) {
+    THandle file(reinterpret_cast<HANDLE>(handle));
+    const DWORD err = ::FlushFileBuffers(file.Get()) ? 0 : ::GetLastError();
+    const DWORD closeErr = file.Close();
+    return err != 0 ? err : closeErr;
 }
 
 } // namespace
@@ -576,6 +605,42 @@ void ReplaceFile(const std::string& path, const std::string& bytes) {
     }
 }
 
+// The file of a TTextFileWriter, opened where it stands and emptied: a writable file in a folder that
+// takes no new files is written too, and an existing file keeps its permissions. A pipe with no reader
+// is refused at once instead of holding the program.
+std::intptr_t OpenLineFile(const std::string& path) {
+    int fd = -1;
+    do {
+        fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0666);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) {
+        RaiseOpenError(errno, path);
+    }
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (flags >= 0) {
+        (void)::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+    }
+    return fd;
+}
+
+void WriteLineFile(std::intptr_t handle, const std::string& bytes) {
+    if (const int err = WriteAll(static_cast<int>(handle), bytes)) {
+        RaiseFileError(err);
+    }
+}
+
+// Syncs and closes; returns 0 or the first error. A file that cannot be synced (a pipe, a device) is
+// only closed.
+int CloseLineFile(std::intptr_t handle) {
+    TFd file(static_cast<int>(handle));
+    int err = ::fsync(file.Get()) == 0 ? 0 : errno;
+    if (err == EINVAL || err == EROFS) {
+        err = 0;
+    }
+    const int closeErr = file.Close();
+    return err != 0 ? err : closeErr;
+}
+
 } // namespace
 
 #endif
@@ -594,11 +659,48 @@ std::vector<std::string> ReadFirstTextFileLines(const std::string& path, std::si
     return lines.Finish();
 }
 
+namespace {
+
+// A line as the files hold it: Windows-1251 bytes ended by CR LF.
+void AppendLineBytes(std::string& bytes, std::string_view line) {
+    bytes += Utf8ToCp1251(line);
+    bytes += "\r\n";
+}
+
+} // namespace
+
 void WriteTextFileLines(const std::string& path, const std::vector<std::string>& lines) {
     std::string bytes;
     for (const auto& line : lines) {
-        bytes += Utf8ToCp1251(line);
-        bytes += "\r\n";
+        AppendLineBytes(bytes, line);
     }
     ReplaceFile(path, bytes);
+}
+
+TTextFileWriter::TTextFileWriter(const std::string& path) : handle_(OpenLineFile(path)) {}
+
+TTextFileWriter::~TTextFileWriter() {
+    if (handle_ != -1) {
+        (void)CloseLineFile(handle_);
+    }
+}
+
+void TTextFileWriter::WriteLine(std::string_view line) {
+    if (handle_ == -1) {
+        throw EInOutError("File not open for output", 105);
+    }
+    std::string bytes;
+    AppendLineBytes(bytes, line);
+    WriteLineFile(handle_, bytes);
+}
+
+void TTextFileWriter::Close() {
+    if (handle_ == -1) {
+        return;
+    }
+    const std::intptr_t handle = handle_;
+    handle_ = -1;
+    if (const auto err = CloseLineFile(handle)) {
+        RaiseFileError(err);
+    }
 }

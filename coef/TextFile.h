@@ -3,6 +3,7 @@
 // Texts in memory are UTF-8.
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -31,3 +32,23 @@ std::vector<std::string> ReadFirstTextFileLines(const std::string& path, std::si
 // the target (a folder that takes no new files but holds a writable target, a name too long for the
 // temporary file's ending) the target is rewritten in place instead. Throws EInOutError as above.
 void WriteTextFileLines(const std::string& path, const std::vector<std::string>& lines);
+
+// A text file written a line at a time while its lines become known. Opening creates it, or empties
+// an existing one where it stands (so a writable file in a folder that takes no new files is written
+// too); each line goes to the operating system as it is written, so however the program or the device
+// ends afterwards, the file holds the lines written so far. Close syncs the file to disk and closes
+// it; the destructor does the same, without errors, where Close was not reached. Lines are encoded as
+// WriteTextFileLines encodes them. Throws EInOutError as above.
+class TTextFileWriter {
+public:
+    explicit TTextFileWriter(const std::string& path);
+    TTextFileWriter(const TTextFileWriter&) = delete;
+    TTextFileWriter& operator=(const TTextFileWriter&) = delete;
+    ~TTextFileWriter();
+
+    void WriteLine(std::string_view line);
+    void Close();
+
+private:
+    std::intptr_t handle_; // the descriptor, or the Windows file handle; -1 once closed
+};

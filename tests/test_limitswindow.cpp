@@ -14,6 +14,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <cstdint>
 #include <cstdlib>
@@ -22,6 +23,9 @@
 #include <memory>
 #include <string>
 #include <vector>
+
+#include <dirent.h>
+#include <unistd.h>
 
 #include "coef/CoefBlock.h"
 #include "link/ComPort.h"
@@ -82,6 +86,26 @@ TJournal ReadLoop(int waitAfterSlot, const std::vector<int>& readTwice = {}) {
         journal.push_back(Wait(waitAfterSlot));
     }
     return journal;
+}
+
+// How many of this process's descriptors lead to the file.
+int OpenDescriptorsOn(const QString& path) {
+    const std::string target = path.toStdString();
+    int count = 0;
+    DIR* fds = ::opendir("/proc/self/fd");
+    if (fds == nullptr) {
+        return -1;
+    }
+    while (const dirent* entry = ::readdir(fds)) {
+        std::array<char, 4096> link{};
+        const std::string name = std::string("/proc/self/fd/") + entry->d_name;
+        const ssize_t n = ::readlink(name.c_str(), link.data(), link.size());
+        if (n > 0 && std::string(link.data(), static_cast<std::size_t>(n)) == target) {
+            ++count;
+        }
+    }
+    ::closedir(fds);
+    return count;
 }
 
 TJournal Concat(TJournal a, const TJournal& b) {
@@ -416,6 +440,36 @@ TEST_F(LimitsWindowTest, FailedSlotKeepsTheLinesReadBeforeAndRestoreEmptiesTheRe
     Button("IschodButton")->click();
     EXPECT_EQ(Limits(), (QStringList{"16.00", "0.00", "85.00", "", "", ""}));
     EXPECT_TRUE(Sim->Requests().empty());
+}
+
+TEST_F(LimitsWindowTest, BackupFileHoldsEachLineOnceItsSlotIsReadAndKeepsThemWhenTheLineIsLost) {
+    {
+        QFile old(QStringLiteral("tmp.dat"));
+        ASSERT_TRUE(old.open(QIODevice::WriteOnly));
+        old.write(QByteArray(4000, 'o') + "\r\n");
+    }
+    // The file as it stands when the progress bar shows each slot done.
+    std::vector<std::string> atProgress;
+    int heldDuringTheRead = -1;
+    QObject::connect(Progress(), &QProgressBar::valueChanged, [&](int) {
+        atProgress.push_back(FileBytes(QStringLiteral("tmp.dat")));
+        heldDuringTheRead = OpenDescriptorsOn(QFileInfo(QStringLiteral("tmp.dat")).canonicalFilePath());
+    });
+    // The adapter's line goes away at slot 11.
+    Sim->AddRule(TSimMatch::ReadSlot(11), TSimAction::HangUp());
+    Program->Rq7Form->N4()->trigger();
+
+    EXPECT_EQ(Prompts.Texts(), QStringList{"ClearCommError function failed (win error code: 1117)"});
+    const std::string l1 = "16.00\r\n", l2 = "0.00\r\n", l5 = "85.00\r\n", l6 = "-40.00\r\n",
+                      l9 = "250.00\r\n", l10 = "0.00\r\n";
+    EXPECT_EQ(atProgress, (std::vector<std::string>{l1, l1 + l2, l1 + l2, l1 + l2, l1 + l2 + l5,
+                                                    l1 + l2 + l5 + l6, l1 + l2 + l5 + l6, l1 + l2 + l5 + l6,
+                                                    l1 + l2 + l5 + l6 + l9, l1 + l2 + l5 + l6 + l9 + l10}));
+    EXPECT_EQ(FileBytes(QStringLiteral("tmp.dat")), l1 + l2 + l5 + l6 + l9 + l10);
+    // The file was open once through the read, and the error closed it on its way out.
+    EXPECT_EQ(heldDuringTheRead, 1);
+    EXPECT_EQ(OpenDescriptorsOn(QFileInfo(QStringLiteral("tmp.dat")).canonicalFilePath()), 0);
+    EXPECT_FALSE(Program->Exchange->Busy());
 }
 
 TEST_F(LimitsWindowTest, RestoreWithoutBackupFileChangesNothing) {

@@ -346,3 +346,125 @@ TEST(TextFile, ElsewhereTheFileIsStillReplacedWhole) {
               "earlier\r\n");
     EXPECT_EQ(ReadFileBytes(dir / "coef.dat"), "later\r\n");
 }
+
+// ---------------------------------------------------------------------------------------------
+// Writing a file a line at a time
+
+namespace {
+
+// How many of this process's descriptors lead to the file.
+int DescriptorsOn(const std::string& path) {
+    char* resolved = ::realpath(path.c_str(), nullptr);
+    const std::string target = resolved != nullptr ? resolved : path;
+    std::free(resolved);
+    int count = 0;
+    DIR* fds = ::opendir("/proc/self/fd");
+    if (fds == nullptr) {
+        return -1;
+    }
+    while (const dirent* entry = ::readdir(fds)) {
+        char link[4096];
+        const std::string name = std::string("/proc/self/fd/") + entry->d_name;
+        const ssize_t n = ::readlink(name.c_str(), link, sizeof link);
+        if (n > 0 && std::string(link, static_cast<std::size_t>(n)) == target) {
+            ++count;
+        }
+    }
+    ::closedir(fds);
+    return count;
+}
+
+} // namespace
+
+TEST(TextFileWriter, EachLineIsInTheFileAsSoonAsItIsWrittenInTheSavedFilesBytes) {
+    TempDir dir;
+    const std::string path = dir / "tmp.dat";
+    WriteFileBytes(path, std::string(5000, 'o') + "\r\nold\r\n");
+    ASSERT_EQ(::chmod(path.c_str(), 0640), 0);
+    const ino_t inode = InodeOf(path);
+    const std::vector<std::string> lines = {"16.00", "-40.00", "Ёж №5 Ω", ""};
+
+    TTextFileWriter writer(path);
+    EXPECT_EQ(ReadFileBytes(path), "") << "an existing file is emptied when it is opened";
+    std::string soFar;
+    for (const std::string& line : lines) {
+        writer.WriteLine(line);
+        soFar += Utf8ToCp1251(line) + "\r\n";
+        EXPECT_EQ(ReadFileBytes(path), soFar) << "after " << line;
+    }
+    writer.Close();
+
+    // The same bytes as a whole save of the same lines, in the same file with its permissions.
+    WriteTextFileLines(dir / "whole.dat", lines);
+    EXPECT_EQ(ReadFileBytes(path), ReadFileBytes(dir / "whole.dat"));
+    EXPECT_EQ(ReadFileBytes(path), "16.00\r\n-40.00\r\n\xA8\xE6 \xB9"
+                                   "5 ?\r\n\r\n");
+    EXPECT_EQ(InodeOf(path), inode);
+    struct stat st {};
+    ASSERT_EQ(::stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0640u);
+    EXPECT_EQ(DescriptorsOn(path), 0);
+    EXPECT_EQ(FileErrorOf([&] { writer.WriteLine("late"); }), "File not open for output");
+    EXPECT_EQ(ReadFileBytes(path), ReadFileBytes(dir / "whole.dat"));
+}
+
+TEST(TextFileWriter, AWriterLeftByAnErrorClosesItsFileAndKeepsTheLinesWritten) {
+    TempDir dir;
+    const std::string path = dir / "tmp.dat";
+    std::string error;
+    try {
+        TTextFileWriter writer(path);
+        writer.WriteLine("1.00");
+        writer.WriteLine("2.00");
+        EXPECT_EQ(DescriptorsOn(path), 1);
+        throw EInOutError("the line went away", 1117);
+    } catch (const EInOutError& e) {
+        error = e.what();
+    }
+    EXPECT_EQ(error, "the line went away");
+    EXPECT_EQ(DescriptorsOn(path), 0);
+    EXPECT_EQ(ReadFileBytes(path), "1.00\r\n2.00\r\n");
+    EXPECT_EQ(dir.Names(), std::vector<std::string>{"tmp.dat"});
+}
+
+TEST(TextFileWriter, WhatCannotBeWrittenIsRefusedAndLeftAsItWas) {
+    TempDir dir;
+    // A folder of the name, a folder that is not there.
+    ASSERT_EQ(::mkdir((dir / "tmp.dat").c_str(), 0755), 0);
+    EXPECT_EQ(FileErrorOf([&] { TTextFileWriter writer(dir / "tmp.dat"); }), "File access denied");
+    EXPECT_EQ(FileErrorOf([&] { TTextFileWriter writer(dir / "none/tmp.dat"); }), "Invalid filename");
+    // A pipe nobody reads is refused at once; the open does not wait for a reader.
+    ASSERT_EQ(::mkfifo((dir / "pipe").c_str(), 0666), 0);
+    int code = 0;
+    EXPECT_EQ(FileErrorOf([&] { TTextFileWriter writer(dir / "pipe"); }, &code), "I/O error 6");
+    EXPECT_EQ(code, ENXIO);
+
+    // A read-only file keeps its contents; a writable file in a read-only folder is written in place.
+    WriteFileBytes(dir / "locked.dat", "kept\r\n");
+    ASSERT_EQ(::chmod((dir / "locked.dat").c_str(), 0444), 0);
+    WriteFileBytes(dir / "open.dat", "old\r\n");
+    ASSERT_EQ(::chmod((dir / "open.dat").c_str(), 0666), 0);
+    ASSERT_EQ(::chmod(dir.Path().c_str(), 0555), 0);
+    std::string lockedError, openError, newError;
+    bool folderTakesFiles = false;
+    {
+        TUnprivilegedFiles unprivileged;
+        folderTakesFiles = CanCreateIn(dir.Path());
+        lockedError = FileErrorOf([&] { TTextFileWriter writer(dir / "locked.dat"); });
+        openError = FileErrorOf([&] {
+            TTextFileWriter writer(dir / "open.dat");
+            writer.WriteLine("new");
+            writer.Close();
+        });
+        newError = FileErrorOf([&] { TTextFileWriter writer(dir / "new.dat"); });
+    }
+    ASSERT_EQ(::chmod(dir.Path().c_str(), 0755), 0);
+    EXPECT_EQ(lockedError, "File access denied");
+    EXPECT_EQ(ReadFileBytes(dir / "locked.dat"), "kept\r\n");
+    EXPECT_EQ(openError, "");
+    EXPECT_EQ(ReadFileBytes(dir / "open.dat"), "new\r\n");
+    if (!folderTakesFiles) {
+        EXPECT_EQ(newError, "File access denied");
+        EXPECT_EQ(dir.Names(), (std::vector<std::string>{"locked.dat", "open.dat", "pipe", "tmp.dat"}));
+    }
+}

@@ -165,11 +165,12 @@ void TKoefForPotreb::ReadBlock(TReadKind kind) {
         return;
     }
 
-    // The backup file is replaced at once and then rewritten after each limit line, so a read that stops
-    // leaves the lines of the slots read before.
-    std::vector<std::string> backupLines;
+    // The backup file is emptied at once and takes each limit line as it is read, so a read that stops
+    // (or a program that ends) leaves the lines of the slots read before. It is closed however the read
+    // ends.
+    std::optional<TTextFileWriter> backup;
     if (opening) {
-        WriteTextFileLines(BackupFileName, backupLines);
+        backup.emplace(BackupFileName);
     }
     // The address of the adapter that answered.
     ui_->AdrEdit->setText(QString::number(static_cast<unsigned char>(exchange_.ReplyText[0])));
@@ -178,14 +179,16 @@ void TKoefForPotreb::ReadBlock(TReadKind kind) {
     const TSlotLoopResult read =
         sequence_.ReadSlots(opening ? kOpeningReadWaitMs : kRequestReadWaitMs, [&](int k) {
             const std::optional<std::string> backupLine = ShowSlot(k, kind);
-            if (opening && backupLine) {
-                backupLines.push_back(*backupLine);
-                WriteTextFileLines(BackupFileName, backupLines);
+            if (backup && backupLine) {
+                backup->WriteLine(*backupLine);
             }
         });
     const bool complete = read.End == TSlotLoopEnd::Complete;
 
     commands_.SetOffered(*ui_->WriteButton, true);
+    if (backup) {
+        backup->Close();
+    }
     if (complete && !block_.VerifyReadImage()) {
         prompts_.ShowMessage(QStringLiteral("Ошибка кс"));
     }

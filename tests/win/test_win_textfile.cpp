@@ -74,10 +74,13 @@ private:
     std::string path_;
 };
 
-std::string ReadBytes(const std::string& path) {
+// The file's bytes, read as another program reads them; sharing, with writeShared, a file still open for
+// writing.
+std::string ReadBytes(const std::string& path, bool writeShared = false) {
     std::string bytes;
     HANDLE file =
-        CreateFileW(Widen(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+        CreateFileW(Widen(path).c_str(), GENERIC_READ, FILE_SHARE_READ | (writeShared ? FILE_SHARE_WRITE : 0),
+                    nullptr, OPEN_EXISTING, 0, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         return "<cannot open>";
     }
@@ -243,4 +246,26 @@ TEST(WinTextFile, NameWithNoRoomForTheTemporaryEndingIsWrittenInPlace) {
     EXPECT_EQ(FileErrorOf([&] { WriteTextFileLines(dir / name, {"2"}); }), "");
     EXPECT_EQ(ReadBytes(dir / name), "2\r\n");
     EXPECT_EQ(dir.Names(), std::vector<std::string>{name});
+}
+
+TEST(WinTextFile, LineWriterHandsEachLineOverAtOnceAndRefusesWhatCannotBeWritten) {
+    TTempDir dir;
+    WriteBytes(dir / "tmp.dat", std::string(3000, 'o') + "\r\n");
+    {
+        TTextFileWriter writer(dir / "tmp.dat");
+        EXPECT_EQ(ReadBytes(dir / "tmp.dat", true), "") << "an existing file is emptied when it is opened";
+        writer.WriteLine("16.00");
+        EXPECT_EQ(ReadBytes(dir / "tmp.dat", true), "16.00\r\n");
+        writer.WriteLine("Ёж");
+        EXPECT_EQ(ReadBytes(dir / "tmp.dat", true), "16.00\r\n\xA8\xE6\r\n");
+        writer.Close();
+    }
+    // The writer's handle is gone: a whole save goes through.
+    EXPECT_EQ(FileErrorOf([&] { WriteTextFileLines(dir / "tmp.dat", {"16.00", "Ёж"}); }), "");
+    EXPECT_EQ(ReadBytes(dir / "tmp.dat"), "16.00\r\n\xA8\xE6\r\n");
+
+    ASSERT_TRUE(CreateDirectoryW(Widen(dir / "sub").c_str(), nullptr));
+    EXPECT_EQ(FileErrorOf([&] { TTextFileWriter writer(dir / "sub"); }), "File access denied");
+    EXPECT_EQ(FileErrorOf([&] { TTextFileWriter writer(dir / "none\\tmp.dat"); }), "Invalid filename");
+    EXPECT_EQ(dir.Names(), (std::vector<std::string>{"sub", "tmp.dat"}));
 }
