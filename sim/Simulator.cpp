@@ -420,7 +420,11 @@ void TAdapterSimulator::HandleFrame(const TSimBytes& frame, TSimClock::time_poin
         return r.Remaining != 0 && r.Match.Matches(frame);
     });
     if (rule == rules_.end()) {
-        Queue(Execute(frame), now, TSimRecord::EKind::Reply);
+        if (const std::optional<TSimAction> drawn = DrawMisbehaviour()) {
+            Perform(*drawn, frame, now);
+        } else {
+            Queue(Execute(frame), now, TSimRecord::EKind::Reply);
+        }
         return;
     }
     const TSimAction action = rule->Action;
@@ -494,7 +498,53 @@ void TAdapterSimulator::Perform(const TSimAction& action, const TSimBytes& frame
         }
         Queue(Execute(frame), now, TSimRecord::EKind::Reply);
         return;
+    case TSimAction::EKind::LostReply:
+        Execute(frame);
+        return;
+    case TSimAction::EKind::Garbled: {
+        TSimBytes reply = Execute(frame);
+        reply[action.Count % reply.size()] ^= action.Code;
+        Queue(std::move(reply), now, TSimRecord::EKind::Reply);
+        return;
     }
+    }
+}
+
+std::uint32_t TAdapterSimulator::NextRandom() {
+    // splitmix64: the same seed gives the same draws on every machine.
+    std::uint64_t z = (randomState_ += 0x9E3779B97F4A7C15ull);
+    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+    z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+    return static_cast<std::uint32_t>((z ^ (z >> 31)) >> 32);
+}
+
+std::optional<TSimAction> TAdapterSimulator::DrawMisbehaviour() {
+    const TSimRandomMisbehaviour& r = random_;
+    if (r.NoisePercent + r.LostPercent + r.LatePercent <= 0) {
+        return std::nullopt;
+    }
+    constexpr std::uint32_t kSteps = 1000000; // a draw in steps of 0.0001 %
+    const double roll = static_cast<double>(NextRandom() % kSteps) * 100.0 / kSteps;
+    if (roll < r.NoisePercent) {
+        ++randomCounts_.Noise;
+        if (NextRandom() % 2 == 0) {
+            return TSimAction::Garbled(NextRandom() % 64, static_cast<std::uint8_t>(1 + NextRandom() % 255));
+        }
+        TSimBytes stray(1 + NextRandom() % 6);
+        for (auto& b : stray) {
+            b = static_cast<std::uint8_t>(NextRandom());
+        }
+        return TSimAction::StrayBefore(std::move(stray));
+    }
+    if (roll < r.NoisePercent + r.LostPercent) {
+        ++randomCounts_.Lost;
+        return TSimAction::LostReply();
+    }
+    if (roll < r.NoisePercent + r.LostPercent + r.LatePercent) {
+        ++randomCounts_.Late;
+        return TSimAction::Late(1 + static_cast<int>(NextRandom() % static_cast<std::uint32_t>(r.LateMaxMs)));
+    }
+    return std::nullopt;
 }
 
 TSimBytes TAdapterSimulator::Execute(const TSimBytes& request) {
@@ -802,6 +852,24 @@ std::size_t TAdapterSimulator::ActiveRules() const {
     std::lock_guard lock(mutex_);
     return static_cast<std::size_t>(
         std::count_if(rules_.begin(), rules_.end(), [](const TSimRule& r) { return r.Remaining != 0; }));
+}
+
+void TAdapterSimulator::SetRandomMisbehaviour(const TSimRandomMisbehaviour& misbehaviour) {
+    const TSimRandomMisbehaviour& m = misbehaviour;
+    if (m.NoisePercent < 0 || m.LostPercent < 0 || m.LatePercent < 0 ||
+        m.NoisePercent + m.LostPercent + m.LatePercent > 100 || m.LateMaxMs < 1) {
+        throw std::invalid_argument(
+            "random misbehaviour: percentages 0..100 in all, late replies 1 ms at least");
+    }
+    std::lock_guard lock(mutex_);
+    random_ = m;
+    randomState_ = m.Seed;
+    randomCounts_ = {};
+}
+
+TAdapterSimulator::TRandomCounts TAdapterSimulator::RandomCounts() const {
+    std::lock_guard lock(mutex_);
+    return randomCounts_;
 }
 
 void TAdapterSimulator::SendRaw(TSimBytes bytes) {

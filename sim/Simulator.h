@@ -47,6 +47,15 @@
 //   sim.AddRule(TSimMatch::WriteSlot(7), TSimAction::StoreWrongly(0), TSimRule::kAlways);
 //   sim.AddRule(TSimMatch::WriteSlot(5), TSimAction::Notify([&] { stop.Signal(); }));
 //
+// For long runs against a line that misbehaves now and then, misbehaviour can also come at random:
+// each request addressed to the adapter that no rule takes draws, from a generator seeded as asked (the
+// same seed and the same requests give the same misbehaviour), whether its reply is lost, late or
+// spoiled by noise:
+//
+//   sim.SetRandomMisbehaviour({.Seed = 7, .NoisePercent = 5, .LostPercent = 5, .LatePercent = 5});
+//
+// A lost, late or noisy reply is one spoiled on its way back: the request is carried out.
+//
 // All public members are thread-safe. The destructor stops the thread, dropping replies not yet sent.
 
 #include "sim/SimBlock.h"
@@ -103,6 +112,8 @@ struct TSimAction {
         StoreWrongly,        // a write carried out with data byte Count (0-based) XORed with Code, and
                              // answered as if it had been stored as sent
         Notify,              // Call() when the request arrives, then the normal answer
+        LostReply,           // the request carried out, its reply lost on the way back
+        Garbled,             // the reply with byte Count (counted modulo its length) XORed with Code
     };
     EKind Kind = EKind::Silent;
     std::uint8_t Code = 0;
@@ -152,6 +163,13 @@ struct TSimAction {
         a.Code = mask;
         return a;
     }
+    static TSimAction LostReply() { return Of(EKind::LostReply); }
+    static TSimAction Garbled(std::size_t byte, std::uint8_t mask) {
+        TSimAction a = Of(EKind::Garbled);
+        a.Count = byte;
+        a.Code = mask;
+        return a;
+    }
     // call runs on the simulator's thread, before the reply is queued; it must not call the simulator.
     static TSimAction Notify(std::function<void()> call) {
         TSimAction a = Of(EKind::Notify);
@@ -165,6 +183,16 @@ private:
         a.Kind = kind;
         return a;
     }
+};
+
+// Misbehaviour drawn at random for each request that no rule takes; the percentages are of those
+// requests and together at most 100.
+struct TSimRandomMisbehaviour {
+    std::uint32_t Seed = 1;
+    double NoisePercent = 0; // the reply with one byte changed, or with 1..6 random bytes before it
+    double LostPercent = 0;  // the reply lost
+    double LatePercent = 0;  // the reply sent 1..LateMaxMs milliseconds late
+    int LateMaxMs = 500;
 };
 
 struct TSimRule {
@@ -261,6 +289,14 @@ public:
     }
     void ClearRules();
     std::size_t ActiveRules() const; // rules with uses left
+    // Replaces the random misbehaviour (all percentages 0: none) and restarts its generator. Throws
+    // std::invalid_argument for a negative percentage, percentages above 100 in all, or LateMaxMs < 1.
+    void SetRandomMisbehaviour(const TSimRandomMisbehaviour& misbehaviour);
+    // The requests that random misbehaviour has spoiled so far, by kind.
+    struct TRandomCounts {
+        std::size_t Noise = 0, Lost = 0, Late = 0;
+    };
+    TRandomCounts RandomCounts() const;
     void SendRaw(TSimBytes bytes);
 
 private:
@@ -285,6 +321,9 @@ private:
     void HandleFrame(const TSimBytes& frame, TSimClock::time_point now);
     // Does what a rule's action says to a request (the mutex held).
     void Perform(const TSimAction& action, const TSimBytes& frame, TSimClock::time_point now);
+    // The random misbehaviour's pick for a request no rule took; nothing for a normal answer.
+    std::optional<TSimAction> DrawMisbehaviour();
+    std::uint32_t NextRandom();
     void FlushNoise(TSimClock::time_point now);
     void WriteDue();
     void Wake();
@@ -325,6 +364,9 @@ private:
     std::uint64_t answered_ = 0; // bytes received and answered, as far as the thread has got
     std::uint64_t receivedShown_ = 0;
     std::uint32_t noiseSeed_ = 0x12345678u;
+    TSimRandomMisbehaviour random_;
+    std::uint64_t randomState_ = 0;
+    TRandomCounts randomCounts_;
     std::function<void(const TSimRecord&)> observer_;
 
     // Only the simulator's thread touches these.

@@ -1,7 +1,7 @@
 // rq7sim: an RQ7 adapter on a pseudo-terminal, for trying the program without the hardware.
 //
 //   rq7sim [--address N] [--link PATH] [--verbose] [--dump PATH] [--hang-up-on REGISTER]
-//          [--store-wrongly SLOT]
+//          [--store-wrongly SLOT] [--seed N] [--noise P] [--lose P] [--late P] [--late-ms MAX]
 //
 // Prints the device to open as the serial port, optionally makes PATH a symbolic link to it (removed on
 // exit), and serves until SIGINT or SIGTERM. With --verbose every request and reply is printed in hex.
@@ -9,6 +9,9 @@
 // cable is pulled, and the adapter comes back at once on a new pseudo-terminal, to which PATH then leads.
 // With --store-wrongly, every write to slot SLOT is acknowledged but stored with its first data byte
 // inverted, as a failing memory cell would keep it.
+// With --noise, --lose and --late, that share (in percent) of the requests gets a reply spoiled by noise
+// (one byte changed, or random bytes before it), lost, or sent up to MAX milliseconds late (default 500),
+// drawn at random from --seed (default 1): the same seed and the same requests misbehave alike.
 // With --dump, on exit the adapter's final state (address, translation mode, the coefficient block in
 // hex and decoded, the register writes) and the whole line log are written to a file.
 
@@ -48,7 +51,14 @@ void Usage(FILE* out) {
              "               adapter comes back on a new device, to which PATH then leads\n"
              "  --store-wrongly SLOT\n"
              "               a write to slot SLOT (1..16) is acknowledged but stored with its\n"
-             "               first data byte inverted\n");
+             "               first data byte inverted\n"
+             "  --noise P    P percent of the replies spoiled by noise (one byte changed, or\n"
+             "               random bytes before the reply)\n"
+             "  --lose P     P percent of the replies lost (the request is carried out)\n"
+             "  --late P     P percent of the replies sent late, by 1..MAX ms\n"
+             "  --late-ms MAX  the longest delay of a late reply (default 500)\n"
+             "  --seed N     the seed of that random misbehaviour (default 1); the same seed\n"
+             "               and the same requests give the same misbehaviour\n");
 }
 
 std::optional<int> ParseNumber(const char* text, long largest) {
@@ -95,6 +105,7 @@ std::string Hex(const TSimBytes& bytes) {
 //   slot 14 ... date 03/07/2012(14:05:10)  (the recording date as the program shows it)
 //   slot 15 ... address 1                  (the address byte D1)
 //   slot 16 ... checksum good              (the block checksum against slots 1..15)
+//   misbehaviour noise 0 lost 0 late 0     (the replies random misbehaviour spoiled)
 //   register 375 1                         (each function-6 register write, in order)
 //   request 0.123 00 03 00 00 00 07 04 19  (the line log: seconds since start, then the bytes)
 void WriteSlots(std::ostream& out, const TSimImage& image) {
@@ -152,6 +163,9 @@ bool WriteDump(const std::string& path, const TAdapterSimulator& sim, TSimClock:
         const TSimImage image = sim.Image();
         out << "image " << SimHexText(image.data(), image.size()) << "\n";
         WriteSlots(out, image);
+        const TAdapterSimulator::TRandomCounts spoiled = sim.RandomCounts();
+        out << "misbehaviour noise " << spoiled.Noise << " lost " << spoiled.Lost << " late " << spoiled.Late
+            << "\n";
         for (const auto& write : sim.RegisterWrites()) {
             out << "register " << write.Register << " " << write.Value << "\n";
         }
@@ -171,7 +185,55 @@ struct TOptions {
     std::string Dump;
     std::optional<int> HangUpRegister;
     std::optional<int> WrongSlot;
+    TSimRandomMisbehaviour Random;
 };
+
+std::optional<double> ParsePercent(const char* text) {
+    char* end = nullptr;
+    errno = 0;
+    const double value = std::strtod(text, &end);
+    if (errno != 0 || end == text || *end != '\0' || !(value >= 0 && value <= 100)) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+// --noise, --lose, --late, --late-ms and --seed; false (with the message printed) for a bad value.
+bool ParseRandomOption(std::string_view arg, const char* value, TSimRandomMisbehaviour& random) {
+    if (arg == "--seed") {
+        char* end = nullptr;
+        errno = 0;
+        const unsigned long long seed = std::strtoull(value, &end, 10);
+        if (errno != 0 || end == value || *end != '\0' || value[0] == '-' || seed > 0xFFFFFFFFull) {
+            std::fprintf(stderr, "rq7sim: bad seed '%s'\n", value);
+            return false;
+        }
+        random.Seed = static_cast<std::uint32_t>(seed);
+        return true;
+    }
+    if (arg == "--late-ms") {
+        const auto ms = ParseNumber(value, 60000);
+        if (!ms || *ms < 1) {
+            std::fprintf(stderr, "rq7sim: bad delay '%s'\n", value);
+            return false;
+        }
+        random.LateMaxMs = *ms;
+        return true;
+    }
+    const auto percent = ParsePercent(value);
+    if (!percent) {
+        std::fprintf(stderr, "rq7sim: bad percentage '%s'\n", value);
+        return false;
+    }
+    (arg == "--noise"  ? random.NoisePercent
+     : arg == "--lose" ? random.LostPercent
+                       : random.LatePercent) = *percent;
+    return true;
+}
+
+bool IsRandomOption(std::string_view arg) {
+    return arg == "--seed" || arg == "--noise" || arg == "--lose" || arg == "--late" || arg == "--late-ms";
+}
 
 // The command line's options, or the exit code when the program is to end at once.
 std::variant<TOptions, int> ParseOptions(int argc, char** argv) {
@@ -201,6 +263,10 @@ std::variant<TOptions, int> ParseOptions(int argc, char** argv) {
                 std::fprintf(stderr, "rq7sim: bad slot '%s'\n", argv[i]);
                 return 2;
             }
+        } else if (IsRandomOption(arg) && i + 1 < argc) {
+            if (!ParseRandomOption(arg, argv[++i], options.Random)) {
+                return 2;
+            }
         } else if (arg == "--verbose" || arg == "-v") {
             options.Verbose = true;
         } else if (arg == "--help" || arg == "-h") {
@@ -210,6 +276,11 @@ std::variant<TOptions, int> ParseOptions(int argc, char** argv) {
             Usage(stderr);
             return 2;
         }
+    }
+    const TSimRandomMisbehaviour& r = options.Random;
+    if (r.NoisePercent + r.LostPercent + r.LatePercent > 100) {
+        std::fprintf(stderr, "rq7sim: --noise, --lose and --late add up to more than 100\n");
+        return 2;
     }
     return options;
 }
@@ -256,6 +327,7 @@ int main(int argc, char** argv) {
             sim.AddRule(TSimMatch::WriteSlot(*options.WrongSlot), TSimAction::StoreWrongly(0),
                         TSimRule::kAlways);
         }
+        sim.SetRandomMisbehaviour(options.Random);
         ShowLine(sim, start, options.Verbose);
         if (!options.Link.empty()) {
             sim.SetLink(options.Link);

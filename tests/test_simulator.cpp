@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdint>
@@ -13,6 +14,7 @@
 #include <fcntl.h>
 #include <memory>
 #include <poll.h>
+#include <stdexcept>
 #include <string>
 #include <sys/stat.h>
 #include <termios.h>
@@ -463,4 +465,114 @@ TEST(Simulator, HangUpFailsTheProgramsLineAndComesBackOnANewDeviceBehindTheSameL
     ASSERT_EQ(std::system(("touch '" + plain + "'").c_str()), 0);
     EXPECT_THROW(sim.SetLink(plain), std::runtime_error);
     std::system(("rm -rf '" + folder + "'").c_str());
+}
+
+namespace {
+// What became of one request under random misbehaviour.
+enum class TFate { Normal, Spoiled, Lost };
+
+// Sends each request in turn and waits until the simulator has dealt with it; the fate of each, told
+// by the bytes it put on the line against the normal reply. A spoiled reply must fail its checksum.
+std::vector<TFate> Fates(TAdapterSimulator& sim, const TLine& line, const std::vector<TBytes>& requests,
+                         const std::vector<TBytes>& normal) {
+    std::vector<TFate> fates;
+    std::uint64_t sent = 0;
+    for (std::size_t i = 0; i < requests.size(); ++i) {
+        const std::size_t before = sim.Replies().size();
+        line.Send(requests[i]);
+        sent += requests[i].size();
+        if (!sim.WaitUntilAnswered(sent, kHang)) {
+            ADD_FAILURE() << "request " << i << " not dealt with";
+            return fates;
+        }
+        const auto replies = sim.Replies();
+        if (replies.size() == before) {
+            fates.push_back(TFate::Lost);
+            continue;
+        }
+        const TBytes got = line.Receive(replies.back().Bytes.size());
+        EXPECT_EQ(got, replies.back().Bytes);
+        if (got == normal[i]) {
+            fates.push_back(TFate::Normal);
+        } else {
+            EXPECT_FALSE(ChecksumOk(got)) << "request " << i << ": a spoiled reply passes its checksum";
+            fates.push_back(TFate::Spoiled);
+        }
+    }
+    return fates;
+}
+
+TBytes WriteSlotRequest(int k, std::uint8_t value) {
+    const int reg = 255 + 2 * k;
+    return Framed({0x00, 0x10, static_cast<std::uint8_t>(reg >> 8), static_cast<std::uint8_t>(reg), 0x00,
+                   0x02, 0x04, value, value, value, value});
+}
+} // namespace
+
+TEST(Simulator, RandomMisbehaviourSpoilsOrLosesRepliesAsSeededAndStillCarriesRequestsOut) {
+    // Writes of slots 1..15 over and over, each slot its own bytes: a lost or spoiled reply still
+    // leaves the slot written.
+    std::vector<TBytes> requests, normal;
+    for (int i = 0; i < 120; ++i) {
+        const int k = 1 + i % 15;
+        requests.push_back(WriteSlotRequest(k, static_cast<std::uint8_t>(i)));
+        const int reg = 255 + 2 * k;
+        normal.push_back(Framed(
+            {0x01, 0x10, static_cast<std::uint8_t>(reg >> 8), static_cast<std::uint8_t>(reg), 0x00, 0x02}));
+    }
+    const TSimRandomMisbehaviour misbehaviour{11, 30, 30, 0, 500};
+    auto run = [&](const TSimRandomMisbehaviour& m, TAdapterSimulator::TRandomCounts& counts) {
+        TAdapterSimulator sim(1);
+        sim.SetRandomMisbehaviour(m);
+        TLine line(sim.DevicePath());
+        const std::vector<TFate> fates = Fates(sim, line, requests, normal);
+        for (int k = 1; k <= 15; ++k) {
+            const std::uint8_t last = static_cast<std::uint8_t>(105 + k - 1);
+            EXPECT_EQ(sim.Slot(k), TSimSlot({last, last, last, last})) << "slot " << k;
+        }
+        counts = sim.RandomCounts();
+        return fates;
+    };
+    TAdapterSimulator::TRandomCounts counts, again, other;
+    const std::vector<TFate> fates = run(misbehaviour, counts);
+    ASSERT_EQ(fates.size(), requests.size());
+    const auto count = [&](TFate f) {
+        return static_cast<std::size_t>(std::count(fates.begin(), fates.end(), f));
+    };
+    EXPECT_EQ(count(TFate::Spoiled), counts.Noise);
+    EXPECT_EQ(count(TFate::Lost), counts.Lost);
+    EXPECT_EQ(counts.Late, 0u);
+    EXPECT_GT(counts.Noise, 0u);
+    EXPECT_GT(counts.Lost, 0u);
+    EXPECT_GT(count(TFate::Normal), 0u);
+
+    // The same seed, the same misbehaviour; another seed, another.
+    EXPECT_EQ(run(misbehaviour, again), fates);
+    TSimRandomMisbehaviour reseeded = misbehaviour;
+    reseeded.Seed = 12;
+    EXPECT_NE(run(reseeded, other), fates);
+}
+
+TEST(Simulator, RandomlyLateRepliesComeWholeAndNotBeforeTheirDelay) {
+    TAdapterSimulator sim(1);
+    sim.SetRandomMisbehaviour({5, 0, 0, 100, 40});
+    TLine line(sim.DevicePath());
+    for (int k = 1; k <= 5; ++k) {
+        const TBytes reply = Exchange(sim, line, ReadSlotRequest(k));
+        EXPECT_EQ(reply.size(), 9u);
+        EXPECT_TRUE(ChecksumOk(reply));
+        EXPECT_GE(sim.Replies().back().Time - sim.Requests().back().Time, 1ms);
+    }
+    EXPECT_EQ(sim.RandomCounts().Late, 5u);
+
+    // Rules come first; switched off, the adapter answers normally again.
+    sim.AddRule(TSimMatch::Any(), TSimAction::Exception(4));
+    EXPECT_EQ(Exchange(sim, line, ReadSlotRequest(1)), Framed({0x01, 0x83, 0x04}));
+    sim.SetRandomMisbehaviour({});
+    EXPECT_EQ(Exchange(sim, line, ReadSlotRequest(1)), Framed({0x01, 0x03, 0x04, 0x00, 0x00, 0x41, 0x80}));
+    EXPECT_EQ(sim.RandomCounts().Late, 0u);
+
+    EXPECT_THROW(sim.SetRandomMisbehaviour({1, 50, 40, 20, 500}), std::invalid_argument);
+    EXPECT_THROW(sim.SetRandomMisbehaviour({1, -1, 0, 0, 500}), std::invalid_argument);
+    EXPECT_THROW(sim.SetRandomMisbehaviour({1, 0, 0, 10, 0}), std::invalid_argument);
 }

@@ -12,7 +12,9 @@
 # Cyrillic folder, and written behind the second password; "Изм.границ пар-ров" and its tmp.dat;
 # "Доп.режим"; "Выход". Then it checks the saved file, tmp.dat, the port settings read back from the
 # prefix's registry (HKEY_CURRENT_USER\Software\Fendral\QUORB\Comport Settings\ComPort) and the
-# block and requests the simulator ended with. Last, TEST_WIN_WINDOWS_EXE (tests/win/ui) runs from a
+# block and requests the simulator ended with. Then rq7cli.exe reads and writes a fresh adapter's
+# block on the same port, and its Russian messages are checked as UTF-8 (tests/win/e2e/cli-checks.sh).
+# Last, TEST_WIN_WINDOWS_EXE (tests/win/ui) runs from a
 # copy of the program's folder, with its style, plugins and Russian texts, in the same X server.
 #
 # Ends with "N passed, N failed"; exits 77 (skipped) when Xvfb, xdotool or Wine is missing.
@@ -42,6 +44,8 @@ source "$ROOT/tests/e2e/lib.sh"
 source "$ROOT/tests/e2e/checks.sh"
 # shellcheck source=tests/win/wine/wine-prefix.sh
 source "$HERE/../wine/wine-prefix.sh"
+# shellcheck source=tests/win/e2e/cli-checks.sh
+source "$HERE/cli-checks.sh"
 
 WORK="$(mktemp -d /tmp/rq7-win-e2e.XXXXXX)"
 START_DIR="$WORK/Иван/Документы" # the program starts here: a folder the ANSI code page cannot spell
@@ -215,6 +219,9 @@ $(diff <(echo "$expected_registry") <(echo "$got_registry"))" test "$got_registr
 STEP="adapter"
 log "$STEP"
 e2e_check_adapter
+
+# ---- rq7cli.exe, the command line, against fresh adapters on the same port
+win_cli_checks "$APP" "$PORT"
 
 # ---- the window tests that need Windows, from a copy of the program's folder
 if [ -n "$TEST_WINDOWS" ]; then
