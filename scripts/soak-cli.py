@@ -210,6 +210,8 @@ def main():
             if bad:
                 broken.append((kind, seed, outcome))
                 print(f"  BROKEN: {kind} with --seed {seed}: {outcome}", flush=True)
+            elif outcome.startswith("exit 7"):
+                print(f"  note: {kind} with --seed {seed}: {outcome}", flush=True)
             if n % 50 == 0 or n == len(plan):
                 print(f"  {n}/{len(plan)} runs", flush=True)
     print("\noutcomes:")
