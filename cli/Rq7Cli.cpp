@@ -503,6 +503,12 @@ int Read(TCliContext& context, const TCommandLine& line) {
     } else {
         PrintBlock(context.Out, shown);
     }
+    if (!line.Output.empty() && !checksumOk) {
+        // A slot may have been filed from a reply that came late to the slot before it: such a block
+        // is shown, under its warning, but goes into no file that a later write would take as sound.
+        session.ShowMessage(std::string(kChecksumText) + ": файл " + line.Output + " не записан");
+        return kExitChecksum;
+    }
     if (!line.Output.empty()) {
         TCoefFileTexts file;
         file.Address = std::to_string(shown.Address);
@@ -773,7 +779,8 @@ std::string Rq7CliHelp() {
            "  4    прочитанное после записи отличается от записанного\n"
            "  5    неверный файл или значение\n"
            "  6    неверный пароль\n"
-           "  7    неверная контрольная сумма прочитанного блока (\"Ошибка кс\"; значения выведены)\n"
+           "  7    неверная контрольная сумма прочитанного блока (\"Ошибка кс\"; значения выведены,\n"
+           "       файл --output не записан)\n"
            "  130  прервано Ctrl+C (при записи: после записываемого слота)\n";
 }
 

@@ -10,6 +10,7 @@
 
 #include <atomic>
 #include <cstdio>
+#include <filesystem>
 #include <sstream>
 #include <sys/wait.h>
 
@@ -215,6 +216,14 @@ TEST_F(CliTest, WrongChecksumExitsSevenWithTheValuesStillPrinted) {
     const TCliRun json = Run({"read", "--json"});
     EXPECT_EQ(json.Code, 7);
     EXPECT_EQ(QJsonDocument::fromJson(QByteArray::fromStdString(json.Out)).object()["checksum_ok"], false);
+
+    // Such a block goes into no coefficient file: a later write would take it for the adapter's.
+    const std::string path = Dir / "bad.dat";
+    const TCliRun output = Run({"read", "--output", path});
+    EXPECT_EQ(output.Code, 7);
+    EXPECT_NE(output.Out.find("16.0123"), std::string::npos);
+    EXPECT_EQ(output.Err, "Ошибка кс: файл " + path + " не записан\n");
+    EXPECT_FALSE(std::filesystem::exists(path));
 }
 
 TEST_F(CliTest, SilentOrRefusingAdapterExitsThreeWithTheWindowsTexts) {
