@@ -627,8 +627,8 @@ int CheckLimitOptions(TCliContext& context, const TCommandLine& line, TNewLimits
         }
     }
     if (line.Address) {
-        const std::optional<std::int32_t> address = ParseInteger(*line.Address);
-        if (!address || *address < 0 || *address > 255) {
+        // A text that is no integer first, so the shared range check below meets only integers.
+        if (!ParseInteger(*line.Address) || !DeviceAddressFromText(*line.Address)) {
             context.Err << kCheckDataText << " (--address: \"" << *line.Address << "\", адрес от 0 до 255)\n";
             return kExitBadData;
         }

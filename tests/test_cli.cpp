@@ -417,6 +417,7 @@ TEST_F(CliTest, LimitsChangesOnlyTheNamedLimitsAndTheAddress) {
 TEST_F(CliTest, LimitsRefusesBadValuesBeforeAskingOrSending) {
     EXPECT_EQ(Run({"limits", "--ch1", "abc,1"}, "Vosek\n").Code, 5);
     EXPECT_EQ(Run({"limits", "--address", "256"}, "Vosek\n").Code, 5);
+    EXPECT_EQ(Run({"limits", "--address", "-1"}, "Vosek\n").Code, 5);
     EXPECT_EQ(Run({"limits", "--address", "x"}, "Vosek\n").Code, 5);
     EXPECT_EQ(Line.BytesWritten(), 0u);
 }
