@@ -40,6 +40,8 @@ public:
     void* Arm(TTime until);
 
 private:
-    void* handle_ = nullptr;
+#ifdef _WIN32
+    void* handle_ = nullptr; // the waitable timer (a HANDLE)
+#endif
     TTimerPrecision precision_ = TTimerPrecision::SystemTick;
 };
