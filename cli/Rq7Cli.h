@@ -7,25 +7,13 @@
 #include <string>
 #include <vector>
 
+#include "cli/CliExit.h"
 #include "coef/CoefBlock.h"
 #include "link/ComPort.h"
 #include "link/ConsoleControl.h"
 #include "link/ModbusUnit.h"
 
 class TStopEvent;
-
-// The exit codes, as --help lists them.
-enum TCliExit : int {
-    kExitDone = 0,
-    kExitUsage = 1,     // wrong usage
-    kExitPort = 2,      // the port cannot be opened
-    kExitNoAnswer = 3,  // the adapter did not answer or refused after the retries
-    kExitMismatch = 4,  // the read-back differs from what was written
-    kExitBadData = 5,   // a bad file or value
-    kExitPassword = 6,  // a wrong password
-    kExitChecksum = 7,  // the block read has a wrong checksum
-    kExitStopped = 130, // stopped by Ctrl+C, as a shell reports a program it interrupted
-};
 
 struct TCliContext {
     TCliContext(std::istream& in, std::ostream& out, std::ostream& err, TMessageClock& clock)
@@ -50,6 +38,3 @@ struct TCliContext {
 
 // args[0] is the program's name; the rest are its arguments (UTF-8). Returns the exit code.
 int RunRq7Cli(const std::vector<std::string>& args, TCliContext& context);
-
-// The text of --help.
-std::string Rq7CliHelp();

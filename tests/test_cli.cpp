@@ -14,6 +14,7 @@
 #include <sstream>
 #include <sys/wait.h>
 
+#include "cli/CliArguments.h"
 #include "cli/Rq7Cli.h"
 #include "coef/TextFile.h"
 #include "link/StopEvent.h"
