@@ -319,7 +319,8 @@ void TAdapterSimulator::HangUpLine() {
     }
     std::lock_guard lock(mutex_);
     master_ = master;
-    outgoing_.clear(); // replies on their way are lost with the line
+    outgoing_.clear(); // replies on their way are lost with the line, a held one too
+    heldReply_.reset();
     outputBlocked_ = false;
     if (master >= 0) {
         devicePath_ = path;
@@ -416,6 +417,12 @@ void TAdapterSimulator::HandleFrame(const TSimBytes& frame, TSimClock::time_poin
     if (frame[0] != 0 && frame[0] != address_) {
         return; // another slave's request
     }
+    if (heldReply_) {
+        // This request is lost on the line; the reply held back arrives in its place.
+        Queue(std::move(*heldReply_), now, TSimRecord::EKind::Reply);
+        heldReply_.reset();
+        return;
+    }
     const auto rule = std::find_if(rules_.begin(), rules_.end(), [&](const TSimRule& r) {
         return r.Remaining != 0 && r.Match.Matches(frame);
     });
@@ -500,6 +507,9 @@ void TAdapterSimulator::Perform(const TSimAction& action, const TSimBytes& frame
         return;
     case TSimAction::EKind::LostReply:
         Execute(frame);
+        return;
+    case TSimAction::EKind::HoldReply:
+        heldReply_ = Execute(frame);
         return;
     case TSimAction::EKind::Garbled: {
         TSimBytes reply = Execute(frame);

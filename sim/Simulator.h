@@ -37,15 +37,25 @@
 //   sim.SendRaw({0xAA, 0x55});                                          // unsolicited bytes, now
 //   sim.AddRule(TSimMatch::ReadSlot(5), TSimAction::HangUp());         // the line goes at slot 5
 //
-// Whether the adapter carries out the request under a rule: Silent, the first attempt of
-// AnswerSecondAttempt, Exception, Flood, RawReply and HangUp model a request that never reached it
-// (nothing is executed); BadChecksum, StrayBefore, Late and Truncated model a reply spoiled on its way back
-// (the request is carried out, so a slot write is stored). StoreWrongly models an adapter that
-// acknowledges a write but keeps other bytes than it was sent; Notify answers normally and lets a test
-// act at the moment a request arrives:
+// Whether the adapter carries out the request under a rule: Silent (also called LoseRequest), the first
+// attempt of AnswerSecondAttempt, Exception, Flood, RawReply and HangUp model a request that never reached
+// it (nothing is executed); BadChecksum, StrayBefore, Late, Truncated, LostReply and HoldReply model a reply
+// spoiled on its way back (the request is carried out, so a slot write is stored). StoreWrongly models an
+// adapter that acknowledges a write but keeps other bytes than it was sent; Notify answers normally and
+// lets a test act at the moment a request arrives:
 //
 //   sim.AddRule(TSimMatch::WriteSlot(7), TSimAction::StoreWrongly(0), TSimRule::kAlways);
 //   sim.AddRule(TSimMatch::WriteSlot(5), TSimAction::Notify([&] { stop.Signal(); }));
+//
+// HoldReply keeps the reply back until the next request addressed to the adapter arrives. That request is
+// lost on the line: it is logged, as every whole frame is, but no rule and no random draw is spent on it,
+// it is not carried out and not answered; the held reply is sent at that moment instead, so the program
+// reads it as the answer to its next request. Slot 3's confirmation that comes late while slot 4's
+// request is lost:
+//
+//   sim.AddRule(TSimMatch::WriteSlot(3), TSimAction::HoldReply());
+//
+// A held reply is never sent while no further request comes, and goes with the line at a hang-up.
 //
 // For long runs against a line that misbehaves now and then, misbehaviour can also come at random:
 // each request addressed to the adapter that no rule takes draws, from a generator seeded as asked (the
@@ -114,6 +124,8 @@ struct TSimAction {
         Notify,              // Call() when the request arrives, then the normal answer
         LostReply,           // the request carried out, its reply lost on the way back
         Garbled,             // the reply with byte Count (counted modulo its length) XORed with Code
+        HoldReply,           // the request carried out, its reply sent in place of the answer to the
+                             // next request to the adapter, which is dropped
     };
     EKind Kind = EKind::Silent;
     std::uint8_t Code = 0;
@@ -123,6 +135,8 @@ struct TSimAction {
     std::function<void()> Call;
 
     static TSimAction Silent() { return Of(EKind::Silent); }
+    // The request lost on its way to the adapter: not carried out, not answered. Silent by another name.
+    static TSimAction LoseRequest() { return Silent(); }
     static TSimAction AnswerSecondAttempt() { return Of(EKind::AnswerSecondAttempt); }
     static TSimAction BadChecksum() { return Of(EKind::BadChecksum); }
     static TSimAction Exception(std::uint8_t code) {
@@ -164,6 +178,7 @@ struct TSimAction {
         return a;
     }
     static TSimAction LostReply() { return Of(EKind::LostReply); }
+    static TSimAction HoldReply() { return Of(EKind::HoldReply); }
     static TSimAction Garbled(std::size_t byte, std::uint8_t mask) {
         TSimAction a = Of(EKind::Garbled);
         a.Count = byte;
@@ -358,7 +373,8 @@ private:
     std::vector<TSimRecord> requests_;
     std::vector<TSimRecord> replies_;
     std::vector<TSimRule> rules_;
-    std::vector<TOutgoing> outgoing_; // sorted by (Due, Sequence)
+    std::vector<TOutgoing> outgoing_;    // sorted by (Due, Sequence)
+    std::optional<TSimBytes> heldReply_; // HoldReply: sent when the next request to the adapter comes
     std::uint64_t sequence_ = 0;
     std::uint64_t sent_ = 0;
     std::uint64_t answered_ = 0; // bytes received and answered, as far as the thread has got

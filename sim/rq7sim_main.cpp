@@ -1,7 +1,8 @@
 // rq7sim: an RQ7 adapter on a pseudo-terminal, for trying the program without the hardware.
 //
 //   rq7sim [--address N] [--link PATH] [--verbose] [--dump PATH] [--hang-up-on REGISTER]
-//          [--store-wrongly SLOT] [--seed N] [--noise P] [--lose P] [--late P] [--late-ms MAX]
+//          [--store-wrongly SLOT] [--hold-confirmation SLOT] [--lose-request SLOT]
+//          [--seed N] [--noise P] [--lose P] [--late P] [--late-ms MAX]
 //
 // Prints the device to open as the serial port, optionally makes PATH a symbolic link to it (removed on
 // exit), and serves until SIGINT or SIGTERM. With --verbose every request and reply is printed in hex.
@@ -9,6 +10,10 @@
 // cable is pulled, and the adapter comes back at once on a new pseudo-terminal, to which PATH then leads.
 // With --store-wrongly, every write to slot SLOT is acknowledged but stored with its first data byte
 // inverted, as a failing memory cell would keep it.
+// With --hold-confirmation, the first write to slot SLOT is stored but its confirmation comes late: it is
+// held back, and the next request to the adapter is lost on the line (not carried out, not answered)
+// while that confirmation arrives in answer to it. With --lose-request, the first write to slot SLOT is
+// lost on its way to the adapter: not stored, not answered. Either happens once.
 // With --noise, --lose and --late, that share (in percent) of the requests gets a reply spoiled by noise
 // (one byte changed, or random bytes before it), lost, or sent up to MAX milliseconds late (default 500),
 // drawn at random from --seed (default 1): the same seed and the same requests misbehave alike.
@@ -41,7 +46,8 @@ namespace {
 void Usage(FILE* out) {
     std::fprintf(
         out, "usage: rq7sim [--address N] [--link PATH] [--verbose] [--dump PATH] [--hang-up-on REGISTER]\n"
-             "              [--store-wrongly SLOT]\n"
+             "              [--store-wrongly SLOT] [--hold-confirmation SLOT] [--lose-request SLOT]\n"
+             "              [--seed N] [--noise P] [--lose P] [--late P] [--late-ms MAX]\n"
              "  --address N  the adapter's address, 0..255 (default 1)\n"
              "  --link PATH  make PATH a symbolic link to the device (removed on exit)\n"
              "  --verbose    print every request and reply in hex\n"
@@ -52,6 +58,12 @@ void Usage(FILE* out) {
              "  --store-wrongly SLOT\n"
              "               a write to slot SLOT (1..16) is acknowledged but stored with its\n"
              "               first data byte inverted\n"
+             "  --hold-confirmation SLOT\n"
+             "               the first write to slot SLOT (1..16) is stored, but its confirmation\n"
+             "               is held back and sent in answer to the next request, which is lost\n"
+             "  --lose-request SLOT\n"
+             "               the first write to slot SLOT (1..16) is lost on the line: not\n"
+             "               stored, not answered\n"
              "  --noise P    P percent of the replies spoiled by noise (one byte changed, or\n"
              "               random bytes before the reply)\n"
              "  --lose P     P percent of the replies lost (the request is carried out)\n"
@@ -185,6 +197,8 @@ struct TOptions {
     std::string Dump;
     std::optional<int> HangUpRegister;
     std::optional<int> WrongSlot;
+    std::optional<int> HeldSlot; // --hold-confirmation
+    std::optional<int> LostSlot; // --lose-request
     TSimRandomMisbehaviour Random;
 };
 
@@ -231,6 +245,10 @@ bool ParseRandomOption(std::string_view arg, const char* value, TSimRandomMisbeh
     return true;
 }
 
+bool IsSlotOption(std::string_view arg) {
+    return arg == "--store-wrongly" || arg == "--hold-confirmation" || arg == "--lose-request";
+}
+
 bool IsRandomOption(std::string_view arg) {
     return arg == "--seed" || arg == "--noise" || arg == "--lose" || arg == "--late" || arg == "--late-ms";
 }
@@ -257,9 +275,12 @@ std::variant<TOptions, int> ParseOptions(int argc, char** argv) {
                 std::fprintf(stderr, "rq7sim: bad register '%s'\n", argv[i]);
                 return 2;
             }
-        } else if (arg == "--store-wrongly" && i + 1 < argc) {
-            options.WrongSlot = ParseNumber(argv[++i], kSimSlotCount);
-            if (!options.WrongSlot || *options.WrongSlot < 1) {
+        } else if (IsSlotOption(arg) && i + 1 < argc) {
+            std::optional<int>& slot = arg == "--store-wrongly"       ? options.WrongSlot
+                                       : arg == "--hold-confirmation" ? options.HeldSlot
+                                                                      : options.LostSlot;
+            slot = ParseNumber(argv[++i], kSimSlotCount);
+            if (!slot || *slot < 1) {
                 std::fprintf(stderr, "rq7sim: bad slot '%s'\n", argv[i]);
                 return 2;
             }
@@ -322,6 +343,13 @@ int main(int argc, char** argv) {
         if (options.HangUpRegister) {
             sim.AddRule(TSimMatch::WriteRegister(static_cast<std::uint16_t>(*options.HangUpRegister)),
                         TSimAction::HangUp(), TSimRule::kAlways);
+        }
+        // The once-only rules first: a rule for every write to the same slot would take their turn.
+        if (options.HeldSlot) {
+            sim.AddRule(TSimMatch::WriteSlot(*options.HeldSlot), TSimAction::HoldReply());
+        }
+        if (options.LostSlot) {
+            sim.AddRule(TSimMatch::WriteSlot(*options.LostSlot), TSimAction::LoseRequest());
         }
         if (options.WrongSlot) {
             sim.AddRule(TSimMatch::WriteSlot(*options.WrongSlot), TSimAction::StoreWrongly(0),

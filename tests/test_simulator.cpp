@@ -576,3 +576,51 @@ TEST(Simulator, RandomlyLateRepliesComeWholeAndNotBeforeTheirDelay) {
     EXPECT_THROW(sim.SetRandomMisbehaviour({1, -1, 0, 0, 500}), std::invalid_argument);
     EXPECT_THROW(sim.SetRandomMisbehaviour({1, 0, 0, 10, 0}), std::invalid_argument);
 }
+
+TEST(Simulator, HeldConfirmationComesInAnswerToTheNextRequestWhichIsLost) {
+    const TBytes slot3Confirmation = Framed({0x01, 0x10, 0x01, 0x05, 0x00, 0x02});
+    const TBytes slot4Confirmation = Framed({0x01, 0x10, 0x01, 0x07, 0x00, 0x02});
+    struct TCase {
+        const char* Name;
+        TBytes OtherSlave; // sent first when not empty: not to the adapter, so it releases nothing
+        TBytes Next;       // the request that is lost and gets slot 3's confirmation
+    };
+    const TCase cases[] = {
+        {"the write of slot 4", {}, WriteSlotRequest(4, 0x44)},
+        {"a read of slot 3", {}, ReadSlotRequest(3)},
+        {"an address write", {}, Framed({0x00, 0x06, 0x01, 0x77, 0x00, 0x05})},
+        {"a read after another slave's request", Framed({0x05, 0x03, 0x00, 0x00, 0x00, 0x07}), kIdentify},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.Name);
+        TAdapterSimulator sim(1);
+        TLine line(sim.DevicePath());
+        sim.AddRule(TSimMatch::WriteSlot(3), TSimAction::HoldReply());
+        // An exception for whatever comes next: a request lost on the line must not take it.
+        sim.AddRule(TSimMatch::Any(), TSimAction::Exception(4));
+
+        const TBytes write3 = WriteSlotRequest(3, 0x33);
+        line.Send(write3);
+        std::uint64_t sent = write3.size();
+        if (!c.OtherSlave.empty()) {
+            line.Send(c.OtherSlave);
+            sent += c.OtherSlave.size();
+        }
+        ASSERT_TRUE(sim.WaitUntilAnswered(sent, kHang));
+        EXPECT_EQ(sim.Slot(3), TSimSlot({0x33, 0x33, 0x33, 0x33})) << "the held write is stored";
+        EXPECT_TRUE(sim.Replies().empty()) << "the held confirmation went out early";
+        const TSimImage stored = sim.Image();
+
+        EXPECT_EQ(Exchange(sim, line, c.Next), slot3Confirmation);
+        EXPECT_EQ(sim.RequestFrames().back(), c.Next) << "the lost request is logged";
+        EXPECT_EQ(sim.Image(), stored);
+        EXPECT_EQ(sim.Address(), 1);
+        EXPECT_TRUE(sim.RegisterWrites().empty());
+
+        // The rules run on as before: the exception, then normal answers.
+        EXPECT_EQ(Exchange(sim, line, c.Next),
+                  Framed({0x01, static_cast<std::uint8_t>(c.Next[1] | 0x80), 0x04}));
+        EXPECT_EQ(Exchange(sim, line, WriteSlotRequest(4, 0x44)), slot4Confirmation);
+        EXPECT_EQ(sim.Slot(4), TSimSlot({0x44, 0x44, 0x44, 0x44}));
+    }
+}
