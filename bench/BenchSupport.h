@@ -40,6 +40,18 @@ namespace rq7bench {
 
 using Clock = std::chrono::steady_clock;
 
+// The journal of the limits writes the benchmark makes: beside the system's temporary files, not in the
+// user's data folder.
+inline std::string BenchJournalPath() {
+    const char* tmp = std::getenv("TMPDIR");
+#ifdef _WIN32
+    if (tmp == nullptr) {
+        tmp = std::getenv("TEMP");
+    }
+#endif
+    return std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/rq7-bench-journal.txt";
+}
+
 inline double Seconds(Clock::duration d) {
     return std::chrono::duration<double>(d).count();
 }

@@ -259,7 +259,7 @@ int main(int argc, char** argv) {
     }
     TBenchApplication app(argc, argv);
     TMeasuredClock clock;
-    auto program = OpenProgram(app.Prompts, sim.Device, TLinkParts{{}, &clock});
+    auto program = OpenProgram(app.Prompts, sim.Device, TLinkParts{{}, &clock, BenchJournalPath()});
     if (program == nullptr) {
         return 1;
     }

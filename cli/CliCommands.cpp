@@ -3,6 +3,7 @@
 #include <QJsonDocument>
 
 #include <array>
+#include <functional>
 #include <istream>
 #include <optional>
 #include <ostream>
@@ -29,10 +30,10 @@ using rq7map::kValueSlots;
 constexpr const char* kCheckDataText = "Проверьте данные";
 constexpr const char* kChecksumText = "Ошибка кс";
 
-// Reads slots 1..16 into the block and shown; kExitDone when all were read.
-int ReadSlots(TCliSession& session, int slotWaitMs, TShownBlock& shown) {
-    const TSlotLoopResult result = session.Sequence.ReadSlots(slotWaitMs, [&](int k) {
-        TCoefBlock& block = session.Block;
+// Shows slot k, just read, in shown.
+std::function<void(int)> ShowInto(TCliSession& session, TShownBlock& shown) {
+    return [&session, &shown](int k) {
+        const TCoefBlock& block = session.Block;
         if (k <= kValueSlots) {
             shown.Texts.at(static_cast<std::size_t>(k - 1)) = ValueText(block.LastValue, SlotDecimals(k));
         } else if (k == rq7map::kFactoryNumberSlot) {
@@ -42,7 +43,12 @@ int ReadSlots(TCliSession& session, int slotWaitMs, TShownBlock& shown) {
         } else if (k == rq7map::kAddressSlot) {
             shown.Address = block.ReadImage[4 * rq7map::kAddressSlot + 1];
         }
-    });
+    };
+}
+
+// Reads slots 1..16 into the block and shown; kExitDone when all were read.
+int ReadSlots(TCliSession& session, int slotWaitMs, TShownBlock& shown) {
+    const TSlotLoopResult result = session.Sequence.ReadSlots(slotWaitMs, ShowInto(session, shown));
     if (result.End == TSlotLoopEnd::Failed) {
         return kExitNoAnswer;
     }
@@ -70,43 +76,104 @@ int IdentifyAndRead(TCliSession& session, TIdentifyRetry retry, int slotWaitMs, 
 int VerifyWritten(TCliSession& session, TCliContext& context) {
     const TCoefImageBytes sent = session.Block.CoefImage;
     TShownBlock shown;
-    const int read = ReadSlots(session, TTechnologicalTiming::kSlotReadWaitMs, shown);
-    if (read != kExitDone) {
-        return read;
+    const TReadBackResult readBack =
+        session.Sequence.ReadBack(TTechnologicalTiming::kSlotReadWaitMs, ShowInto(session, shown));
+    if (!readBack.Complete) {
+        session.Say(
+            "Проверка записи не выполнена: блок записан полностью, но не прочитан; проверьте: rq7cli read");
+        return kExitUnverified;
     }
-    int differing = 0;
-    for (int k = 1; k <= kSlotCount; ++k) {
-        if (SlotOf(sent, k) != SlotOf(session.Block.ReadImage, k)) {
-            ++differing;
-            context.Err << "Слот " << k << ": записано " << SlotHex(sent, k, " ") << ", прочитано "
-                        << SlotHex(session.Block.ReadImage, k, " ") << '\n';
-        }
+    for (const int k : readBack.Differing) {
+        context.Err << "Слот " << k << ": записано " << SlotHex(sent, k, " ") << ", прочитано "
+                    << SlotHex(session.Block.ReadImage, k, " ") << '\n';
     }
-    if (differing > 0) {
-        context.Err << "Проверка записи: слотов с другим содержимым " << differing << '\n';
+    if (!readBack.Differing.empty()) {
+        context.Err << "Проверка записи: слотов с другим содержимым " << readBack.Differing.size() << '\n';
         return kExitMismatch;
     }
     context.Out << "Проверка записи: все 16 слотов совпадают с записанным\n";
     return kExitDone;
 }
 
-// Writes the built image, then (unless noVerify) reads it back.
-int WriteBuiltImage(TCliSession& session, TCliContext& context, int slotWaitMs, bool noVerify) {
-    const TSlotLoopResult result = session.Sequence.WriteSlots(slotWaitMs);
-    if (result.End == TSlotLoopEnd::Failed) {
-        context.Err << "Слоты с новыми значениями: "
-                    << (result.SlotsDone == 0 ? std::string("нет") : "1-" + std::to_string(result.SlotsDone))
-                    << "; блок в адаптере неполон, повторите запись\n";
-        return kExitNoAnswer;
+// Where each slot stands after a write that did not complete, as one line.
+std::string WriteReportText(const TWriteReport& report) {
+    const auto listed = [](const std::string& numbers) {
+        return numbers.empty() ? std::string("нет") : numbers;
+    };
+    std::string text = "Слоты с новыми значениями: " + listed(report.SlotsIn(TSlotState::New));
+    if (const std::string unknown = report.SlotsIn(TSlotState::Unknown); !unknown.empty()) {
+        text += "; не известно (подтверждение не получено): " + unknown;
     }
-    if (result.End == TSlotLoopEnd::Stopped) {
-        context.Err << "Запись прервана (Ctrl+C): слоты 1-" << result.SlotsDone
-                    << " содержат новые значения, слоты " << result.SlotsDone + 1 << "-" << kSlotCount
-                    << " прежние; блок в адаптере неполон, повторите запись\n";
+    if (const std::string old = report.SlotsIn(TSlotState::Old); !old.empty()) {
+        text += "; с прежними значениями: " + old;
+    }
+    if (report.AddressUnknown) {
+        text += "; адрес обращения: не известно (подтверждение не получено)";
+    }
+    return text + "; блок в адаптере неполон, выполните ту же команду ещё раз";
+}
+
+// The end of a write that went out but did not complete: the slot whose confirmation was lost is read
+// once more when the adapter still answers, then the report.
+int IncompleteWrite(TCliSession& session, bool deviceLost) {
+    if (!deviceLost && session.DataModule.ComPort.Connected() && !session.Abandoned()) {
+        try {
+            session.Sequence.SettleUnknownSlots();
+        } catch (const EComPort& e) {
+            session.Say(e.what());
+        }
+    }
+    const TWriteReport& report = session.Sequence.LastWrite();
+    session.Say(WriteReportText(report));
+    return report.AllNew() && !report.AddressUnknown ? kExitUnverified : kExitIncomplete;
+}
+
+// Runs a write (the block alone, or the limits write) and says how it ended: the read-back after a
+// complete write unless noVerify or a stop, the report of an incomplete one.
+int RunWrite(TCliSession& session, TCliContext& context, bool noVerify,
+             const std::function<TWriteEnd()>& write) {
+    TWriteEnd end = TWriteEnd::Failed;
+    try {
+        end = write();
+    } catch (const std::exception& e) {
+        // A device lost before the first write request is a port failure like any other; after it, the
+        // write's report and code stand.
+        if (!session.Sequence.LastWrite().Begun) {
+            throw;
+        }
+        session.Say(e.what());
+        return IncompleteWrite(session, true);
+    }
+    switch (end) {
+    case TWriteEnd::Stopped:
+        session.ShowMessage("Запись прервана (Ctrl+C): ничего не записано");
         return kExitStopped;
+    case TWriteEnd::Refused:
+        return kExitChecksum;
+    case TWriteEnd::Failed:
+        return IncompleteWrite(session, false);
+    case TWriteEnd::Abandoned:
+        session.Say("Запись прервана (второй Ctrl+C)");
+        return IncompleteWrite(session, false);
+    case TWriteEnd::Complete:
+        break;
     }
-    context.Out << "Коэффициенты записаны (16 слотов)\n";
-    return noVerify ? kExitDone : VerifyWritten(session, context);
+    context.Out << "Коэффициенты записаны (16 слотов)\n" << std::flush;
+    if (session.Stopped()) {
+        session.Say("Остановлено во время записи: блок дописан до конца, проверка чтением пропущена");
+        return kExitUnverified;
+    }
+    if (noVerify) {
+        return kExitDone;
+    }
+    try {
+        return VerifyWritten(session, context);
+    } catch (const EComPort& e) {
+        session.Say(e.what());
+        session.Say(
+            "Проверка записи не выполнена: блок записан полностью, но не прочитан; проверьте: rq7cli read");
+        return kExitUnverified;
+    }
 }
 
 // Asks for a password; false (with the dialog's message) when it is not the expected one.
@@ -151,7 +218,8 @@ int Read(TCliContext& context, const TCommandLine& line) {
     if (read != kExitDone) {
         return read;
     }
-    const bool checksumOk = session.Block.VerifyReadImage();
+    // A wrong checksum is said at once ("Ошибка кс"); the values are shown all the same.
+    const bool checksumOk = session.Sequence.CheckRead() == TReadCheck::Sound;
     if (line.Json) {
         context.Out << QJsonDocument(BlockJson(session.Block, shown, checksumOk)).toJson().toStdString();
     } else {
@@ -160,7 +228,7 @@ int Read(TCliContext& context, const TCommandLine& line) {
     if (!line.Output.empty() && !checksumOk) {
         // A slot may have been filed from a reply that came late to the slot before it: such a block
         // is shown, under its warning, but goes into no file that a later write would take as sound.
-        session.ShowMessage(std::string(kChecksumText) + ": файл " + line.Output + " не записан");
+        session.Say("Файл " + line.Output + " не записан: контрольная сумма блока неверна");
         return kExitChecksum;
     }
     if (!line.Output.empty()) {
@@ -176,11 +244,7 @@ int Read(TCliContext& context, const TCommandLine& line) {
             return kExitBadData;
         }
     }
-    if (!checksumOk) {
-        session.ShowMessage(kChecksumText);
-        return kExitChecksum;
-    }
-    return kExitDone;
+    return checksumOk ? kExitDone : kExitChecksum;
 }
 
 // The line of the file that the build refused, for a "Проверьте данные" that names it.
@@ -248,7 +312,8 @@ int Write(TCliContext& context, const TCommandLine& line) {
     if (!session.OpenPort()) {
         return kExitPort;
     }
-    return WriteBuiltImage(session, context, TTechnologicalTiming::kSlotWriteWaitMs, line.NoVerify);
+    return RunWrite(session, context, line.NoVerify,
+                    [&] { return session.Sequence.WriteBlock(TTechnologicalTiming::kSlotWriteWaitMs); });
 }
 
 // "HIGH,LOW" into its two texts.
@@ -317,6 +382,35 @@ TLimitsTexts LimitsTexts(const std::array<std::string, kValueSlots>& values, con
     return texts;
 }
 
+// The slots the limits write takes as the adapter holds them: every slot but the limits given, the
+// address slot while the address stays the same.
+TKeptSlots KeptForLimits(const TCoefBlock& block, const TNewLimits& newLimits, std::uint8_t address) {
+    TKeptSlots kept = block.KnownSlots;
+    kept[rq7map::kRecordDateSlot].reset();
+    kept[rq7map::kEndSlot].reset();
+    for (std::size_t c = 0; c < newLimits.size(); ++c) {
+        if (newLimits[c]) {
+            kept.at(4 * c + 1).reset();
+            kept.at(4 * c + 2).reset();
+        }
+    }
+    const std::optional<TSlotBytes>& addressSlot = kept[rq7map::kAddressSlot];
+    if (addressSlot && (*addressSlot)[1] != address) {
+        kept[rq7map::kAddressSlot].reset();
+    }
+    return kept;
+}
+
+// True when slots 1..13 and 15 of two images are the same (the date and the end slot aside).
+bool SameValues(const TCoefImageBytes& a, const TCoefImageBytes& b) {
+    for (int k = 1; k <= kSlotCount; ++k) {
+        if (k != rq7map::kRecordDateSlot && k != rq7map::kEndSlot && SlotOfImage(a, k) != SlotOfImage(b, k)) {
+            return false;
+        }
+    }
+    return true;
+}
+
 int Limits(TCliContext& context, const TCommandLine& line) {
     TNewLimits newLimits;
     if (const int checked = CheckLimitOptions(context, line, newLimits); checked != kExitDone) {
@@ -335,35 +429,46 @@ int Limits(TCliContext& context, const TCommandLine& line) {
     if (read != kExitDone) {
         return read;
     }
-    if (!session.Block.VerifyReadImage()) {
+    const TReadCheck check = session.Sequence.CheckRead();
+    if (check == TReadCheck::Bad) {
         // The values this command does not change would go back from a block that is not sound.
         PrintBlock(context.Out, shown);
-        session.ShowMessage(std::string(kChecksumText) + ": блок не записан");
+        session.Say(
+            "Блок не записан: его контрольная сумма неверна, а прерванной записи, которая оставила бы "
+            "такой блок, в журнале нет; запишите блок из файла (rq7cli write)");
         return kExitChecksum;
+    }
+    if (check == TReadCheck::Completable) {
+        session.Say("Блок неполон после прерванной записи; эта запись его завершит");
     }
     PrintLimits(context.Out, "Прежние границы", shown.Texts, shown.AnsweredAddress);
 
     const std::array<std::string, kValueSlots> values = ChangedValues(shown, newLimits);
     const TLimitsTexts texts = LimitsTexts(values, shown, line);
-    const std::int32_t address = StrToInt(texts.AdrEdit);
-    session.Block.BuildImageFromLimits(texts);
+    const std::optional<std::uint8_t> address = DeviceAddressFromText(texts.AdrEdit);
+    if (!address) {
+        session.ShowMessage(kCheckDataText);
+        return kExitBadData;
+    }
+    session.Block.BuildImageFromLimits(texts, KeptForLimits(session.Block, newLimits, *address));
     if (session.Block.ImageError != 0) {
         session.ShowMessage(kCheckDataText);
         return kExitBadData;
+    }
+    if (check == TReadCheck::Sound && *address == shown.AnsweredAddress &&
+        SameValues(session.Block.CoefImage, session.Block.ReadImage)) {
+        context.Out << "Изменений нет: адаптер уже хранит эти значения; ничего не записано\n";
+        return kExitDone;
     }
     if (session.Stopped()) {
         session.ShowMessage("Изменение прервано (Ctrl+C): ничего не записано");
         return kExitStopped;
     }
-    if (!session.Sequence.WriteWithRetry([&] {
-            session.Exchange.WriteRegister(rq7map::kAddressRegister, static_cast<std::uint32_t>(address));
-        })) {
-        session.ShowMessage(kNoAnswerText);
-        return kExitNoAnswer;
-    }
-    const int written = WriteBuiltImage(session, context, TLimitsTiming::kSlotWriteWaitMs, line.NoVerify);
+    const int written = RunWrite(session, context, line.NoVerify, [&] {
+        return session.Sequence.WriteLimits(*address, TLimitsTiming::kSlotWriteWaitMs);
+    });
     if (written == kExitDone) {
-        PrintLimits(context.Out, "Новые границы", values, address);
+        PrintLimits(context.Out, "Новые границы", values, *address);
     }
     return written;
 }

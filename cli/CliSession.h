@@ -8,6 +8,7 @@
 #include "cli/LineTrace.h"
 #include "cli/Rq7Cli.h"
 #include "coef/CoefBlock.h"
+#include "coef/WriteJournal.h"
 #include "link/CoefSequence.h"
 #include "link/ModbusUnit.h"
 #include "link/QuorbData.h"
@@ -20,9 +21,14 @@ public:
         : context_(context),
           trace_(line.Trace ? std::make_unique<TLineTrace>(context.Err, context.Clock) : nullptr),
           DataModule(DeviceOpener(), context.Roots), Exchange(DataModule, Block, context.Clock),
-          Sequence(Exchange, Block, *this) {
+          Sequence(Exchange, Block, *this),
+          Journal(context.JournalPath.empty() ? TWriteJournal::DefaultPath() : context.JournalPath) {
         Block.LocalNow = context.LocalNow;
         DataModule.ComPort.SetPort(line.Port);
+        Sequence.SetJournal(&Journal);
+        if (trace_) {
+            Exchange.Discarded = [this](const std::string& bytes) { trace_->Discarded(bytes); };
+        }
     }
     ~TCliSession() override {
         // The port closes (and its device gets back the settings it had) as the data module goes.
@@ -52,7 +58,12 @@ public:
         }
     }
 
+    // A stop was asked (Ctrl+C, SIGTERM, SIGHUP, a closed output).
     bool Stopped() const { return DataModule.StopEvent != nullptr && DataModule.StopEvent->IsSignalled(); }
+    // Ctrl+C came a second time.
+    bool Abandoned() const {
+        return DataModule.StopEvent != nullptr && DataModule.StopEvent->Interrupts() >= 2;
+    }
 
     void ShowProgressPanel(bool /*shown*/) override {}
     void SetProgress(int /*percent*/) override {}
@@ -60,9 +71,18 @@ public:
         if (trace_) {
             trace_->Flush();
         }
-        context_.Err << text << '\n';
+        Say(text);
     }
     bool StopRequested() override { return Stopped(); }
+    bool AbandonRequested() override { return Abandoned(); }
+
+    // A message on standard error, or on standard output when standard error is closed.
+    void Say(const std::string& text) {
+        context_.Err << text << '\n' << std::flush;
+        if (!context_.Err) {
+            context_.Out << text << '\n' << std::flush;
+        }
+    }
 
 private:
     TSerialDeviceOpener DeviceOpener() {
@@ -81,4 +101,5 @@ public:
     TCoefBlock Block;
     TModbusExchange Exchange;
     TCoefSequence Sequence;
+    TWriteJournal Journal;
 };

@@ -94,6 +94,15 @@ void TLineTrace::Received(const char* bytes, std::int32_t count) {
     pending_.append(bytes, static_cast<std::size_t>(count));
 }
 
+void TLineTrace::Discarded(const std::string& bytes) {
+    // They were read (and so noted as received) just now, behind whatever reply came before them.
+    const std::size_t keep = pending_.size() >= bytes.size() ? pending_.size() - bytes.size() : 0;
+    pending_.resize(keep);
+    Flush();
+    PrintLine(clock_.Now(), "<-", HexText(bytes),
+              "discarded: came after the collection, before the next request");
+}
+
 void TLineTrace::Flush() {
     if (pending_.empty()) {
         return;

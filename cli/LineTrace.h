@@ -25,6 +25,8 @@ public:
     // Called by the wrapped device.
     void Sent(const std::uint8_t* bytes, std::int32_t count);
     void Received(const char* bytes, std::int32_t count);
+    // The last bytes received were dropped before a request: printed as such.
+    void Discarded(const std::string& bytes);
     // Prints the reply received so far, if any, as one line.
     void Flush();
 

@@ -26,5 +26,10 @@ int RunRq7Cli(const std::vector<std::string>& args, TCliContext& context) {
     } catch (const ERq7Error& e) {
         context.Err << e.what() << '\n';
         return kExitBadData;
+    } catch (const std::exception& e) {
+        // Anything else the system refuses (the stop event, memory): the port has been closed and its
+        // settings put back as the command unwound.
+        context.Err << "rq7cli: " << e.what() << '\n';
+        return kExitPort;
     }
 }

@@ -32,6 +32,8 @@ struct TCliContext {
     TSystemRoots Roots;
     // The clock that stamps a written block.
     std::function<TLocalTime()> LocalNow = CurrentLocalTime;
+    // The journal of limits writes (empty: the user's data folder's, TWriteJournal::DefaultPath()).
+    std::string JournalPath;
     // Connects Ctrl+C to the stop event while the port is open; nullptr disconnects.
     std::function<void(TStopEvent*)> ConnectStop = SetConsoleStopEvent;
 };

@@ -7,11 +7,15 @@
 
 #include "cli/Console.h"
 #include "cli/Rq7Cli.h"
+#include "link/ConsoleControl.h"
 
 int main(int argc, char** argv) {
     // Qt gives the arguments in Unicode on every system (on Windows not only those of the ANSI code page).
     const QCoreApplication application(argc, argv);
     PrepareConsoleOutput();
+    // SIGTERM, SIGHUP and a closed output stop a command as Ctrl+C does, so a block under way is finished
+    // and the port gets its settings back; with no command under way they end the program as usual.
+    CatchTerminationSignals();
     std::vector<std::string> args;
     for (const QString& arg : QCoreApplication::arguments()) {
         args.push_back(arg.toStdString());

@@ -106,6 +106,11 @@ std::optional<std::uint8_t> DeviceAddressFromText(const std::string& text) {
     return static_cast<std::uint8_t>(address);
 }
 
+TSlotBytes SlotOfImage(const TCoefImageBytes& image, int k) {
+    const auto at = static_cast<std::size_t>(4 * k);
+    return {image.at(at), image.at(at + 1), image.at(at + 2), image.at(at + 3)};
+}
+
 void TCoefBlock::StoreSlotReply(int k, const TSlotBytes& d) {
     using namespace rq7map;
     if (k < 1 || k > kSlotCount) {
@@ -133,7 +138,7 @@ using TSlotSources = std::array<TSlotSource, rq7map::kValueSlots>;
 
 // The steps shared by both builds. Returns after filling CoefImage, or early with ImageError = 1.
 void BuildImage(TCoefBlock& block, const TSlotSources& sources, const std::string& factoryText,
-                const std::string& addressText) {
+                const std::string& addressText, const TKeptSlots& kept) {
     using namespace rq7map;
     block.CoefImage.fill(0);
     block.ImageError = 0;
@@ -143,6 +148,10 @@ void BuildImage(TCoefBlock& block, const TSlotSources& sources, const std::strin
         if (source.FieldText != nullptr) {
             slotText = *source.FieldText;
         }
+        if (const std::optional<TSlotBytes>& bytes = kept[static_cast<std::size_t>(k)]) {
+            PutSlot(block.CoefImage, k, *bytes);
+            continue;
+        }
         const std::optional<double> value = ParseNumber(slotText);
         if (!value) {
             block.ImageError = 1;
@@ -151,20 +160,25 @@ void BuildImage(TCoefBlock& block, const TSlotSources& sources, const std::strin
         const double stored = IsOffsetSlot(k) ? *value + kChannel2Offset : *value;
         PutSlot(block.CoefImage, k, EncodeDeviceFloat(stored));
     }
-    const std::optional<std::int32_t> factoryNumber = ParseInteger(factoryText);
-    if (!factoryNumber) {
-        block.ImageError = 1;
-        return;
+    if (const std::optional<TSlotBytes>& bytes = kept[kFactoryNumberSlot]) {
+        PutSlot(block.CoefImage, kFactoryNumberSlot, *bytes);
+    } else {
+        const std::optional<std::int32_t> factoryNumber = ParseInteger(factoryText);
+        if (!factoryNumber) {
+            block.ImageError = 1;
+            return;
+        }
+        PutSlot(block.CoefImage, kFactoryNumberSlot,
+                LittleEndianBytes(static_cast<std::uint32_t>(*factoryNumber)));
     }
-    PutSlot(block.CoefImage, kFactoryNumberSlot,
-            LittleEndianBytes(static_cast<std::uint32_t>(*factoryNumber)));
     PutSlot(block.CoefImage, kRecordDateSlot, LittleEndianBytes(PackDateTime(block.LocalNow())));
     const std::optional<std::uint8_t> address = DeviceAddressFromText(addressText);
     if (!address) {
         block.ImageError = 1;
         return;
     }
-    PutSlot(block.CoefImage, kAddressSlot, {0, *address, 0, 0});
+    const std::optional<TSlotBytes>& keptAddress = kept[kAddressSlot];
+    PutSlot(block.CoefImage, kAddressSlot, keptAddress ? *keptAddress : TSlotBytes{0, *address, 0, 0});
     // The end slot: marker FF 00, then the checksum over everything before it but byte 0.
     PutSlot(block.CoefImage, kEndSlot, {255, 0, 0, 0});
     StoreCrc(block.CoefImage.data() + 66, BlockChecksum(block.CoefImage));
@@ -172,7 +186,7 @@ void BuildImage(TCoefBlock& block, const TSlotSources& sources, const std::strin
 
 } // namespace
 
-void TCoefBlock::BuildImageFromLimits(const TLimitsTexts& texts) {
+void TCoefBlock::BuildImageFromLimits(const TLimitsTexts& texts, const TKeptSlots& kept) {
     TSlotSources sources{}; // slots 3, 4, 7, 8, 11, 12 from SlotTexts
     sources[0].FieldText = &texts.Canal1_20;
     sources[1].FieldText = &texts.Canal1_4;
@@ -180,15 +194,15 @@ void TCoefBlock::BuildImageFromLimits(const TLimitsTexts& texts) {
     sources[5].FieldText = &texts.Canal2_4;
     sources[8].FieldText = &texts.Canal3_20;
     sources[9].FieldText = &texts.Canal3_4;
-    BuildImage(*this, sources, texts.ZavodNEdit, texts.AdrEdit);
+    BuildImage(*this, sources, texts.ZavodNEdit, texts.AdrEdit, kept);
 }
 
-void TCoefBlock::BuildImageFromTech(const TTechTexts& texts) {
+void TCoefBlock::BuildImageFromTech(const TTechTexts& texts, const TKeptSlots& kept) {
     TSlotSources sources{};
     for (std::size_t i = 0; i < sources.size(); ++i) {
         sources[i].FieldText = &texts.Values[i];
     }
-    BuildImage(*this, sources, texts.ZavodEdit, texts.AdrEdit);
+    BuildImage(*this, sources, texts.ZavodEdit, texts.AdrEdit, kept);
 }
 
 bool TCoefBlock::VerifyReadImage() const {

@@ -49,6 +49,13 @@ struct TTechTexts {
     std::string AdrEdit;
 };
 
+// Slot bytes by slot number (index k for slot k, 1..16; index 0 unused). As what the adapter is known to
+// hold: an empty entry where nothing is known. As what a build keeps: the slots written as they are.
+using TKeptSlots = std::array<std::optional<TSlotBytes>, 17>;
+
+// Slot k (1..16) of an image.
+TSlotBytes SlotOfImage(const TCoefImageBytes& image, int k);
+
 class TCoefBlock {
 public:
     TCoefImageBytes CoefImage{}; // built for writing
@@ -58,6 +65,13 @@ public:
     std::int32_t FactoryNumber = 0;
     std::string RecordDateText;
     int ImageError = 0;
+    // What the adapter is known to hold, slot by slot: the bytes of the latest complete read whose
+    // checksum was right, or of the latest write as far as its slots were confirmed. A value nobody
+    // changed goes back with these bytes rather than from its shown (rounded) text. Kept by the
+    // sequences (link/CoefSequence).
+    TKeptSlots KnownSlots{};
+    // The factory number of the adapter KnownSlots belong to.
+    std::int32_t KnownFactoryNumber = 0;
 
     // The clock that stamps a built block; tests may replace it.
     std::function<TLocalTime()> LocalNow = CurrentLocalTime;
@@ -68,9 +82,11 @@ public:
     // Build CoefImage from a window's texts. A text that is not a number (slot 13: not an integer) or
     // an address outside 0..255 stops the build with ImageError = 1 (the window then shows "Проверьте
     // данные"); an address text that is not an integer throws EConvertError; a value beyond single
-    // range throws EOverflow.
-    void BuildImageFromLimits(const TLimitsTexts& texts);
-    void BuildImageFromTech(const TTechTexts& texts);
+    // range throws EOverflow. A slot (1..13, 15) set in kept is written with those bytes as they are (its
+    // text is neither parsed nor checked; a value slot's field text still goes into SlotTexts); the date,
+    // the end marker and the checksum are always made afresh.
+    void BuildImageFromLimits(const TLimitsTexts& texts, const TKeptSlots& kept = {});
+    void BuildImageFromTech(const TTechTexts& texts, const TKeptSlots& kept = {});
 
     // True when the checksum over ReadImage bytes 1..65 matches bytes 66 and 67
     // (the window shows "Ошибка кс" otherwise).

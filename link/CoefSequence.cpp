@@ -1,8 +1,12 @@
 #include "link/CoefSequence.h"
 
+#include <initializer_list>
+
 #include "coef/CoefBlock.h"
 #include "coef/DeviceMap.h"
+#include "coef/Errors.h"
 #include "coef/ValueText.h"
+#include "coef/WriteJournal.h"
 #include "link/ModbusUnit.h"
 
 namespace {
@@ -12,7 +16,50 @@ constexpr std::size_t kIdentifyReplyMinimum = 3;
 int ProgressAfterSlot(int k) {
     return k * 100 / rq7map::kSlotCount;
 }
+
+std::int32_t FactoryNumberOf(const TCoefImageBytes& image) {
+    const TSlotBytes d = SlotOfImage(image, rq7map::kFactoryNumberSlot);
+    return static_cast<std::int32_t>(
+        static_cast<std::uint32_t>(d[0]) | (static_cast<std::uint32_t>(d[1]) << 8) |
+        (static_cast<std::uint32_t>(d[2]) << 16) | (static_cast<std::uint32_t>(d[3]) << 24));
+}
+
+// Slots first..last of an image, as known bytes.
+void NoteKnown(TCoefBlock& block, const TCoefImageBytes& image, int last) {
+    block.KnownSlots = {};
+    for (int k = 1; k <= last; ++k) {
+        block.KnownSlots[static_cast<std::size_t>(k)] = SlotOfImage(image, k);
+    }
+    block.KnownFactoryNumber = FactoryNumberOf(image);
+}
 } // namespace
+
+bool TWriteReport::AllNew() const {
+    for (int k = 1; k <= rq7map::kSlotCount; ++k) {
+        if (States[static_cast<std::size_t>(k)] != TSlotState::New) {
+            return false;
+        }
+    }
+    return true;
+}
+
+std::string TWriteReport::SlotsIn(TSlotState state) const {
+    std::string text;
+    int k = 1;
+    while (k <= rq7map::kSlotCount) {
+        if (States[static_cast<std::size_t>(k)] != state) {
+            ++k;
+            continue;
+        }
+        int last = k;
+        while (last < rq7map::kSlotCount && States[static_cast<std::size_t>(last + 1)] == state) {
+            ++last;
+        }
+        text += (text.empty() ? "" : ", ") + std::to_string(k) + (last > k ? "-" + std::to_string(last) : "");
+        k = last + 1;
+    }
+    return text;
+}
 
 TCoefSequence::TCoefSequence(TModbusExchange& exchange, TCoefBlock& block, ICoefSequenceView& view)
     : exchange_(exchange), block_(block), view_(view) {}
@@ -36,8 +83,11 @@ bool TCoefSequence::Identify(TIdentifyRetry retry) const {
     return false;
 }
 
-TSlotLoopResult TCoefSequence::ReadSlots(int slotWaitMs, const std::function<void(int)>& fileSlot) const {
+TSlotLoopResult TCoefSequence::ReadSlots(int slotWaitMs, const std::function<void(int)>& fileSlot) {
     view_.ShowProgressPanel(true);
+    // From here on the adapter's block is what this read finds (it may be another adapter's).
+    block_.KnownSlots = {};
+    lastReadCheck_.reset();
     exchange_.SlotIndex = 1;
     TSlotLoopResult result;
     for (int k = 1; k <= rq7map::kSlotCount; ++k) {
@@ -71,26 +121,159 @@ TSlotLoopResult TCoefSequence::ReadSlots(int slotWaitMs, const std::function<voi
     return result;
 }
 
-TSlotLoopResult TCoefSequence::WriteSlots(int slotWaitMs) const {
+TReadCheck TCoefSequence::CheckRead() {
+    TReadCheck check = TReadCheck::Bad;
+    if (block_.VerifyReadImage()) {
+        check = TReadCheck::Sound;
+    } else if (journal_ != nullptr) {
+        const std::optional<TJournalEntry> entry = journal_->Find(FactoryNumberOf(block_.ReadImage));
+        if (entry && ReadBlockFitsJournal(block_.ReadImage, *entry)) {
+            check = TReadCheck::Completable;
+        }
+    }
+    if (check != TReadCheck::Sound) {
+        view_.ShowMessage(kChecksumErrorText);
+    }
+    if (check == TReadCheck::Bad) {
+        block_.KnownSlots = {};
+    } else {
+        // A completable block's slots are each one that was found or sent; its end slot is neither's.
+        NoteKnown(block_, block_.ReadImage,
+                  check == TReadCheck::Sound ? rq7map::kSlotCount : rq7map::kAddressSlot);
+    }
+    lastReadCheck_ = check;
+    return check;
+}
+
+TWriteEnd TCoefSequence::WriteBlock(int slotWaitMs) {
+    report_ = TWriteReport{};
+    if (view_.StopRequested()) {
+        view_.ShowProgressPanel(false);
+        return TWriteEnd::Stopped;
+    }
+    report_.Begun = true;
+    return WriteSlotsOfBlock(slotWaitMs);
+}
+
+TWriteEnd TCoefSequence::WriteSlotsOfBlock(int slotWaitMs) {
+    block_.KnownFactoryNumber = FactoryNumberOf(block_.CoefImage);
     exchange_.SlotIndex = 1;
-    TSlotLoopResult result;
     for (int k = 1; k <= rq7map::kSlotCount; ++k) {
-        // A reply that is missing, garbled or an exception counts as no answer.
+        const auto slot = static_cast<std::size_t>(k);
+        report_.States[slot] = TSlotState::Unknown;
+        block_.KnownSlots[slot].reset();
+        // A reply that is missing, garbled, an exception or another request's counts as no answer.
         if (!WriteWithRetry([this] { exchange_.WriteSlot(); })) {
             view_.ShowMessage(kNoAnswerText);
-            result.End = TSlotLoopEnd::Failed;
-            return result;
+            return TWriteEnd::Failed;
         }
-        result.SlotsDone = k;
+        report_.States[slot] = TSlotState::New;
+        block_.KnownSlots[slot] = SlotOfImage(block_.CoefImage, k);
         ++exchange_.SlotIndex;
         view_.SetProgress(ProgressAfterSlot(k));
         exchange_.DelayWithMessages(slotWaitMs);
-        if (k < rq7map::kSlotCount && view_.StopRequested()) {
-            result.End = TSlotLoopEnd::Stopped;
-            break;
+        if (k < rq7map::kSlotCount && view_.AbandonRequested()) {
+            view_.ShowProgressPanel(false);
+            return TWriteEnd::Abandoned;
         }
     }
     view_.ShowProgressPanel(false);
+    if (journal_ != nullptr) {
+        // The block is whole again: nothing is left to complete.
+        try {
+            journal_->Forget(FactoryNumberOf(block_.CoefImage));
+        } catch (const ERq7Error&) {
+            // A pair left behind only allows completing a block that is already whole.
+        }
+    }
+    return TWriteEnd::Complete;
+}
+
+TWriteEnd TCoefSequence::WriteLimits(std::uint8_t address, int slotWaitMs, const std::function<void()>& beforeSlots) {
+    report_ = TWriteReport{};
+    if (lastReadCheck_ == TReadCheck::Bad) {
+        // The values the window does not show would be sealed under a fresh checksum from a block that
+        // nothing explains.
+        view_.ShowMessage(kChecksumErrorText);
+        return TWriteEnd::Refused;
+    }
+    if (view_.StopRequested()) {
+        return TWriteEnd::Stopped;
+    }
+    KeepInJournal();
+    report_.Begun = true;
+    if (!WriteWithRetry([&] { exchange_.WriteRegister(rq7map::kAddressRegister, address); })) {
+        report_.AddressUnknown = true;
+        view_.ShowMessage(kNoAnswerText);
+        return TWriteEnd::Failed;
+    }
+    if (beforeSlots) {
+        beforeSlots();
+    }
+    return WriteSlotsOfBlock(slotWaitMs);
+}
+
+void TCoefSequence::KeepInJournal() {
+    if (journal_ == nullptr) {
+        return;
+    }
+    TJournalEntry entry;
+    entry.Found = block_.ReadImage;
+    entry.Sent = block_.CoefImage;
+    try {
+        // Under both numbers when the write changes the factory number: a cut write may leave either.
+        for (const std::int32_t number : {FactoryNumberOf(entry.Found), FactoryNumberOf(entry.Sent)}) {
+            entry.FactoryNumber = number;
+            journal_->Keep(entry);
+        }
+    } catch (const ERq7Error& e) {
+        view_.ShowMessage(std::string("Журнал записи недоступен: ") + e.what());
+    }
+}
+
+void TCoefSequence::SettleUnknownSlots() {
+    for (int k = 1; k <= rq7map::kSlotCount; ++k) {
+        const auto slot = static_cast<std::size_t>(k);
+        if (report_.States[slot] != TSlotState::Unknown) {
+            continue;
+        }
+        exchange_.SlotIndex = k;
+        exchange_.ReadSlot();
+        if (exchange_.ExchangeState != esAccepted) {
+            continue;
+        }
+        // The request was either stored (the bytes sent) or not (the slot kept what it had).
+        const TSlotBytes found = SlotOfImage(block_.ReadImage, k);
+        report_.States[slot] = found == SlotOfImage(block_.CoefImage, k) ? TSlotState::New : TSlotState::Old;
+        block_.KnownSlots[slot] = found;
+    }
+}
+
+TReadBackResult TCoefSequence::ReadBack(int slotWaitMs, const std::function<void(int)>& fileSlot) {
+    const TCoefImageBytes sent = block_.CoefImage;
+    TReadBackResult result;
+    if (ReadSlots(slotWaitMs, fileSlot).End != TSlotLoopEnd::Complete) {
+        return result;
+    }
+    for (int k = 1; k <= rq7map::kSlotCount; ++k) {
+        if (SlotOfImage(block_.ReadImage, k) == SlotOfImage(sent, k)) {
+            continue;
+        }
+        // A reply that came late to the slot before may have been taken for this one: read it again.
+        exchange_.SlotIndex = k;
+        exchange_.ReadSlot();
+        if (exchange_.ExchangeState != esAccepted) {
+            return result; // not read back
+        }
+        if (SlotOfImage(block_.ReadImage, k) != SlotOfImage(sent, k)) {
+            result.Differing.push_back(k);
+        }
+    }
+    result.Complete = true;
+    if (result.Differing.empty()) {
+        NoteKnown(block_, sent, rq7map::kSlotCount);
+        lastReadCheck_ = TReadCheck::Sound;
+    }
     return result;
 }
 

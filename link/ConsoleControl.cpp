@@ -27,12 +27,18 @@ void WaitForHandlersToLeave() noexcept {
 }
 } // namespace
 
-void SignalConsoleStopEvent() noexcept {
+bool SignalConsoleStopEvent(bool interrupt) noexcept {
     handlersInFlight.fetch_add(1);
-    if (const TStopEvent* stop = connectedEvent.load()) {
-        stop->Signal();
+    const TStopEvent* stop = connectedEvent.load();
+    if (stop != nullptr) {
+        if (interrupt) {
+            stop->Interrupt();
+        } else {
+            stop->Signal();
+        }
     }
     handlersInFlight.fetch_sub(1);
+    return stop != nullptr;
 }
 
 void SetConsoleStopEvent(TStopEvent* stopEvent) {

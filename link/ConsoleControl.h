@@ -20,5 +20,12 @@ void ReleaseConsoleStopEvent(const TStopEvent* stopEvent) noexcept;
 // The platform's part (ConsoleControlPosix.cpp, ConsoleControlWin32.cpp): registers its handler, which
 // does nothing but call SignalConsoleStopEvent.
 void InstallConsoleControlHandler();
-// What the handler does: signals the connected event, if any. Async-signal-safe and lock-free.
-void SignalConsoleStopEvent() noexcept;
+// The command line's program also stops, instead of ending at once, on SIGTERM, SIGHUP and SIGPIPE (a
+// closed standard output or error) while an event is connected; with none connected they keep their
+// default action. (On Windows the console's close, log-off and shutdown events reach the one handler.)
+void CatchTerminationSignals();
+
+// What the handler does: signals the connected event, if any; an interrupt (Ctrl+C, Ctrl+Break) is
+// also counted on it (TStopEvent::Interrupt). False when no event was connected. Async-signal-safe and
+// lock-free.
+bool SignalConsoleStopEvent(bool interrupt = true) noexcept;

@@ -6,11 +6,13 @@
 #include <windows.h>
 
 namespace {
-BOOL WINAPI onConsoleControl(DWORD /*controlType*/) {
-    SignalConsoleStopEvent();
+BOOL WINAPI onConsoleControl(DWORD controlType) {
+    SignalConsoleStopEvent(controlType == CTRL_C_EVENT || controlType == CTRL_BREAK_EVENT);
     return TRUE; // handled: the default action (ending the process) does not follow
 }
 } // namespace
+
+void CatchTerminationSignals() {}
 
 void InstallConsoleControlHandler() {
     SetConsoleCtrlHandler(onConsoleControl, TRUE);

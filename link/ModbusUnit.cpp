@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <string_view>
 
 #include "coef/CoefBlock.h"
 #include "coef/Crc.h"
@@ -64,12 +65,36 @@ void TModbusExchange::SendFrame(std::int32_t n) {
     dataModule_.ComPort.WriteBytes(bytes.data(), n);
 }
 
+void TModbusExchange::DiscardInput() {
+    TComPort& port = dataModule_.ComPort;
+    // On a closed port the request's write is what fails, with the port's own message.
+    if (!port.Connected()) {
+        return;
+    }
+    std::string dropped;
+    for (std::int32_t waiting = port.BytesWaiting(); waiting > 0; waiting = port.BytesWaiting()) {
+        std::string chunk;
+        port.ReadBytes(chunk, waiting);
+        if (chunk.empty()) {
+            break;
+        }
+        dropped += chunk;
+    }
+    if (!dropped.empty() && Discarded) {
+        Discarded(dropped);
+    }
+}
+
 void TModbusExchange::FrameAndSend(const std::vector<std::uint8_t>& request) {
+    DiscardInput();
     const auto n = static_cast<std::int32_t>(request.size());
     for (std::size_t i = 0; i < request.size(); ++i) {
         FrameBuffer[i] = request[i];
     }
     StoreCrc(&FrameBuffer[static_cast<std::size_t>(n)], ModbusCrc16(n));
+    lastRequest_.assign(request.begin(), request.end());
+    lastRequest_ += static_cast<char>(FrameBuffer[static_cast<std::size_t>(n)]);
+    lastRequest_ += static_cast<char>(FrameBuffer[static_cast<std::size_t>(n) + 1]);
     SendFrame(n + 2);
 }
 
@@ -224,8 +249,23 @@ void TModbusExchange::WriteRegister(std::uint16_t reg, std::uint32_t value) {
     DelayWithMessages(10);
 }
 
-bool TModbusExchange::WriteConfirmed() {
-    return ModbusCrcMatches(ReplyText) && (replyByte(ReplyText, 1) & 0x80) == 0;
+bool TModbusExchange::WriteConfirmed() const {
+    // Function, register and count (or value) of the request: bytes 1..5, echoed by the confirmation.
+    constexpr std::size_t kEchoed = 5;
+    constexpr std::size_t kConfirmation = 8;
+    if (lastRequest_.size() < 1 + kEchoed) {
+        return false;
+    }
+    const std::string_view echo(lastRequest_.data() + 1, kEchoed);
+    const std::string_view reply(ReplyText);
+    // A stray byte may stand ahead of the confirmation: any whole frame in the collection counts.
+    for (std::size_t at = 0; at + kConfirmation <= reply.size(); ++at) {
+        if (reply.substr(at + 1, kEchoed) == echo &&
+            ModbusCrcMatches(reinterpret_cast<const std::uint8_t*>(reply.data() + at), kConfirmation)) {
+            return true;
+        }
+    }
+    return false;
 }
 
 bool TModbusExchange::TryBegin() {

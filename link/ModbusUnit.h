@@ -57,8 +57,14 @@ public:
     std::uint16_t ModbusCrc16(std::int32_t n) const;
     // Writes FrameBuffer entries 0..n-1 (low bytes) to the port.
     void SendFrame(std::int32_t n);
-    // Puts the request into FrameBuffer, appends its checksum and sends it.
+    // Puts the request into FrameBuffer, appends its checksum and sends it. Bytes waiting in the port's
+    // input are taken out first and dropped (handed to Discarded): whatever came before the request
+    // (a late reply to an earlier one, noise) is no answer to it.
     void FrameAndSend(const std::vector<std::uint8_t>& request);
+    // The bytes dropped before a request, when there were any (the command line's trace shows them).
+    std::function<void(const std::string&)> Discarded;
+    // The last frame sent, with its checksum.
+    const std::string& LastRequest() const { return lastRequest_; }
     // Returns once more than ms milliseconds have passed on the clock (ms + 1 at least), having kept the
     // user interface running meanwhile (its messages are processed at least once).
     void DelayWithMessages(std::int32_t ms);
@@ -80,9 +86,12 @@ public:
     void JudgeSlotReply();
     void WriteSlot();
     void WriteRegister(std::uint16_t reg, std::uint32_t value);
-    // True when a reply to a write (WriteSlot, WriteRegister) is present and sound: at least 3 bytes,
-    // a valid checksum and no exception. ReplyText is judged without touching ExchangeState.
-    bool WriteConfirmed();
+    // True when ReplyText holds the adapter's confirmation of the write just sent (WriteSlot,
+    // WriteRegister): a frame with a valid checksum and the request's function without the exception
+    // bit, echoing its start register and count (function 16) or its register and value (function 6).
+    // Its first byte, the adapter's own address, is not compared. Anything else, a confirmation of an
+    // earlier request included, is none. ExchangeState is not touched.
+    bool WriteConfirmed() const;
 
     // Guard: one device command at a time. TryBegin refuses while another command runs.
     bool Busy() const { return busy_; }
@@ -99,9 +108,13 @@ private:
     // Reads the bytes waiting in the port's input onto ReplyText; returns how many there were.
     std::int32_t AppendWaiting();
 
+    // Takes the bytes waiting in the port's input out and hands them to Discarded.
+    void DiscardInput();
+
     TQuorbDataModule& dataModule_;
     TCoefBlock& block_;
     TMessageClock& clock_;
+    std::string lastRequest_;
     bool busy_ = false;
     std::vector<std::function<void(bool)>> busyListeners_;
 };

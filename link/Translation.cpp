@@ -15,15 +15,13 @@ std::uint8_t LowByte(std::uint16_t value) {
 } // namespace
 
 bool SwitchToByteTranslation(TModbusExchange& exchange) {
-    // Bytes left over from an earlier exchange are not the adapter's answer to this request. (On a
-    // closed port the request's write is what fails.)
-    TComPort& port = exchange.DataModule().ComPort;
-    const std::int32_t leftOver = port.Connected() ? port.BytesWaiting() : 0;
+    // Bytes left over from an earlier exchange are not the adapter's answer to this request: the
+    // request drops them before it goes out.
     // The translation register := 1 switches the adapter into byte-by-byte translation.
     using namespace rq7map;
     exchange.FrameAndSend({kSlaveAddress, kWriteRegister, HighByte(kTranslationRegister),
                            LowByte(kTranslationRegister), HighByte(kTranslationOn), LowByte(kTranslationOn)});
-    exchange.CollectReplyUntilQuiet(leftOver);
+    exchange.CollectReplyUntilQuiet(0);
     exchange.ExchangeState = static_cast<std::int32_t>(exchange.ReplyText.size());
     exchange.CheckReply();
     return exchange.ExchangeState != esNoReply && exchange.ExchangeState != esBadChecksum;

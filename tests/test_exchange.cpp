@@ -82,25 +82,6 @@ TEST(CheckReply, VerdictsForShortGoodCorruptAndOverlongReplies) {
     }
 }
 
-TEST(WriteConfirmed, OnlyASoundNonExceptionReplyConfirmsAWrite) {
-    TQuorbDataModule dataModule;
-    TCoefBlock block;
-    TModbusExchange exchange(dataModule, block);
-    const Bytes confirmation = withCrc({0x01, 0x10, 0x01, 0x01, 0x00, 0x02});
-    exchange.ExchangeState = 3;
-    exchange.ReplyText = text(confirmation);
-    EXPECT_TRUE(exchange.WriteConfirmed());
-    exchange.ReplyText = text(withCrc({0x01, 0x90, 0x02}));
-    EXPECT_FALSE(exchange.WriteConfirmed()) << "exception reply";
-    Bytes spoiled = confirmation;
-    spoiled.back() ^= 0x01;
-    exchange.ReplyText = text(spoiled);
-    EXPECT_FALSE(exchange.WriteConfirmed()) << "bad checksum";
-    exchange.ReplyText = "\x01\x10";
-    EXPECT_FALSE(exchange.WriteConfirmed()) << "too short";
-    EXPECT_EQ(exchange.ExchangeState, 3) << "judging a write reply leaves the verdict alone";
-}
-
 TEST(ExchangeGuard, OneDeviceCommandAtATime) {
     TQuorbDataModule dataModule;
     TCoefBlock block;

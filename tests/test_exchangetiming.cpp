@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "coef/CoefBlock.h"
+#include "coef/Crc.h"
 #include "link/ModbusUnit.h"
 #include "link/QuorbData.h"
 #include "link/SerialBackend.h"
@@ -202,22 +203,78 @@ TEST(DeviceOperations, EachWaitsItsFixedTimesAroundItsCollection) {
                       w80 = TWatchedLine::Wait(80), w20 = TWatchedLine::Wait(20),
                       w10 = TWatchedLine::Wait(10);
 
+    // Each request first looks once at the port's input (to drop what is waiting there), then goes out.
     exchange.IdentifyDevice();
-    EXPECT_EQ(line.Journal, (TJournal{"send identify", w50, "polls 300"}));
+    EXPECT_EQ(line.Journal, (TJournal{"polls 1", "send identify", w50, "polls 300"}));
 
     line.Journal.clear();
     exchange.SlotIndex = 16;
     exchange.ReadSlot();
-    EXPECT_EQ(line.Journal, (TJournal{"send read slot 16", w100, "polls 300", w20}));
+    EXPECT_EQ(line.Journal, (TJournal{"polls 1", "send read slot 16", w100, "polls 300", w20}));
 
     line.Journal.clear();
     exchange.SlotIndex = 2;
     exchange.WriteSlot();
-    EXPECT_EQ(line.Journal, (TJournal{"send write slot 2", w80, "polls 300", w20}));
+    EXPECT_EQ(line.Journal, (TJournal{"polls 1", "send write slot 2", w80, "polls 300", w20}));
 
     line.Journal.clear();
     exchange.WriteRegister(375, 5);
-    EXPECT_EQ(line.Journal, (TJournal{"send write register 375 = 5", w50, "polls 300", w10}));
+    EXPECT_EQ(line.Journal, (TJournal{"polls 1", "send write register 375 = 5", w50, "polls 300", w10}));
+}
+
+// A write counts as confirmed only by the adapter's echo of that very request; what waited in the input
+// before the request (a late confirmation of the slot before) is dropped, not taken for it.
+TEST(DeviceOperations, OnlyTheEchoOfTheRequestJustSentConfirmsAWrite) {
+    const auto framed = [](std::vector<std::uint8_t> body) {
+        const std::uint16_t crc = ModbusCrc16Of(body.data(), static_cast<std::int32_t>(body.size()));
+        body.push_back(static_cast<std::uint8_t>(crc & 0xFF));
+        body.push_back(static_cast<std::uint8_t>(crc >> 8));
+        return std::string(body.begin(), body.end());
+    };
+    // Slot 4 starts at register 263 (01 07), slot 3 at 261 (01 05).
+    const std::string slot4 = framed({0x01, 0x10, 0x01, 0x07, 0x00, 0x02});
+    const std::string slot3 = framed({0x01, 0x10, 0x01, 0x05, 0x00, 0x02});
+    std::string spoiled = slot4;
+    spoiled.back() = static_cast<char>(spoiled.back() ^ 0x01);
+    struct TCase {
+        const char* what;
+        bool slotWrite; // else the address register := 5
+        std::string waitingBefore;
+        std::string reply;
+        bool confirmed;
+    };
+    const std::vector<TCase> cases = {
+        {"its own echo", true, "", slot4, true},
+        {"its own echo from another address", true, "", framed({0x07, 0x10, 0x01, 0x07, 0x00, 0x02}), true},
+        {"a stray byte before its echo", true, "", "\x55" + slot4, true},
+        {"the slot before's confirmation", true, "", slot3, false},
+        {"the slot before's confirmation waiting, then its own", true, slot3, slot4, true},
+        {"the slot before's confirmation waiting, then nothing", true, slot3, "", false},
+        {"an exception reply", true, "", framed({0x01, 0x90, 0x02}), false},
+        {"its echo with a spoiled checksum", true, "", spoiled, false},
+        {"another count echoed", true, "", framed({0x01, 0x10, 0x01, 0x07, 0x00, 0x03}), false},
+        {"the register and value echoed", false, "", framed({0x01, 0x06, 0x01, 0x77, 0x00, 0x05}), true},
+        {"another value echoed", false, "", framed({0x01, 0x06, 0x01, 0x77, 0x00, 0x04}), false},
+        {"a slot write's echo to a register write", false, "", slot4, false},
+    };
+    for (const TCase& c : cases) {
+        TScriptedExchange scripted;
+        TModbusExchange& exchange = scripted.Exchange;
+        std::string discarded;
+        exchange.Discarded = [&](const std::string& bytes) { discarded += bytes; };
+        scripted.Line.Waiting = c.waitingBefore;
+        // Well inside the collection's 300 polls, after the one or two looks that drop old bytes.
+        scripted.Line.ArriveAtPoll[10] = c.reply;
+        if (c.slotWrite) {
+            exchange.SlotIndex = 4;
+            exchange.WriteSlot();
+        } else {
+            exchange.WriteRegister(375, 5);
+        }
+        EXPECT_EQ(exchange.WriteConfirmed(), c.confirmed) << c.what;
+        EXPECT_EQ(exchange.ReplyText, c.reply) << c.what;
+        EXPECT_EQ(discarded, c.waitingBefore) << c.what;
+    }
 }
 
 // ---------------------------------------------------------------------------------------------

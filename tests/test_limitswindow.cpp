@@ -125,7 +125,7 @@ protected:
         Sim->SetSlot(15, {0, kSlot15Address, 0, 0});
         Sim->SealImage();
         Line = std::make_unique<TWatchedLine>(*Sim);
-        Program = std::make_unique<TRq7Program>(Prompts, TLinkParts{Line->Opener(), &Line->Clock()});
+        Program = std::make_unique<TRq7Program>(Prompts, TLinkParts{Line->Opener(), &Line->Clock(), (Dir.path() + "/journal.txt").toStdString()});
         Program->Create();
         Program->CoefBlock.LocalNow = [] { return kWriteTime; };
         Program->QuorbDataModule->ComPort.SetPort(Sim->DevicePath());
@@ -531,7 +531,23 @@ TEST_F(LimitsWindowTest, ReadCommandThenWriteSendsTheAddressAndTheWholeBlock) {
     // command waits 50 ms after each slot.
     EXPECT_EQ(Line->Journal, Concat({"identify", Wait(50), Wait(50), "identify", Wait(50)}, ReadLoop(50)));
 
-    // The write: new limit and address; the unshown slots go back from their 4-decimal texts.
+    // A write over a block whose checksum is wrong, with no interrupted write of ours to explain it, is
+    // refused: the values the window does not show would be sealed under a fresh checksum.
+    Sim->ClearLog();
+    Prompts.Shown.clear();
+    Edit("Canal1_20")->setText(QStringLiteral("20"));
+    Edit("AdrEdit")->setText(QStringLiteral("12"));
+    Prompts.DialogHandlers.push_back(TypePassword(QStringLiteral("Vosek")));
+    Button("WriteButton")->click();
+    EXPECT_EQ(Prompts.Texts(), QStringList{QStringLiteral("Ошибка кс")});
+    EXPECT_TRUE(Sim->RequestFrames().empty());
+    EXPECT_EQ(Sim->Address(), kAdapterAddress);
+
+    // Once the block is sound again and read anew, the write goes through: new limit and address; the
+    // unshown slots go back with the bytes the adapter holds.
+    Sim->SealImage();
+    Button("ReadButton")->click();
+    ASSERT_TRUE(Prompts.Texts().size() == 1) << Prompts.Texts().join(" | ").toStdString();
     Sim->ClearLog();
     Line->Journal.clear();
     ProgressValues.clear();
@@ -566,8 +582,8 @@ TEST_F(LimitsWindowTest, ReadCommandThenWriteSendsTheAddressAndTheWholeBlock) {
         std::copy(slot.begin(), slot.end(), expected.begin() + 4 * k);
     };
     put(1, EncodeSimFloat(20.0));
-    put(3, EncodeSimFloat(1.2346));
-    put(12, EncodeSimFloat(3.9844));
+    put(3, EncodeSimFloat(1.23456789));
+    put(12, EncodeSimFloat(3.984375));
     put(14, LittleEndian(PackDateTime(kWriteTime)));
     SealSimImage(expected);
     EXPECT_EQ(Sim->Image(), expected);

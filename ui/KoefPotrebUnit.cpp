@@ -45,12 +45,13 @@ const char* const TKoefForPotreb::BackupFileName = "tmp.dat";
 
 TKoefForPotreb::TKoefForPotreb(IPrompts& prompts, TModbusExchange& exchange, TCoefBlock& block,
                                QWidget& mainWindow, std::function<TPaswKoefForm&()> passwordDialog,
-                               QWidget* parent)
+                               TWriteJournal& journal, QWidget* parent)
     : QWidget(parent), prompts_(prompts), exchange_(exchange), block_(block), mainWindow_(mainWindow),
       passwordDialog_(std::move(passwordDialog)), ui_(std::make_unique<Ui::TKoefForPotreb>()),
       commands_(exchange), sequencePanel_(prompts), sequence_(exchange, block, sequencePanel_) {
     ui_->setupUi(this);
     sequencePanel_.Attach(*ui_->Panel2, *ui_->ProgressBar1);
+    sequence_.SetJournal(&journal);
     // While any device sequence runs (here, in the main menu or in the technological mode window), none
     // of the three commands may act. The write is offered once a read or a restore filled the limits.
     commands_.AddButton(*ui_->ReadButton);
@@ -176,6 +177,7 @@ void TKoefForPotreb::ReadBlock(TReadKind kind) {
     ui_->AdrEdit->setText(QString::number(static_cast<unsigned char>(exchange_.ReplyText[0])));
 
     ui_->Label8->setText(QStringLiteral(" Чтение коэффициентов "));
+    shownTexts_ = {};
     const TSlotLoopResult read =
         sequence_.ReadSlots(opening ? kOpeningReadWaitMs : kRequestReadWaitMs, [&](int k) {
             const std::optional<std::string> backupLine = ShowSlot(k, kind);
@@ -189,8 +191,8 @@ void TKoefForPotreb::ReadBlock(TReadKind kind) {
     if (backup) {
         backup->Close();
     }
-    if (complete && !block_.VerifyReadImage()) {
-        prompts_.ShowMessage(QStringLiteral("Ошибка кс"));
+    if (complete) {
+        sequence_.CheckRead();
     }
     setEnabled(true);
 }
@@ -200,10 +202,12 @@ std::optional<std::string> TKoefForPotreb::ShowSlot(int k, TReadKind kind) {
     const std::string text = ValueText(block_.LastValue, kLimitDecimals);
     if (QLineEdit* edit = LimitEdit(k)) {
         edit->setText(FromUtf8(text));
+        shownTexts_.at(static_cast<std::size_t>(k)) = edit->text();
         return text;
     }
     if (k == rq7map::kFactoryNumberSlot) {
         ui_->ZavodNEdit->setText(FromUtf8(FactoryNumberText(block_.FactoryNumber)));
+        shownTexts_.at(static_cast<std::size_t>(k)) = ui_->ZavodNEdit->text();
         return text;
     }
     if (k == rq7map::kRecordDateSlot) {
@@ -247,20 +251,49 @@ void TKoefForPotreb::WriteButtonClick() {
         prompts_.ShowMessage(QStringLiteral("Проверьте данные"));
         return;
     }
-    block_.BuildImageFromLimits(CurrentLimitsTexts());
+    block_.BuildImageFromLimits(CurrentLimitsTexts(), KeptSlots(*address));
     if (block_.ImageError != 0) {
         prompts_.ShowMessage(QStringLiteral("Проверьте данные"));
         return;
     }
 
-    if (!sequence_.WriteWithRetry([&] { exchange_.WriteRegister(rq7map::kAddressRegister, *address); })) {
-        prompts_.ShowMessage(QStringLiteral("Нет ответа"));
-        return;
+    // The address register first, then the block; refused after a read with a wrong checksum that no
+    // interrupted write of ours explains. Its messages are the sequence's.
+    const TWriteEnd end = sequence_.WriteLimits(*address, kSlotWriteWaitMs, [this] {
+        ui_->Panel2->show();
+        ui_->Label8->setText(QStringLiteral("Внимание! Идет запись коэффициентов ППЗУ!"));
+    });
+    if (end != TWriteEnd::Refused && end != TWriteEnd::Stopped) {
+        NoteShownTexts(sequence_.LastWrite());
     }
+}
 
-    ui_->Panel2->show();
-    ui_->Label8->setText(QStringLiteral("Внимание! Идет запись коэффициентов ППЗУ!"));
-    sequence_.WriteSlots(kSlotWriteWaitMs);
+TKeptSlots TKoefForPotreb::KeptSlots(std::uint8_t address) const {
+    TKeptSlots kept = block_.KnownSlots;
+    kept[rq7map::kRecordDateSlot].reset();
+    kept[rq7map::kEndSlot].reset();
+    for (int k = 1; k <= rq7map::kFactoryNumberSlot; ++k) {
+        const QLineEdit* edit = k == rq7map::kFactoryNumberSlot ? ui_->ZavodNEdit : LimitEdit(k);
+        const std::optional<QString>& shown = shownTexts_.at(static_cast<std::size_t>(k));
+        if (edit != nullptr && (!shown || edit->text() != *shown)) {
+            kept.at(static_cast<std::size_t>(k)).reset();
+        }
+    }
+    const std::optional<TSlotBytes>& addressSlot = kept[rq7map::kAddressSlot];
+    if (addressSlot && (*addressSlot)[1] != address) {
+        kept[rq7map::kAddressSlot].reset();
+    }
+    return kept;
+}
+
+void TKoefForPotreb::NoteShownTexts(const TWriteReport& written) {
+    for (int k = 1; k <= rq7map::kFactoryNumberSlot; ++k) {
+        const QLineEdit* edit = k == rq7map::kFactoryNumberSlot ? ui_->ZavodNEdit : LimitEdit(k);
+        // A slot not sent keeps the text of the bytes it still holds.
+        if (edit != nullptr && written.States.at(static_cast<std::size_t>(k)) == TSlotState::New) {
+            shownTexts_.at(static_cast<std::size_t>(k)) = edit->text();
+        }
+    }
 }
 
 void TKoefForPotreb::IschodButtonClick() {

@@ -4,7 +4,9 @@
 // the backup file "tmp.dat") and on request, restores the kept limits, and writes the block behind the
 // first password.
 
+#include <QString>
 #include <QWidget>
+#include <array>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -21,6 +23,7 @@ class IPrompts;
 class TCoefBlock;
 class TModbusExchange;
 class TPaswKoefForm;
+class TWriteJournal;
 class QKeyEvent;
 class QLineEdit;
 struct TLimitsTexts;
@@ -29,9 +32,11 @@ class TKoefForPotreb : public QWidget {
     Q_OBJECT
 public:
     // The window opens centred over mainWindow and shows it again when it closes. The password dialog is
-    // created after this window, so it is reached through passwordDialog when a write asks for it.
+    // created after this window, so it is reached through passwordDialog when a write asks for it. The
+    // journal keeps each write's found and built block before it begins.
     TKoefForPotreb(IPrompts& prompts, TModbusExchange& exchange, TCoefBlock& block, QWidget& mainWindow,
-                   std::function<TPaswKoefForm&()> passwordDialog, QWidget* parent = nullptr);
+                   std::function<TPaswKoefForm&()> passwordDialog, TWriteJournal& journal,
+                   QWidget* parent = nullptr);
     ~TKoefForPotreb() override;
 
     // The backup file of the limits found on opening, in the working directory.
@@ -67,6 +72,12 @@ private:
     // The edit that shows slot k, or nullptr for a slot the window does not show as a limit.
     QLineEdit* LimitEdit(int k) const;
     TLimitsTexts CurrentLimitsTexts() const;
+    // The slots a write takes as the adapter holds them: those the window does not show, and those whose
+    // field still holds the text a read or a write put there; the address slot while the address stays.
+    TKeptSlots KeptSlots(std::uint8_t address) const;
+    // Notes the texts of the limits and the factory number whose slots a write stored as the ones the
+    // adapter holds.
+    void NoteShownTexts(const TWriteReport& written);
     // Key filters; true when the key press has been dealt with (taken in changed form or discarded).
     // Canal1_20KeyPress serves all six limit edits.
     static bool Canal1_20KeyPress(QLineEdit& edit, const QKeyEvent& event);
@@ -82,4 +93,6 @@ private:
     TWindowCommands commands_;
     TSequencePanel sequencePanel_;
     TCoefSequence sequence_;
+    // Per slot, the text a read or a write put into its field (limits and the factory number).
+    std::array<std::optional<QString>, rq7map::kSlotCount + 1> shownTexts_{};
 };

@@ -1,5 +1,6 @@
 #include "ui/Rq7Program.h"
 
+#include "coef/WriteJournal.h"
 #include "link/ModbusUnit.h"
 #include "link/QuorbData.h"
 #include "ui/KoefPotrebUnit.h"
@@ -11,7 +12,9 @@
 #include "ui/TechKoefUnit.h"
 
 TRq7Program::TRq7Program(IPrompts& prompts, TLinkParts link, TSystemRoots roots)
-    : Prompts(prompts), Clock(link.Clock), OpenDevice(std::move(link.OpenDevice)), Roots(std::move(roots)) {
+    : Prompts(prompts), Clock(link.Clock), OpenDevice(std::move(link.OpenDevice)), Roots(std::move(roots)),
+      Journal(std::make_unique<TWriteJournal>(link.JournalPath.empty() ? TWriteJournal::DefaultPath()
+                                                                       : link.JournalPath)) {
     if (Clock == nullptr) {
         OwnClock = std::make_unique<TQtMessageClock>();
         Clock = OwnClock.get();
@@ -50,8 +53,9 @@ void TRq7Program::Create() {
     menu.OpenTechnologicalWindow = [this] { TehForm->N5Click(); };
     Rq7Form = std::make_unique<TRq7Form>(Prompts, *QuorbDataModule, *Exchange, std::move(menu));
     NewPortSetupDialog();
-    KoefForPotreb = std::make_unique<TKoefForPotreb>(Prompts, *Exchange, CoefBlock, *Rq7Form,
-                                                     [this]() -> TPaswKoefForm& { return *PaswKoefForm; });
+    KoefForPotreb = std::make_unique<TKoefForPotreb>(
+        Prompts, *Exchange, CoefBlock, *Rq7Form, [this]() -> TPaswKoefForm& { return *PaswKoefForm; },
+        *Journal);
     KoefForPotreb->setEnabled(false);
     PaswKoefForm = std::make_unique<TPaswKoefForm>(Prompts);
     TehForm = std::make_unique<TTehForm>(Prompts, *Exchange, CoefBlock, *PaswKoefForm, *Rq7Form);

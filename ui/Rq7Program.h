@@ -3,6 +3,7 @@
 // coefficient block and the exchange. The program entry makes one; tests make fresh ones.
 
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "coef/CoefBlock.h"
@@ -17,12 +18,14 @@ class TKoefForPotreb;
 class TPaswKoefForm;
 class TTehForm;
 class TMessageClock;
+class TWriteJournal;
 
 // What the program's link to the adapter is made of. By default: the system's serial devices, and the
 // steady clock with the windows' messages processed while a wait lasts.
 struct TLinkParts {
     TSerialDeviceOpener OpenDevice; // empty: the system's serial devices
     TMessageClock* Clock = nullptr; // nullptr: the program's own clock
+    std::string JournalPath;        // the limits writes' journal; empty: the user's data folder's
 };
 
 class TRq7Program {
@@ -53,6 +56,7 @@ public:
     TSystemRoots Roots;
 
     // Declared in creation order, so they are destroyed in the reverse order.
+    std::unique_ptr<TWriteJournal> Journal;
     std::unique_ptr<TQuorbDataModule> QuorbDataModule;
     TCoefBlock CoefBlock;
     std::unique_ptr<TModbusExchange> Exchange;

@@ -127,20 +127,45 @@ void TTehForm::ReadButtonClick() {
 
 void TTehForm::ReadCoefficients() {
     ui_->Label20->setText(QStringLiteral(" Чтение коэффициентов "));
+    shownTexts_ = {};
     if (!sequence_.Identify(kIdentifyRetry)) {
         hide();
         return;
     }
     const bool complete =
         sequence_.ReadSlots(kSlotReadWaitMs, [this](int k) { ShowSlot(k); }).End == TSlotLoopEnd::Complete;
-    if (complete && !block_.VerifyReadImage()) {
-        prompts_.ShowMessage(QStringLiteral("Ошибка кс"));
+    if (complete) {
+        sequence_.CheckRead();
     }
     setEnabled(true);
     SetWriteButtonAllowed(true);
 }
 
+QLineEdit* TTehForm::SlotEdit(int k) const {
+    if (k >= 1 && k <= rq7map::kValueSlots) {
+        return ValueEdits().at(static_cast<std::size_t>(k - 1));
+    }
+    if (k == rq7map::kFactoryNumberSlot) {
+        return ui_->ZavodEdit;
+    }
+    if (k == rq7map::kAddressSlot) {
+        return ui_->AdrEdit;
+    }
+    return nullptr;
+}
+
 void TTehForm::ShowSlot(int k) {
+    // The text the read puts into the slot's field stands for the bytes just read.
+    const auto noteShown = [this, k] {
+        if (const QLineEdit* edit = SlotEdit(k)) {
+            shownTexts_.at(static_cast<std::size_t>(k)) = edit->text();
+        }
+    };
+    ShowSlotText(k);
+    noteShown();
+}
+
+void TTehForm::ShowSlotText(int k) {
     if (k <= rq7map::kValueSlots) {
         ValueEdits()
             .at(static_cast<std::size_t>(k - 1))
@@ -224,13 +249,44 @@ void TTehForm::WriteCoefficients() {
 
     ui_->Label20->setText(QStringLiteral("Внимание! Идет запись коэффициентов ППЗУ!"));
     ui_->Panel1->show();
-    // A build that fails leaves the panel shown.
-    block_.BuildImageFromTech(CurrentTechTexts());
+    // A build that fails leaves the panel shown. Values nobody changed go back with the bytes the
+    // adapter holds.
+    const std::optional<std::uint8_t> address = DeviceAddressFromText(ui_->AdrEdit->text().toStdString());
+    block_.BuildImageFromTech(CurrentTechTexts(), address ? KeptSlots(*address) : TKeptSlots{});
     if (block_.ImageError != 0) {
         prompts_.ShowMessage(QStringLiteral("Проверьте данные"));
         return;
     }
-    sequence_.WriteSlots(kSlotWriteWaitMs);
+    const TWriteEnd end = sequence_.WriteBlock(kSlotWriteWaitMs);
+    if (end == TWriteEnd::Stopped) {
+        return;
+    }
+    const TWriteReport& written = sequence_.LastWrite();
+    for (int k = 1; k <= rq7map::kAddressSlot; ++k) {
+        // A slot not sent keeps the text of the bytes it still holds.
+        const QLineEdit* edit = SlotEdit(k);
+        if (edit != nullptr && written.States.at(static_cast<std::size_t>(k)) == TSlotState::New) {
+            shownTexts_.at(static_cast<std::size_t>(k)) = edit->text();
+        }
+    }
+}
+
+TKeptSlots TTehForm::KeptSlots(std::uint8_t address) const {
+    TKeptSlots kept = block_.KnownSlots;
+    kept[rq7map::kRecordDateSlot].reset();
+    kept[rq7map::kEndSlot].reset();
+    for (int k = 1; k <= rq7map::kAddressSlot; ++k) {
+        const QLineEdit* edit = SlotEdit(k);
+        const std::optional<QString>& shown = shownTexts_.at(static_cast<std::size_t>(k));
+        if (edit != nullptr && (!shown || edit->text() != *shown)) {
+            kept.at(static_cast<std::size_t>(k)).reset();
+        }
+    }
+    const std::optional<TSlotBytes>& addressSlot = kept[rq7map::kAddressSlot];
+    if (addressSlot && (*addressSlot)[1] != address) {
+        kept[rq7map::kAddressSlot].reset();
+    }
+    return kept;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -249,6 +305,8 @@ void TTehForm::NachButtonClick() {
     }
     ui_->ZavodEdit->setText(QStringLiteral("0101001"));
     ui_->AdrEdit->setText(QStringLiteral("1"));
+    // What is shown now is what a write sends.
+    shownTexts_ = {};
     SetWriteButtonAllowed(true);
 }
 
@@ -281,6 +339,8 @@ void TTehForm::ReadFileButtonClick() {
     OpenDialog1.FileName = chosen;
     // Only the lines the window uses are read: a file of any size or shape loads at once.
     const TCoefFileTexts texts = ReadCoefFile(FileSystemName(chosen));
+    // What is shown now is what a write sends.
+    shownTexts_ = {};
     ui_->AdrEdit->setText(FromUtf8(texts.Address));
     ui_->DataLabel->setText(FromUtf8(texts.SavingTime));
     ui_->ZavodEdit->setText(FromUtf8(texts.FactoryNumber));

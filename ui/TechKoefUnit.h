@@ -6,6 +6,7 @@
 #include <QWidget>
 #include <array>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -71,8 +72,9 @@ private:
     // The read and write sequences; the caller holds the exchange.
     void ReadCoefficients();
     void WriteCoefficients();
-    // Shows slot k, just read, in its control.
+    // Shows slot k, just read, in its control, and notes its text as the one the adapter holds.
     void ShowSlot(int k);
+    void ShowSlotText(int k);
     // The save step of the write: false when the command ends there (a confirmed empty name).
     bool OfferToSave();
     TTechTexts CurrentTechTexts() const;
@@ -80,6 +82,11 @@ private:
     std::vector<std::string> CoefficientFileLines() const;
     // The value edits in slot order (slot k at index k - 1).
     std::array<QLineEdit*, rq7map::kValueSlots> ValueEdits() const;
+    // The slots a write takes as the adapter holds them: those whose field still holds the text a read or
+    // a write put there (the address slot: while the address stays).
+    TKeptSlots KeptSlots(std::uint8_t address) const;
+    // The field that shows slot k (1..13, 15), or nullptr.
+    QLineEdit* SlotEdit(int k) const;
     // WriteButton is offered once a read or the initial values filled the controls.
     void SetWriteButtonAllowed(bool allowed);
 
@@ -93,4 +100,6 @@ private:
     TWindowCommands commands_;
     TSequencePanel sequencePanel_;
     TCoefSequence sequence_;
+    // Per slot, the text a read or a write put into its field; none after the initial values or a file.
+    std::array<std::optional<QString>, rq7map::kSlotCount + 1> shownTexts_{};
 };
