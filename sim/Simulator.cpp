@@ -417,7 +417,9 @@ void TAdapterSimulator::HandleFrame(const TSimBytes& frame, TSimClock::time_poin
     if (frame[0] != 0 && frame[0] != address_) {
         return; // another slave's request
     }
-    if (heldReply_) {
+    if (heldReply_ && heldAnsweredFirst_ > 0) {
+        --heldAnsweredFirst_;
+    } else if (heldReply_) {
         // This request is lost on the line; the reply held back arrives in its place.
         Queue(std::move(*heldReply_), now, TSimRecord::EKind::Reply);
         heldReply_.reset();
@@ -510,6 +512,7 @@ void TAdapterSimulator::Perform(const TSimAction& action, const TSimBytes& frame
         return;
     case TSimAction::EKind::HoldReply:
         heldReply_ = Execute(frame);
+        heldAnsweredFirst_ = action.Count;
         return;
     case TSimAction::EKind::Garbled: {
         TSimBytes reply = Execute(frame);

@@ -55,7 +55,9 @@
 //
 //   sim.AddRule(TSimMatch::WriteSlot(3), TSimAction::HoldReply());
 //
-// A held reply is never sent while no further request comes, and goes with the line at a hang-up.
+// HoldReply(n) lets n requests be answered as usual first (the program's retry of slot 3, say) and
+// replaces the one after them. A held reply is never sent while no further request comes, and goes with
+// the line at a hang-up.
 //
 // For long runs against a line that misbehaves now and then, misbehaviour can also come at random:
 // each request addressed to the adapter that no rule takes draws, from a generator seeded as asked (the
@@ -178,7 +180,12 @@ struct TSimAction {
         return a;
     }
     static TSimAction LostReply() { return Of(EKind::LostReply); }
-    static TSimAction HoldReply() { return Of(EKind::HoldReply); }
+    // answeredFirst: how many requests are answered as usual before the one the held reply replaces.
+    static TSimAction HoldReply(std::size_t answeredFirst = 0) {
+        TSimAction a = Of(EKind::HoldReply);
+        a.Count = answeredFirst;
+        return a;
+    }
     static TSimAction Garbled(std::size_t byte, std::uint8_t mask) {
         TSimAction a = Of(EKind::Garbled);
         a.Count = byte;
@@ -375,6 +382,7 @@ private:
     std::vector<TSimRule> rules_;
     std::vector<TOutgoing> outgoing_;    // sorted by (Due, Sequence)
     std::optional<TSimBytes> heldReply_; // HoldReply: sent when the next request to the adapter comes
+    std::size_t heldAnsweredFirst_ = 0;  // requests still answered as usual before that
     std::uint64_t sequence_ = 0;
     std::uint64_t sent_ = 0;
     std::uint64_t answered_ = 0; // bytes received and answered, as far as the thread has got
