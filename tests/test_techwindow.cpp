@@ -433,6 +433,40 @@ TEST_F(TechWindow, CompleteWriteSendsTheBuiltBlockSlotBySlot) {
     EXPECT_TRUE(CrcStored(written.data() + 66, SimBlockChecksum(written)));
 }
 
+// After a read, the values nobody edited go back with the bytes the adapter holds (a mantissa bit the
+// program never sets included), the one edited from its text; a confirmation of slot 3 that comes late,
+// in place of slot 4's answer, is no confirmation of slot 4.
+TEST_F(TechWindow, WriteAfterAReadKeepsTheBytesOfUneditedValuesAndNeedsEachSlotsOwnConfirmation) {
+    TSimImage image = ReadTestImage();
+    image[4 * 10 + 1] |= 0x01; // slot 10 (1.23456789) with the lowest mantissa bit set
+    SealSimImage(image);
+    Sim->SetImage(image);
+    OpenWithPassword();
+    ASSERT_TRUE(Prompts.Texts().isEmpty()) << Prompts.Texts().join(" | ").toStdString();
+    Edit("KoefEdit2")->setText(QStringLiteral("7.5"));
+    Sim->ClearLog();
+    Sim->AddRule(TSimMatch::WriteSlot(3), TSimAction::HoldReply(1));
+    Prompts.YesNoAnswers = {false, true};
+    Prompts.DialogHandlers.push_back(TypePassword(QStringLiteral("Trimel")));
+
+    Button("WriteButton")->click();
+
+    EXPECT_EQ(Prompts.Texts().count("Нет ответа"), 0) << Prompts.Texts().join(" | ").toStdString();
+    const TSimImage written = Sim->Image();
+    for (int k = 1; k <= 15; ++k) {
+        const auto at = static_cast<std::size_t>(4 * k);
+        const TSimBytes slot(written.begin() + at, written.begin() + at + 4);
+        const TSimBytes read(image.begin() + at, image.begin() + at + 4);
+        if (k == 2) {
+            const TSimSlot edited = EncodeSimFloat(7.5);
+            EXPECT_EQ(slot, TSimBytes(edited.begin(), edited.end()));
+        } else if (k != 14) {
+            EXPECT_EQ(slot, read) << "slot " << k;
+        }
+    }
+    EXPECT_TRUE(CrcStored(written.data() + 66, SimBlockChecksum(written)));
+}
+
 TEST_F(TechWindow, WriteThatLosesTheAdapterAtSlotSevenStopsThere) {
     ShowEnabled();
     Teh().NachButtonClick();
