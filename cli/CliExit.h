@@ -19,31 +19,52 @@ enum TCliExit : int {
 
 struct TCliExitRow {
     TCliExit Code;
-    const char* Meaning; // UTF-8; a new line in it continues the meaning under the first
+    const char* Meaning; // as --help says it (UTF-8); a new line in it continues the meaning below
     const char* Action;  // what a factory line does next
+    // The same in English, for the manual page and the README (scripts/exit-codes.py puts them there).
+    const char* MeaningEnglish;
+    const char* ActionEnglish;
 };
 
-// The one table of exit codes: --help lists it, and so do the manual page and the README.
+// The one table of exit codes: --help lists it, and scripts/exit-codes.py writes it into the manual
+// page and the README (a test checks that they agree).
 inline constexpr std::array<TCliExitRow, 11> kCliExitTable = {{
-    {kExitDone, "выполнено (и проверено чтением, если не указан --no-verify)", "следующий адаптер"},
-    {kExitUsage, "неверное использование", "исправить команду"},
-    {kExitPort, "порт не открывается или потерян до первого запроса записи", "проверить кабель"},
+    {kExitDone, "выполнено (и проверено чтением, если не указан --no-verify)", "следующий адаптер",
+     "done (and verified by reading back, unless --no-verify)", "next adapter"},
+    {kExitUsage, "неверное использование", "исправить команду", "wrong usage", "correct the command"},
+    {kExitPort, "порт не открывается или потерян до первого запроса записи", "проверить кабель",
+     "the port cannot be opened, or was lost before any write request was sent", "check the cable"},
     {kExitNoAnswer,
      "адаптер не ответил или отказал после повторов (\"Нет ответа\", \"Сбой!\"),\nзапросов записи не было",
-     "повторить"},
+     "повторить",
+     "the adapter did not answer or refused after the retries (\"Нет ответа\", \"Сбой!\"), and no write "
+     "request was sent",
+     "retry"},
     {kExitMismatch, "прочитанное после записи отличается от записанного (после повторного\nчтения)",
-     "забраковать адаптер"},
-    {kExitBadData, "неверный файл или значение", "исправить файл или значение"},
-    {kExitPassword, "неверный пароль", "ввести верный пароль"},
+     "забраковать адаптер", "read back differently, after a differing slot was read again",
+     "reject the adapter"},
+    {kExitBadData, "неверный файл или значение", "исправить файл или значение", "a bad file or value",
+     "correct the file or value"},
+    {kExitPassword, "неверный пароль", "ввести верный пароль", "a wrong password", "type the right password"},
     {kExitChecksum,
      "неверная контрольная сумма прочитанного блока (\"Ошибка кс\"; значения выведены,\nфайл --output не "
      "записан, границы не записаны)",
-     "записать блок из файла (write)"},
+     "записать блок из файла (write)",
+     "the block read has a wrong checksum (\"Ошибка кс\"): the values are printed, --output writes no file, "
+     "limits writes nothing unless it completes a write of its own that was cut off",
+     "write the block from a file (rq7cli write)"},
     {kExitIncomplete, "запрос записи ушёл, а блок не дописан (часть слотов новые или не известны)",
-     "выполнить ту же команду ещё раз"},
+     "выполнить ту же команду ещё раз",
+     "a write request went out and the block was not completed (some slots new or not known; the report "
+     "names them)",
+     "run the same command again"},
     {kExitUnverified,
      "записано полностью (все 16 слотов подтверждены), но не проверено (чтение\nне удалось или пропущено "
      "из-за остановки)",
-     "проверить: rq7cli read"},
-    {kExitStopped, "остановлено (Ctrl+C) до первого запроса записи", "ничего не делать"},
+     "проверить: rq7cli read",
+     "written completely (all 16 slots confirmed), but not verified (the read-back failed or was skipped by "
+     "a stop)",
+     "check with rq7cli read"},
+    {kExitStopped, "остановлено (Ctrl+C) до первого запроса записи", "ничего не делать",
+     "stopped (Ctrl+C) before any write request was sent", "nothing to do"},
 }};

@@ -2,7 +2,7 @@
 # Installs what building and testing rq7 needs on Debian 12 (skips the install when all is present).
 set -euo pipefail
 PACKAGES=(
-    build-essential cmake ninja-build pkg-config
+    build-essential cmake ninja-build pkg-config python3
     qt6-base-dev qt6-base-dev-tools qt6-translations-l10n libgl-dev
     libgtest-dev libgmock-dev
     locales fonts-dejavu-core
