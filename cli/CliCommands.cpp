@@ -28,7 +28,6 @@ using rq7map::kSlotCount;
 using rq7map::kValueSlots;
 
 constexpr const char* kCheckDataText = "Проверьте данные";
-constexpr const char* kChecksumText = "Ошибка кс";
 
 // Shows slot k, just read, in shown.
 std::function<void(int)> ShowInto(TCliSession& session, TShownBlock& shown) {
