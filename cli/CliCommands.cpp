@@ -384,20 +384,11 @@ TLimitsTexts LimitsTexts(const std::array<std::string, kValueSlots>& values, con
 // The slots the limits write takes as the adapter holds them: every slot but the limits given, the
 // address slot while the address stays the same.
 TKeptSlots KeptForLimits(const TCoefBlock& block, const TNewLimits& newLimits, std::uint8_t address) {
-    TKeptSlots kept = block.KnownSlots;
-    kept[rq7map::kRecordDateSlot].reset();
-    kept[rq7map::kEndSlot].reset();
+    std::array<bool, kSlotCount + 1> changed{};
     for (std::size_t c = 0; c < newLimits.size(); ++c) {
-        if (newLimits[c]) {
-            kept.at(4 * c + 1).reset();
-            kept.at(4 * c + 2).reset();
-        }
+        changed.at(4 * c + 1) = changed.at(4 * c + 2) = newLimits[c].has_value();
     }
-    const std::optional<TSlotBytes>& addressSlot = kept[rq7map::kAddressSlot];
-    if (addressSlot && (*addressSlot)[1] != address) {
-        kept[rq7map::kAddressSlot].reset();
-    }
-    return kept;
+    return KeptSlotsFor(block.KnownSlots, changed, address);
 }
 
 // True when slots 1..13 and 15 of two images are the same (the date and the end slot aside).

@@ -111,6 +111,22 @@ TSlotBytes SlotOfImage(const TCoefImageBytes& image, int k) {
     return {image.at(at), image.at(at + 1), image.at(at + 2), image.at(at + 3)};
 }
 
+TKeptSlots KeptSlotsFor(const TKeptSlots& known, const std::array<bool, 17>& changed, std::uint8_t address) {
+    using namespace rq7map;
+    TKeptSlots kept = known;
+    kept[kRecordDateSlot].reset();
+    kept[kEndSlot].reset();
+    for (int k = 1; k <= kFactoryNumberSlot; ++k) {
+        if (changed[static_cast<std::size_t>(k)]) {
+            kept[static_cast<std::size_t>(k)].reset();
+        }
+    }
+    if (kept[kAddressSlot] && (*kept[kAddressSlot])[1] != address) {
+        kept[kAddressSlot].reset();
+    }
+    return kept;
+}
+
 void TCoefBlock::StoreSlotReply(int k, const TSlotBytes& d) {
     using namespace rq7map;
     if (k < 1 || k > kSlotCount) {

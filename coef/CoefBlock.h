@@ -56,6 +56,11 @@ using TKeptSlots = std::array<std::optional<TSlotBytes>, 17>;
 // Slot k (1..16) of an image.
 TSlotBytes SlotOfImage(const TCoefImageBytes& image, int k);
 
+// What a write keeps of what the adapter is known to hold: every slot 1..13 not marked changed (index k
+// for slot k), and the address slot while the new address is the one it holds; never the date or the
+// end slot, which every build makes afresh.
+TKeptSlots KeptSlotsFor(const TKeptSlots& known, const std::array<bool, 17>& changed, std::uint8_t address);
+
 class TCoefBlock {
 public:
     TCoefImageBytes CoefImage{}; // built for writing

@@ -269,21 +269,14 @@ void TKoefForPotreb::WriteButtonClick() {
 }
 
 TKeptSlots TKoefForPotreb::KeptSlots(std::uint8_t address) const {
-    TKeptSlots kept = block_.KnownSlots;
-    kept[rq7map::kRecordDateSlot].reset();
-    kept[rq7map::kEndSlot].reset();
+    // The slots the window does not show are never changed here.
+    std::array<bool, rq7map::kSlotCount + 1> changed{};
     for (int k = 1; k <= rq7map::kFactoryNumberSlot; ++k) {
         const QLineEdit* edit = k == rq7map::kFactoryNumberSlot ? ui_->ZavodNEdit : LimitEdit(k);
         const std::optional<QString>& shown = shownTexts_.at(static_cast<std::size_t>(k));
-        if (edit != nullptr && (!shown || edit->text() != *shown)) {
-            kept.at(static_cast<std::size_t>(k)).reset();
-        }
+        changed.at(static_cast<std::size_t>(k)) = edit != nullptr && (!shown || edit->text() != *shown);
     }
-    const std::optional<TSlotBytes>& addressSlot = kept[rq7map::kAddressSlot];
-    if (addressSlot && (*addressSlot)[1] != address) {
-        kept[rq7map::kAddressSlot].reset();
-    }
-    return kept;
+    return KeptSlotsFor(block_.KnownSlots, changed, address);
 }
 
 void TKoefForPotreb::NoteShownTexts(const TWriteReport& written) {

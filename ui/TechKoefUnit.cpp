@@ -272,18 +272,16 @@ void TTehForm::WriteCoefficients() {
 }
 
 TKeptSlots TTehForm::KeptSlots(std::uint8_t address) const {
-    TKeptSlots kept = block_.KnownSlots;
-    kept[rq7map::kRecordDateSlot].reset();
-    kept[rq7map::kEndSlot].reset();
-    for (int k = 1; k <= rq7map::kAddressSlot; ++k) {
+    std::array<bool, rq7map::kSlotCount + 1> changed{};
+    for (int k = 1; k <= rq7map::kFactoryNumberSlot; ++k) {
         const QLineEdit* edit = SlotEdit(k);
         const std::optional<QString>& shown = shownTexts_.at(static_cast<std::size_t>(k));
-        if (edit != nullptr && (!shown || edit->text() != *shown)) {
-            kept.at(static_cast<std::size_t>(k)).reset();
-        }
+        changed.at(static_cast<std::size_t>(k)) = edit != nullptr && (!shown || edit->text() != *shown);
     }
-    const std::optional<TSlotBytes>& addressSlot = kept[rq7map::kAddressSlot];
-    if (addressSlot && (*addressSlot)[1] != address) {
+    TKeptSlots kept = KeptSlotsFor(block_.KnownSlots, changed, address);
+    // After the initial values or a file, the address slot too is what is shown.
+    const std::optional<QString>& shownAddress = shownTexts_.at(rq7map::kAddressSlot);
+    if (!shownAddress || ui_->AdrEdit->text() != *shownAddress) {
         kept[rq7map::kAddressSlot].reset();
     }
     return kept;
