@@ -15,6 +15,7 @@
 #include <sys/wait.h>
 
 #include "cli/CliArguments.h"
+#include "cli/LineTrace.h"
 #include "cli/Rq7Cli.h"
 #include "coef/TextFile.h"
 #include "link/StopEvent.h"
@@ -157,6 +158,23 @@ TEST_F(CliTest, SilentOrRefusingAdapterExitsThreeWithTheWindowsTexts) {
     const TCliRun refused = Run({"read"});
     EXPECT_EQ(refused.Code, 3);
     EXPECT_EQ(refused.Err, "Сбой!\n");
+}
+
+// Bytes that came after one collection and were dropped before the next request are shown as such, apart
+// from the reply they followed.
+TEST(LineTrace, DroppedBytesAreShownApartFromTheReplyBeforeThem) {
+    std::ostringstream out;
+    TLineTrace trace(out, SteadyMessageClock());
+    const std::string request("\x00\x10\x01\x07\x00\x02\x04\x00\x00\x40\x80\x00\x00", 13);
+    trace.Sent(reinterpret_cast<const std::uint8_t*>(request.data()),
+               static_cast<std::int32_t>(request.size()));
+    trace.Received("\x01\x10", 2);
+    trace.Received("\xAA\x55", 2);
+    trace.Discarded("\xAA\x55");
+    const std::string text = out.str();
+    EXPECT_NE(text.find("<- 01 10  incomplete reply\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("<- AA 55  discarded"), std::string::npos) << text;
+    EXPECT_EQ(text.find("01 10 AA"), std::string::npos) << text;
 }
 
 TEST_F(CliTest, TraceShowsEveryFrameWithItsTimeAndWords) {
