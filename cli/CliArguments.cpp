@@ -3,101 +3,112 @@
 #include <QCommandLineParser>
 #include <QStringList>
 
-#include <utility>
+#include <algorithm>
+#include <map>
+#include <memory>
 
+#include "cli/CliCommandTable.h"
 #include "cli/CliExit.h"
+
+#ifndef RQ7_VERSION
+#define RQ7_VERSION "unknown"
+#endif
 
 namespace {
 
-QCommandLineOption ValueOption(const char* name, const char* valueName) {
-    return QCommandLineOption(QString::fromLatin1(name), QString(), QString::fromUtf8(valueName));
-}
-
+// Every option of the table in one parser.
 struct TOptionSet {
     QCommandLineParser Parser;
-    QCommandLineOption Help{QStringList{QStringLiteral("h"), QStringLiteral("help")}};
-    QCommandLineOption Port = ValueOption("port", "ИМЯ");
-    QCommandLineOption Trace{QStringLiteral("trace")};
-    QCommandLineOption Json{QStringLiteral("json")};
-    QCommandLineOption Output = ValueOption("output", "ФАЙЛ");
-    QCommandLineOption NoVerify{QStringLiteral("no-verify")};
-    QCommandLineOption Address = ValueOption("address", "N");
-    std::array<QCommandLineOption, 3> Channels = {
-        ValueOption("ch1", "ВЕРХ,НИЗ"), ValueOption("ch2", "ВЕРХ,НИЗ"), ValueOption("ch3", "ВЕРХ,НИЗ")};
+    std::map<std::string, std::unique_ptr<QCommandLineOption>> Options;
+    QCommandLineOption Version{QStringLiteral("version")};
 
     TOptionSet() {
         Parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
-        Parser.addOptions(
-            {Help, Port, Trace, Json, Output, NoVerify, Address, Channels[0], Channels[1], Channels[2]});
+        for (const TCliOption& option : CliOptions()) {
+            QStringList names{QString::fromLatin1(option.Name)};
+            if (std::string(option.Name) == "help") {
+                names.prepend(QStringLiteral("h"));
+            }
+            auto made = option.ValueName != nullptr
+                            ? std::make_unique<QCommandLineOption>(names, QString(),
+                                                                   QString::fromUtf8(option.ValueName))
+                            : std::make_unique<QCommandLineOption>(names);
+            Parser.addOption(*made);
+            Options[option.Name] = std::move(made);
+        }
+        Parser.addOption(Version);
     }
+    bool IsSet(const char* name) const { return Parser.isSet(*Options.at(name)); }
+    std::string Value(const char* name) const { return Parser.value(*Options.at(name)).toStdString(); }
 };
 
-// The command and its file from the positional arguments; an error text when they do not fit.
-std::string TakeCommand(const QStringList& positional, TCommandLine& line) {
-    if (positional.isEmpty()) {
-        return "не указана команда";
+// Qt's own words for a command line it cannot take, in Russian.
+std::string ParserError(const QCommandLineParser& parser) {
+    const QStringList unknown = parser.unknownOptionNames();
+    if (!unknown.isEmpty()) {
+        const QString& name = unknown.first();
+        return "неизвестный параметр " + std::string(name.size() == 1 ? "-" : "--") + name.toStdString();
     }
-    line.Command = positional[0].toStdString();
-    const bool write = line.Command == "write";
-    if (!write && line.Command != "read" && line.Command != "limits" && line.Command != "ports" &&
-        line.Command != "translate") {
-        return "неизвестная команда: " + line.Command;
+    const std::string text = parser.errorText().toStdString();
+    const auto quoted = [&text] {
+        const std::size_t open = text.find('\'');
+        const std::size_t close = text.rfind('\'');
+        return open != std::string::npos && close > open ? text.substr(open + 1, close - open - 1) : text;
+    };
+    if (text.rfind("Missing value after", 0) == 0) {
+        return "нет значения после " + quoted();
     }
-    if (write && positional.size() < 2) {
-        return "команде write нужен файл";
+    if (text.rfind("Unexpected value after", 0) == 0) {
+        return "параметр " + quoted() + " не принимает значения";
     }
-    if (positional.size() > (write ? 2 : 1)) {
-        return "лишний аргумент: " + positional.last().toStdString();
-    }
-    if (write) {
-        line.File = positional[1].toStdString();
-    }
-    return {};
+    return text;
 }
 
 // An error text when an option is given to a command it means nothing to.
-std::string CheckOptionsFit(const TOptionSet& options, const std::string& command) {
-    const bool read = command == "read";
-    const bool changes = command == "write" || command == "limits";
-    const bool limits = command == "limits";
-    const std::array<std::pair<const QCommandLineOption*, bool>, 7> fits = {{
-        {&options.Json, read},
-        {&options.Output, read},
-        {&options.NoVerify, changes},
-        {&options.Address, limits},
-        {&options.Channels[0], limits},
-        {&options.Channels[1], limits},
-        {&options.Channels[2], limits},
-    }};
-    for (const auto& [option, allowed] : fits) {
-        if (!allowed && options.Parser.isSet(*option)) {
-            return "параметр --" + option->names().constLast().toStdString() + " не подходит к команде " +
-                   command;
+std::string CheckOptionsFit(const TOptionSet& options, const TCliCommand& command) {
+    for (const TCliOption& option : CliOptions()) {
+        const auto takes = [&option](const std::vector<const char*>& names) {
+            return std::any_of(names.begin(), names.end(),
+                               [&option](const char* name) { return std::string(name) == option.Name; });
+        };
+        if (options.IsSet(option.Name) && !takes(command.Options) && !takes(CommonCliOptions())) {
+            return std::string("параметр --") + option.Name + " не подходит к команде " + command.Name;
         }
     }
     return {};
 }
 
-void TakeValues(const TOptionSet& options, TCommandLine& line) {
-    const QCommandLineParser& parser = options.Parser;
-    if (parser.isSet(options.Port)) {
-        line.Port = parser.value(options.Port).toStdString();
-    }
-    line.Trace = parser.isSet(options.Trace);
-    line.Json = parser.isSet(options.Json);
-    line.Output = parser.value(options.Output).toStdString();
-    line.NoVerify = parser.isSet(options.NoVerify);
-    if (parser.isSet(options.Address)) {
-        line.Address = parser.value(options.Address).toStdString();
-    }
-    for (std::size_t c = 0; c < options.Channels.size(); ++c) {
-        if (parser.isSet(options.Channels[c])) {
-            line.Channels[c] = parser.value(options.Channels[c]).toStdString();
+// Lines of the help: an option's name and its value, then its help, the help's further lines below it.
+std::string OptionLines(const std::vector<const char*>& names) {
+    std::string lines;
+    for (const char* name : names) {
+        const TCliOption* option = FindCliOption(name);
+        if (option == nullptr) {
+            continue;
         }
+        std::string head = std::string("  --") + name;
+        if (option->ValueName != nullptr) {
+            head += std::string(" ") + option->ValueName;
+        }
+        const std::size_t width = 28;
+        std::string help = option->Help;
+        for (std::size_t at = help.find('\n'); at != std::string::npos; at = help.find('\n', at + 1)) {
+            help.insert(at + 1, std::string(width, ' '));
+        }
+        // Width in characters: the value names are Cyrillic.
+        std::size_t characters = 0;
+        for (const char c : head) {
+            characters += (static_cast<unsigned char>(c) & 0xC0) != 0x80 ? 1 : 0;
+        }
+        lines +=
+            head +
+            (characters < width ? std::string(width - characters, ' ') : "\n" + std::string(width, ' ')) +
+            help + "\n";
     }
+    return lines;
 }
 
-// The exit codes as --help lists them, from the one table.
+// The exit codes as the help lists them, from the one table.
 std::string ExitCodeLines() {
     std::string lines;
     for (const TCliExitRow& row : kCliExitTable) {
@@ -125,56 +136,134 @@ TParsed Parse(const std::vector<std::string>& args) {
     }
     TParsed parsed;
     if (!options.Parser.parse(arguments)) {
-        parsed.Error = options.Parser.errorText().toStdString();
+        parsed.Error = ParserError(options.Parser);
         return parsed;
     }
-    if (options.Parser.isSet(options.Help)) {
-        parsed.Help = true;
+    if (options.Parser.isSet(options.Version)) {
+        parsed.Text = Rq7CliVersion();
+        return parsed;
+    }
+    const QStringList positional = options.Parser.positionalArguments();
+    const bool help = options.IsSet("help");
+    if (positional.isEmpty()) {
+        if (help) {
+            parsed.Text = Rq7CliHelp();
+        } else {
+            parsed.Error = "не указана команда";
+        }
+        return parsed;
+    }
+    const std::string name = positional[0].toStdString();
+    if (name == "help") {
+        if (positional.size() == 1) {
+            parsed.Text = Rq7CliHelp();
+        } else if (const TCliCommand* command = FindCliCommand(positional[1].toStdString())) {
+            parsed.Text = CommandHelp(*command);
+        } else {
+            parsed.Error = "неизвестная команда: " + positional[1].toStdString();
+        }
+        return parsed;
+    }
+    const TCliCommand* command = FindCliCommand(name);
+    if (command == nullptr) {
+        parsed.Error = "неизвестная команда: " + name;
+        return parsed;
+    }
+    if (help) {
+        parsed.Text = CommandHelp(*command);
+        return parsed;
+    }
+    const bool takesFile = *command->Operand != '\0';
+    if (takesFile && positional.size() < 2) {
+        parsed.Error = std::string("команде ") + command->Name + " нужен файл";
+        return parsed;
+    }
+    if (positional.size() > (takesFile ? 2 : 1)) {
+        parsed.Error = "лишний аргумент: " + positional.last().toStdString();
+        return parsed;
+    }
+    parsed.Error = CheckOptionsFit(options, *command);
+    if (!parsed.Error.empty()) {
         return parsed;
     }
     TCommandLine line;
-    parsed.Error = TakeCommand(options.Parser.positionalArguments(), line);
-    if (parsed.Error.empty()) {
-        parsed.Error = CheckOptionsFit(options, line.Command);
+    line.Command = name;
+    line.File = takesFile ? positional[1].toStdString() : std::string();
+    line.Port = options.IsSet("port") ? options.Value("port") : std::string();
+    line.Trace = options.IsSet("trace");
+    line.Json = options.IsSet("json");
+    line.Output = options.Value("output");
+    line.NoVerify = options.IsSet("no-verify");
+    if (options.IsSet("address")) {
+        line.Address = options.Value("address");
     }
-    if (parsed.Error.empty()) {
-        TakeValues(options, line);
-        parsed.Line = line;
+    const char* const channels[3] = {"ch1", "ch2", "ch3"};
+    for (std::size_t c = 0; c < line.Channels.size(); ++c) {
+        if (options.IsSet(channels[c])) {
+            line.Channels[c] = options.Value(channels[c]);
+        }
     }
+    if (options.IsSet("output") && line.Output.empty()) {
+        parsed.Error = "параметр --output: пустое имя файла";
+        return parsed;
+    }
+    if (options.IsSet("port") && line.Port.empty()) {
+        parsed.Error = "параметр --port: пустое имя порта";
+        return parsed;
+    }
+    if (line.Json && line.Output == "-") {
+        parsed.Error = "--json и --output - вместе не подходят: оба пишут в стандартный вывод";
+        return parsed;
+    }
+    parsed.Line = line;
+    parsed.Command = command;
     return parsed;
 }
 
 std::string Rq7CliHelp() {
-    return "Использование: rq7cli КОМАНДА [ПАРАМЕТРЫ]\n"
-           "Адаптер RQ7 из командной строки.\n"
-           "\n"
-           "Команды:\n"
-           "  ports                     порты компьютера, по одному имени в строке\n"
-           "  read [--json] [--output ФАЙЛ]\n"
-           "                            чтение коэффициентов и проверка контрольной суммы;\n"
-           "                            --json: один объект JSON, --output: файл коэффициентов\n"
-           "  write ФАЙЛ [--no-verify]  запись коэффициентов из файла с текущей датой и проверка\n"
-           "                            чтением (нужны оба пароля)\n"
-           "  limits [--address N] [--ch1 ВЕРХ,НИЗ] [--ch2 ВЕРХ,НИЗ] [--ch3 ВЕРХ,НИЗ] [--no-verify]\n"
-           "                            изменение границ параметров каналов (при 20 и 4 мА) и\n"
-           "                            адреса (нужен первый пароль)\n"
-           "  translate                 перевод адаптера в режим побайтовой трансляции\n"
-           "\n"
-           "Параметры любой команды:\n"
-           "  --port ИМЯ                порт адаптера, как в \"Настройка порта\" (по умолчанию COM1)\n"
-           "  --trace                   каждый кадр и ответ в шестнадцатеричном виде с миллисекундами\n"
-           "                            от начала, в стандартный поток ошибок\n"
-           "  -h, --help                эта справка\n"
-           "\n"
-           "Пароли спрашиваются на терминале без эха; если стандартный ввод не терминал, они\n"
-           "читаются из него по одному в строке, в порядке запроса. Неверный пароль: ничего не\n"
-           "отправляется.\n"
-           "\n"
-           "Остановка (Ctrl+C, SIGTERM, SIGHUP, закрытый стандартный вывод или поток ошибок): до\n"
-           "первого запроса записи ничего больше не отправляется (код 130); после него блок\n"
-           "дописывается до конца (около 3 с, до 6 с при повторах), проверка чтением пропускается\n"
-           "(код 9, или 8 если блок не дописан). Второй Ctrl+C прерывает запись сразу.\n"
-           "\n"
-           "Коды завершения:\n" +
-           ExitCodeLines();
+    std::string text = "Использование: rq7cli КОМАНДА [ПАРАМЕТРЫ]\n"
+                       "Адаптер RQ7 из командной строки.\n"
+                       "\n"
+                       "Команды:\n";
+    for (const TCliCommand& command : CliCommands()) {
+        std::string name = command.Name;
+        name.resize(26, ' ');
+        text += "  " + name + command.Summary + "\n";
+    }
+    text += "  help [КОМАНДА]            эта справка, или справка по команде с примером\n"
+            "\n"
+            "Параметры любой команды:\n" +
+            OptionLines(CommonCliOptions()) +
+            "  --version                 версия программы\n"
+            "\n"
+            "Пароли спрашиваются на терминале без эха (приглашение выводится на сам терминал); если\n"
+            "стандартный ввод не терминал, они читаются из него по одному в строке, в порядке\n"
+            "запроса. Неверный или не введённый пароль: ничего не отправляется.\n"
+            "\n"
+            "Остановка (Ctrl+C, SIGTERM, SIGHUP, закрытый стандартный вывод или поток ошибок): до\n"
+            "первого запроса записи ничего больше не отправляется (код 130); после него блок\n"
+            "дописывается до конца (около 3 с, до 6 с при повторах), проверка чтением пропускается\n"
+            "(код 9, или 8 если блок не дописан). Второй Ctrl+C прерывает запись сразу.\n"
+            "\n"
+            "Сообщения об ошибках начинаются с \"rq7cli: \" и идут в стандартный поток ошибок.\n"
+            "\n"
+            "Коды завершения:\n" +
+            ExitCodeLines();
+    return text;
+}
+
+std::string CommandHelp(const TCliCommand& command) {
+    std::string text =
+        "Использование: " + CliSynopsis(command) + "\n" + command.Summary + ".\n\n" + command.Help + "\n";
+    if (!command.Options.empty()) {
+        text += "\nПараметры:\n" + OptionLines(command.Options);
+    }
+    text += "\nПараметры любой команды:\n" + OptionLines(CommonCliOptions());
+    text += std::string("\nПример:\n  ") + command.Example + "\n";
+    text += "\nКоды завершения: rq7cli help\n";
+    return text;
+}
+
+std::string Rq7CliVersion() {
+    return std::string("rq7cli ") + RQ7_VERSION + "\n";
 }

@@ -2,12 +2,16 @@
 
 #include <QJsonDocument>
 
+#include <algorithm>
 #include <array>
+#include <filesystem>
 #include <functional>
 #include <istream>
 #include <optional>
 #include <ostream>
 #include <string>
+#include <system_error>
+#include <vector>
 
 #include "cli/CliExit.h"
 #include "cli/CliOutput.h"
@@ -28,6 +32,15 @@ using rq7map::kSlotCount;
 using rq7map::kValueSlots;
 
 constexpr const char* kCheckDataText = "Проверьте данные";
+
+// File system paths from and to the UTF-8 names rq7cli takes on every system.
+std::filesystem::path PathFromUtf8(const std::string& name) {
+    return std::filesystem::path(std::u8string(name.begin(), name.end()));
+}
+std::string Utf8FromPath(const std::filesystem::path& path) {
+    const std::u8string name = path.u8string();
+    return std::string(name.begin(), name.end());
+}
 
 // Shows slot k, just read, in shown.
 std::function<void(int)> ShowInto(TCliSession& session, TShownBlock& shown) {
@@ -83,11 +96,12 @@ int VerifyWritten(TCliSession& session, TCliContext& context) {
         return kExitUnverified;
     }
     for (const int k : readBack.Differing) {
-        context.Err << "Слот " << k << ": записано " << SlotHex(sent, k, " ") << ", прочитано "
-                    << SlotHex(session.Block.ReadImage, k, " ") << '\n';
+        session.Say("Слот " + std::to_string(k) + ": записано " + SlotHex(sent, k, " ") + ", прочитано " +
+                    SlotHex(session.Block.ReadImage, k, " "));
     }
     if (!readBack.Differing.empty()) {
-        context.Err << "Проверка записи: слотов с другим содержимым " << readBack.Differing.size() << '\n';
+        session.Say("Проверка записи: слотов с другим содержимым " +
+                    std::to_string(readBack.Differing.size()));
         return kExitMismatch;
     }
     context.Out << "Проверка записи: все 16 слотов совпадают с записанным\n";
@@ -129,17 +143,19 @@ int IncompleteWrite(TCliSession& session, bool deviceLost) {
 
 // Runs a write (the block alone, or the limits write) and says how it ended: the read-back after a
 // complete write unless noVerify or a stop, the report of an incomplete one.
-int RunWrite(TCliSession& session, TCliContext& context, bool noVerify,
-             const std::function<TWriteEnd()>& write) {
+int CarryOutWrite(TCliSession& session, TCliContext& context, bool noVerify,
+                  const std::function<TWriteEnd()>& write) {
     TWriteEnd end = TWriteEnd::Failed;
     try {
         end = write();
+        context.AdapterWritten = session.Sequence.LastWrite().Begun;
     } catch (const std::exception& e) {
         // A device lost before the first write request is a port failure like any other; after it, the
         // write's report and code stand.
         if (!session.Sequence.LastWrite().Begun) {
             throw;
         }
+        context.AdapterWritten = true;
         session.Say(e.what());
         return IncompleteWrite(session, true);
     }
@@ -178,17 +194,29 @@ int RunWrite(TCliSession& session, TCliContext& context, bool noVerify,
 // Asks for a password; false (with the dialog's message) when it is not the expected one.
 bool CheckPassword(TCliContext& context, const char* prompt, const char* expected, const char* wrongText) {
     std::string typed;
+    bool came = true;
     if (context.InputIsTerminal && context.ReadHiddenLine) {
-        context.Err << prompt << std::flush;
+        if (context.WritePrompt) {
+            context.WritePrompt(prompt);
+        } else {
+            context.Err << prompt << std::flush;
+        }
         typed = context.ReadHiddenLine();
+        came = !typed.empty();
     } else {
-        std::getline(context.In, typed);
+        came = static_cast<bool>(std::getline(context.In, typed));
     }
     if (!typed.empty() && typed.back() == '\r') {
         typed.pop_back();
     }
+    if (!came || typed.empty()) {
+        // Closed input, Ctrl+D or an empty line: no password was typed at all.
+        SayError(context.Err, context.Out,
+                 std::string("пароль не введён (") + (came ? "пустая строка" : "ввод закончился") + ")");
+        return false;
+    }
     if (typed != expected) {
-        context.Err << wrongText << '\n';
+        SayError(context.Err, context.Out, wrongText);
         return false;
     }
     return true;
@@ -197,53 +225,22 @@ bool CheckPassword(TCliContext& context, const char* prompt, const char* expecte
 // ---------------------------------------------------------------------------------------------
 // The commands
 
-int Ports(TCliContext& context) {
-    std::vector<std::string> names;
-    TCustomComPort::ListComPorts(names, context.Roots);
-    for (const std::string& name : names) {
-        context.Out << name << '\n';
+// What stands in the way of writing a file at path, before anything is asked or sent; empty when nothing.
+std::string OutputPathProblem(const std::string& path) {
+    namespace fs = std::filesystem;
+    const fs::path file = PathFromUtf8(path);
+    const fs::path folder = file.has_parent_path() ? file.parent_path() : fs::path(".");
+    std::error_code error;
+    if (!fs::exists(folder, error)) {
+        return "нет папки " + Utf8FromPath(folder);
     }
-    return kExitDone;
-}
-
-int Read(TCliContext& context, const TCommandLine& line) {
-    TCliSession session(context, line);
-    if (!session.OpenPort()) {
-        return kExitPort;
+    if (!fs::is_directory(folder, error)) {
+        return Utf8FromPath(folder) + " не папка";
     }
-    TShownBlock shown;
-    const int read = IdentifyAndRead(session, TTechnologicalTiming::kIdentifyRetry,
-                                     TTechnologicalTiming::kSlotReadWaitMs, shown);
-    if (read != kExitDone) {
-        return read;
+    if (fs::is_directory(file, error)) {
+        return path + " — папка";
     }
-    // A wrong checksum is said at once ("Ошибка кс"); the values are shown all the same.
-    const bool checksumOk = session.Sequence.CheckRead() == TReadCheck::Sound;
-    if (line.Json) {
-        context.Out << QJsonDocument(BlockJson(session.Block, shown, checksumOk)).toJson().toStdString();
-    } else {
-        PrintBlock(context.Out, shown);
-    }
-    if (!line.Output.empty() && !checksumOk) {
-        // A slot may have been filed from a reply that came late to the slot before it: such a block
-        // is shown, under its warning, but goes into no file that a later write would take as sound.
-        session.Say("Файл " + line.Output + " не записан: контрольная сумма блока неверна");
-        return kExitChecksum;
-    }
-    if (!line.Output.empty()) {
-        TCoefFileTexts file;
-        file.Address = std::to_string(shown.Address);
-        file.SavingTime = SavingTimeText(context.LocalNow());
-        file.FactoryNumber = shown.FactoryNumber;
-        file.Values = shown.Texts;
-        try {
-            WriteTextFileLines(line.Output, CoefFileLines(file));
-        } catch (const EInOutError& e) {
-            context.Err << line.Output << ": " << e.what() << '\n';
-            return kExitBadData;
-        }
-    }
-    return checksumOk ? kExitDone : kExitChecksum;
+    return {};
 }
 
 // The line of the file that the build refused, for a "Проверьте данные" that names it.
@@ -275,44 +272,38 @@ std::string LineText(const TCoefFileTexts& texts, int line) {
     return texts.Values.at(static_cast<std::size_t>(line - CoefFileValueLine(1)));
 }
 
-int Write(TCliContext& context, const TCommandLine& line) {
-    TCoefFileTexts texts;
+// The coefficient file's texts, checked as a file: an error line naming what is wrong, or nothing.
+std::optional<std::string> ReadCheckedCoefFile(const std::string& path, TCoefFileTexts& texts) {
+    // A coefficient file is a few hundred bytes; a larger file is no coefficient file.
+    constexpr std::uintmax_t kMostBytes = 1 << 20;
+    std::error_code error;
+    const std::uintmax_t size = std::filesystem::file_size(PathFromUtf8(path), error);
+    if (!error && size > kMostBytes) {
+        return path + ": файл больше 1 МБ, это не файл коэффициентов";
+    }
+    std::vector<std::string> lines;
     try {
-        texts = ReadCoefFile(line.File);
+        lines = ReadTextFileLines(path);
     } catch (const EInOutError& e) {
-        context.Err << line.File << ": " << e.what() << '\n';
-        return kExitBadData;
+        return path + ": " + e.what();
     }
-    TCliSession session(context, line);
-    TTechTexts techTexts;
-    techTexts.Values = texts.Values;
-    techTexts.ZavodEdit = texts.FactoryNumber;
-    techTexts.AdrEdit = texts.Address;
-    std::string refusal;
-    try {
-        session.Block.BuildImageFromTech(techTexts);
-        if (session.Block.ImageError != 0) {
-            refusal = kCheckDataText;
+    if (lines.size() < kCoefFileLines) {
+        return path + ": файл короче " + std::to_string(kCoefFileLines) + " строк (в нём " +
+               std::to_string(lines.size()) + ")";
+    }
+    for (std::size_t i = kCoefFileLines; i < lines.size(); ++i) {
+        if (lines[i].find_first_not_of(" \t") != std::string::npos) {
+            return path + ": строка " + std::to_string(i + 1) + " не пуста, а в файле коэффициентов " +
+                   std::to_string(kCoefFileLines) + " строк";
         }
-    } catch (const ERq7Error& e) {
-        refusal = std::string(kCheckDataText) + ": " + e.what();
     }
-    if (!refusal.empty()) {
-        const int bad = RefusedLine(texts);
-        context.Err << refusal << " (" << line.File << ", строка " << bad << ": \"" << LineText(texts, bad)
-                    << "\")\n";
-        return kExitBadData;
+    texts.Address = lines[0];
+    texts.SavingTime = lines[1];
+    texts.FactoryNumber = lines[2];
+    for (std::size_t i = 0; i < texts.Values.size(); ++i) {
+        texts.Values[i] = lines[i + 3];
     }
-    if (!CheckPassword(context, "Введите пароль для работы: ", kFirstPassword, "Пароль введен неверно") ||
-        !CheckPassword(context, "Введите пароль для программирования: ", kSecondPassword,
-                       "Пароль введен неверно!")) {
-        return kExitPassword;
-    }
-    if (!session.OpenPort()) {
-        return kExitPort;
-    }
-    return RunWrite(session, context, line.NoVerify,
-                    [&] { return session.Sequence.WriteBlock(TTechnologicalTiming::kSlotWriteWaitMs); });
+    return std::nullopt;
 }
 
 // "HIGH,LOW" into its two texts.
@@ -328,18 +319,33 @@ using TNewLimits = std::array<std::optional<std::array<std::string, 2>>, 3>;
 
 // Checks the limits and the address given, before the password is asked and anything is sent.
 int CheckLimitOptions(TCliContext& context, const TCommandLine& line, TNewLimits& newLimits) {
+    const auto refuse = [&context](const std::string& text) { SayError(context.Err, context.Out, text); };
     for (std::size_t c = 0; c < newLimits.size(); ++c) {
         if (!line.Channels[c]) {
             continue;
         }
+        const std::string option = "--ch" + std::to_string(c + 1);
         newLimits[c] = SplitLimits(*line.Channels[c]);
         if (!newLimits[c]) {
-            context.Err << "rq7cli: --ch" << c + 1 << " ждёт два значения через запятую: ВЕРХ,НИЗ\n";
+            const bool commas = std::count(line.Channels[c]->begin(), line.Channels[c]->end(), ',') > 1;
+            refuse(
+                option + " ждёт два значения через запятую: ВЕРХ,НИЗ" +
+                (commas ? std::string("; десятичный разделитель — точка (90.5, не 90,5)") : std::string()));
             return kExitUsage;
         }
-        for (const std::string& text : *newLimits[c]) {
-            if (!ParseNumber(text)) {
-                context.Err << kCheckDataText << " (--ch" << c + 1 << ": \"" << text << "\")\n";
+        for (std::size_t i = 0; i < 2; ++i) {
+            const std::string& text = (*newLimits[c])[i];
+            const std::optional<double> value = ParseNumber(text);
+            if (!value) {
+                refuse(std::string(kCheckDataText) + " (" + option + ": \"" + Printable(text) + "\")");
+                return kExitBadData;
+            }
+            // Channel 2's limits are kept 100 above the value: the slot must hold that too.
+            const int slot = static_cast<int>(4 * c + i + 1);
+            try {
+                EncodeDeviceFloat(rq7map::IsOffsetSlot(slot) ? *value + rq7map::kChannel2Offset : *value);
+            } catch (const EOverflow& e) {
+                refuse(option + ": \"" + text + "\" не помещается в число адаптера (" + e.what() + ")");
                 return kExitBadData;
             }
         }
@@ -347,7 +353,8 @@ int CheckLimitOptions(TCliContext& context, const TCommandLine& line, TNewLimits
     if (line.Address) {
         // A text that is no integer first, so the shared range check below meets only integers.
         if (!ParseInteger(*line.Address) || !DeviceAddressFromText(*line.Address)) {
-            context.Err << kCheckDataText << " (--address: \"" << *line.Address << "\", адрес от 0 до 255)\n";
+            refuse(std::string(kCheckDataText) + " (--address: \"" + Printable(*line.Address) +
+                   "\", адрес от 0 до 255)");
             return kExitBadData;
         }
     }
@@ -401,7 +408,114 @@ bool SameValues(const TCoefImageBytes& a, const TCoefImageBytes& b) {
     return true;
 }
 
-int Limits(TCliContext& context, const TCommandLine& line) {
+} // namespace
+
+int CommandPorts(TCliContext& context, const TCommandLine& /*line*/) {
+    std::vector<std::string> names;
+    TCustomComPort::ListComPorts(names, context.Roots);
+    for (const std::string& name : names) {
+        context.Out << name << '\n';
+    }
+    return kExitDone;
+}
+
+int CommandRead(TCliContext& context, const TCommandLine& line) {
+    const bool toStandardOutput = line.Output == "-";
+    if (!line.Output.empty() && !toStandardOutput) {
+        if (const std::string problem = OutputPathProblem(line.Output); !problem.empty()) {
+            SayError(context.Err, context.Out, "--output: " + Printable(problem));
+            return kExitBadData;
+        }
+    }
+    // With the file on standard output, the table goes to standard error.
+    std::ostream& table = toStandardOutput ? context.Err : context.Out;
+    TCliSession session(context, line);
+    if (!session.OpenPort()) {
+        return kExitPort;
+    }
+    TShownBlock shown;
+    const int read = IdentifyAndRead(session, TTechnologicalTiming::kIdentifyRetry,
+                                     TTechnologicalTiming::kSlotReadWaitMs, shown);
+    if (read != kExitDone) {
+        return read;
+    }
+    // A wrong checksum is said at once ("Ошибка кс"); the values are shown all the same.
+    const bool checksumOk = session.Sequence.CheckRead() == TReadCheck::Sound;
+    if (line.Json) {
+        context.Out << QJsonDocument(BlockJson(session.Block, shown, checksumOk)).toJson().toStdString();
+    } else {
+        PrintBlock(table, shown);
+    }
+    if (!line.Output.empty() && !checksumOk) {
+        // A slot may have been filed from a reply that came late to the slot before it: such a block
+        // is shown, under its warning, but goes into no file that a later write would take as sound.
+        session.Say("Файл " + line.Output + " не записан: контрольная сумма блока неверна");
+        return kExitChecksum;
+    }
+    if (!line.Output.empty()) {
+        TCoefFileTexts file;
+        file.Address = std::to_string(shown.Address);
+        file.SavingTime = SavingTimeText(context.LocalNow());
+        file.FactoryNumber = shown.FactoryNumber;
+        file.Values = shown.Texts;
+        if (toStandardOutput) {
+            context.Out << CoefFileBytes(CoefFileLines(file));
+        } else {
+            try {
+                WriteTextFileLines(line.Output, CoefFileLines(file));
+            } catch (const EInOutError& e) {
+                session.Say(line.Output + ": " + e.what());
+                return kExitBadData;
+            }
+        }
+    }
+    return checksumOk ? kExitDone : kExitChecksum;
+}
+
+int CommandWrite(TCliContext& context, const TCommandLine& line) {
+    TCoefFileTexts texts;
+    if (const std::optional<std::string> problem = ReadCheckedCoefFile(line.File, texts)) {
+        SayError(context.Err, context.Out, Printable(*problem));
+        return kExitBadData;
+    }
+    TCliSession session(context, line);
+    TTechTexts techTexts;
+    techTexts.Values = texts.Values;
+    techTexts.ZavodEdit = texts.FactoryNumber;
+    techTexts.AdrEdit = texts.Address;
+    // A trial build before the passwords: a file the block cannot be made from is refused at once.
+    std::string refusal;
+    try {
+        session.Block.BuildImageFromTech(techTexts);
+        if (session.Block.ImageError != 0) {
+            refusal = kCheckDataText;
+        }
+    } catch (const ERq7Error& e) {
+        refusal = std::string(kCheckDataText) + ": " + e.what();
+    }
+    if (!refusal.empty()) {
+        const int bad = RefusedLine(texts);
+        SayError(context.Err, context.Out,
+                 refusal + " (" + line.File + ", строка " + std::to_string(bad) + ": \"" +
+                     Printable(LineText(texts, bad)) + "\")");
+        return kExitBadData;
+    }
+    if (!CheckPassword(context, "Введите пароль для работы: ", kFirstPassword, "Пароль введен неверно") ||
+        !CheckPassword(context, "Введите пароль для программирования: ", kSecondPassword,
+                       "Пароль введен неверно!")) {
+        return kExitPassword;
+    }
+    if (!session.OpenPort()) {
+        return kExitPort;
+    }
+    return CarryOutWrite(session, context, line.NoVerify, [&] {
+        // The block sent carries the date it is written at, not the date the passwords were asked.
+        session.Block.BuildImageFromTech(techTexts);
+        return session.Sequence.WriteBlock(TTechnologicalTiming::kSlotWriteWaitMs);
+    });
+}
+
+int CommandLimits(TCliContext& context, const TCommandLine& line) {
     TNewLimits newLimits;
     if (const int checked = CheckLimitOptions(context, line, newLimits); checked != kExitDone) {
         return checked;
@@ -454,7 +568,7 @@ int Limits(TCliContext& context, const TCommandLine& line) {
         session.ShowMessage("Изменение прервано (Ctrl+C): ничего не записано");
         return kExitStopped;
     }
-    const int written = RunWrite(session, context, line.NoVerify, [&] {
+    const int written = CarryOutWrite(session, context, line.NoVerify, [&] {
         return session.Sequence.WriteLimits(*address, TLimitsTiming::kSlotWriteWaitMs);
     });
     if (written == kExitDone) {
@@ -463,7 +577,7 @@ int Limits(TCliContext& context, const TCommandLine& line) {
     return written;
 }
 
-int Translate(TCliContext& context, const TCommandLine& line) {
+int CommandTranslate(TCliContext& context, const TCommandLine& line) {
     TCliSession session(context, line);
     if (!session.OpenPort()) {
         return kExitPort;
@@ -474,22 +588,4 @@ int Translate(TCliContext& context, const TCommandLine& line) {
     }
     context.Out << "Адаптер переведен в режим побайтовой трансляции\n";
     return kExitDone;
-}
-
-} // namespace
-
-int RunCommand(TCliContext& context, const TCommandLine& line) {
-    if (line.Command == "ports") {
-        return Ports(context);
-    }
-    if (line.Command == "read") {
-        return Read(context, line);
-    }
-    if (line.Command == "write") {
-        return Write(context, line);
-    }
-    if (line.Command == "limits") {
-        return Limits(context, line);
-    }
-    return Translate(context, line);
 }

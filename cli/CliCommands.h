@@ -4,5 +4,9 @@
 #include "cli/CliArguments.h"
 #include "cli/Rq7Cli.h"
 
-// Runs the command of line; returns its exit code (CliExit.h).
-int RunCommand(TCliContext& context, const TCommandLine& line);
+// The commands, as the command table (CliCommandTable.h) runs them; each returns its exit code (CliExit.h).
+int CommandPorts(TCliContext& context, const TCommandLine& line);
+int CommandRead(TCliContext& context, const TCommandLine& line);
+int CommandWrite(TCliContext& context, const TCommandLine& line);
+int CommandLimits(TCliContext& context, const TCommandLine& line);
+int CommandTranslate(TCliContext& context, const TCommandLine& line);

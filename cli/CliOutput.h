@@ -7,8 +7,10 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <ostream>
 #include <string>
+#include <vector>
 
 #include "coef/CoefBlock.h"
 #include "coef/DeviceMap.h"
@@ -17,10 +19,20 @@ std::string HexBytes(const std::uint8_t* bytes, std::size_t n, const char* separ
 std::string SlotHex(const TCoefImageBytes& image, int k, const char* separator);
 TSlotBytes SlotOf(const TCoefImageBytes& image, int k);
 std::uint32_t SlotWord(const TCoefImageBytes& image, int k);
-// A packed date and time as ISO 8601 local time.
-std::string IsoDateTime(std::uint32_t p);
+// A packed date and time as ISO 8601 local time; nothing when the bits are no date (an erased slot).
+std::optional<std::string> IsoDateTime(std::uint32_t p);
+// A number as a script reads it, whatever the locale: to the given significant digits, or the
+// shortest text that reads back as the same double.
+std::string NumberText(double value, int significant);
+std::string NumberText(double value);
 // The number of a value slot as shown (channel 2's limits without their offset).
 double ShownNumber(const TCoefImageBytes& image, int k);
+// A message line on standard error, after "rq7cli: "; on standard output when standard error is closed.
+void SayError(std::ostream& err, std::ostream& out, const std::string& text);
+// A text from a file or a device as it may be shown on a terminal: control characters as \xNN.
+std::string Printable(const std::string& text);
+// The coefficient file's exact bytes (Windows-1251, CR LF), as the file holds them.
+std::string CoefFileBytes(const std::vector<std::string>& lines);
 // Pads a UTF-8 text with spaces to width characters.
 std::string Pad(const std::string& text, std::size_t width);
 

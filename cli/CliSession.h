@@ -5,6 +5,7 @@
 #include <string>
 
 #include "cli/CliArguments.h"
+#include "cli/CliOutput.h"
 #include "cli/LineTrace.h"
 #include "cli/Rq7Cli.h"
 #include "coef/CoefBlock.h"
@@ -24,7 +25,10 @@ public:
           Sequence(Exchange, Block, *this),
           Journal(context.JournalPath.empty() ? TWriteJournal::DefaultPath() : context.JournalPath) {
         Block.LocalNow = context.LocalNow;
-        DataModule.ComPort.SetPort(line.Port);
+        // --port, else RQ7_PORT, else COM1 as the windows.
+        DataModule.ComPort.SetPort(!line.Port.empty()             ? line.Port
+                                   : !context.DefaultPort.empty() ? context.DefaultPort
+                                                                  : std::string("COM1"));
         Sequence.SetJournal(&Journal);
         if (trace_) {
             Exchange.Discarded = [this](const std::string& bytes) { trace_->Discarded(bytes); };
@@ -76,13 +80,8 @@ public:
     bool StopRequested() override { return Stopped(); }
     bool AbandonRequested() override { return Abandoned(); }
 
-    // A message on standard error, or on standard output when standard error is closed.
-    void Say(const std::string& text) {
-        context_.Err << text << '\n' << std::flush;
-        if (!context_.Err) {
-            context_.Out << text << '\n' << std::flush;
-        }
-    }
+    // A message on standard error after "rq7cli: ", or on standard output when standard error is closed.
+    void Say(const std::string& text) { SayError(context_.Err, context_.Out, text); }
 
 private:
     TSerialDeviceOpener DeviceOpener() {

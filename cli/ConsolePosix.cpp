@@ -1,7 +1,9 @@
 #include "cli/Console.h"
 
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <fcntl.h>
 #include <iostream>
 #include <termios.h>
 #include <unistd.h>
@@ -24,6 +26,26 @@ bool StandardInputIsTerminal() {
 }
 
 void PrepareConsoleOutput() {}
+
+void WriteToTerminal(const std::string& text) {
+    const int terminal = ::open("/dev/tty", O_WRONLY | O_NOCTTY | O_CLOEXEC);
+    if (terminal < 0) {
+        std::cerr << text << std::flush;
+        return;
+    }
+    std::size_t done = 0;
+    while (done < text.size()) {
+        const ssize_t n = ::write(terminal, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            break;
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    ::close(terminal);
+}
 
 std::string ReadHiddenLine() {
     std::string line;

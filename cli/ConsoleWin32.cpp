@@ -5,6 +5,8 @@
 #include <stdio.h>
 #include <windows.h>
 
+#include "coef/WideText.h"
+
 bool StandardInputIsTerminal() {
     return ::_isatty(::_fileno(stdin)) != 0;
 }
@@ -13,6 +15,20 @@ void PrepareConsoleOutput() {
     // The program writes UTF-8; cmd.exe and PowerShell show it as such once the console is told so.
     ::SetConsoleOutputCP(CP_UTF8);
     ::SetConsoleCP(CP_UTF8);
+}
+
+void WriteToTerminal(const std::string& text) {
+    const HANDLE console =
+        ::CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                      OPEN_EXISTING, 0, nullptr);
+    if (console == INVALID_HANDLE_VALUE) {
+        std::cerr << text << std::flush;
+        return;
+    }
+    const std::wstring wide = Widen(text);
+    DWORD written = 0;
+    ::WriteConsoleW(console, wide.data(), static_cast<DWORD>(wide.size()), &written, nullptr);
+    ::CloseHandle(console);
 }
 
 std::string ReadHiddenLine() {

@@ -1,5 +1,6 @@
 #include "cli/LineTrace.h"
 
+#include <charconv>
 #include <cstdio>
 
 #include "coef/Crc.h"
@@ -114,8 +115,12 @@ void TLineTrace::Flush() {
 void TLineTrace::PrintLine(TMessageClock::TTime at, const char* arrow, const std::string& bytes,
                            const std::string& words) {
     const double ms = std::chrono::duration<double, std::milli>(at - start_).count();
-    char stamp[32];
-    std::snprintf(stamp, sizeof stamp, "+%7.1f ", ms);
+    // The milliseconds with one decimal and a point whatever the locale, right-aligned in 7.
+    char digits[32];
+    const auto made = std::to_chars(digits, digits + sizeof digits, ms, std::chars_format::fixed, 1);
+    const std::string number(digits, made.ptr);
+    const std::string stamp =
+        "+" + std::string(number.size() < 7 ? 7 - number.size() : 0, ' ') + number + " ";
     out_ << stamp << arrow << ' ' << bytes << "  " << words << std::endl;
 }
 

@@ -24,9 +24,16 @@ struct TCliContext {
     std::ostream& Err;
     // The clock of every wait.
     TMessageClock& Clock;
-    // Passwords are read without echo from a terminal, one a line from In otherwise.
+    // Passwords are read without echo from a terminal, one a line from In otherwise. On a terminal the
+    // prompt goes to the terminal itself (WritePrompt), so a redirected standard error cannot hide it.
     bool InputIsTerminal = false;
     std::function<std::string()> ReadHiddenLine;
+    std::function<void(const std::string&)> WritePrompt;
+    // The port when --port is not given (the program takes it from RQ7_PORT); empty: COM1, as the windows.
+    std::string DefaultPort;
+    // Set once a command has sent a write request to the adapter: from then on the command's own exit
+    // code stands, even when its output fails.
+    bool AdapterWritten = false;
     // How the port opens its device (empty: the system's serial devices) and where ports are listed.
     TSerialDeviceOpener Opener;
     TSystemRoots Roots;

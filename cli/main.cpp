@@ -3,6 +3,8 @@
 
 #include <QCoreApplication>
 #include <QStringList>
+#include <clocale>
+#include <cstdlib>
 #include <iostream>
 
 #include "cli/Console.h"
@@ -20,8 +22,15 @@ int main(int argc, char** argv) {
     for (const QString& arg : QCoreApplication::arguments()) {
         args.push_back(arg.toStdString());
     }
+    // Qt has set the program's locale from the environment; numbers a script reads are written with a
+    // point whatever it is.
+    std::setlocale(LC_NUMERIC, "C");
     TCliContext context{std::cin, std::cout, std::cerr, SteadyMessageClock()};
     context.InputIsTerminal = StandardInputIsTerminal();
     context.ReadHiddenLine = ReadHiddenLine;
+    context.WritePrompt = WriteToTerminal;
+    if (const char* port = std::getenv("RQ7_PORT")) {
+        context.DefaultPort = port;
+    }
     return RunRq7Cli(args, context);
 }

@@ -33,14 +33,34 @@ namespace {
 TEST_F(CliTest, HelpListsEveryCommandAndExitCode) {
     const TCliRun run = RunArgs({"--help"});
     EXPECT_EQ(run.Code, 0);
-    for (const char* text : {"ports", "read [--json] [--output ФАЙЛ]", "write ФАЙЛ [--no-verify]", "limits",
-                             "translate", "--port ИМЯ", "--trace", "Коды завершения"}) {
+    EXPECT_EQ(RunArgs({"help"}).Out, run.Out);
+    for (const char* text : {"ports", "read", "write", "limits", "translate", "help [КОМАНДА]", "--port ИМЯ",
+                             "--trace", "--version", "Коды завершения"}) {
         EXPECT_NE(run.Out.find(text), std::string::npos) << text;
     }
-    for (const char* code :
-         {"\n  0 ", "\n  1 ", "\n  2 ", "\n  3 ", "\n  4 ", "\n  5 ", "\n  6 ", "\n  7 "}) {
+    for (const char* code : {"\n  0 ", "\n  1 ", "\n  2 ", "\n  3 ", "\n  4 ", "\n  5 ", "\n  6 ", "\n  7 ",
+                             "\n  8 ", "\n  9 ", "\n  130 "}) {
         EXPECT_NE(run.Out.find(code), std::string::npos) << code;
     }
+    // Each command's own help: its options with their values, an example; the same both ways.
+    const std::vector<std::pair<std::string, std::string>> commands = {
+        {"ports", "rq7cli ports [--json]"},
+        {"read", "rq7cli read [--json] [--output ФАЙЛ] [--port ИМЯ] [--trace]"},
+        {"write", "rq7cli write ФАЙЛ [--no-verify]"},
+        {"limits", "[--ch1 ВЕРХ,НИЗ] [--ch2 ВЕРХ,НИЗ] [--ch3 ВЕРХ,НИЗ] [--no-verify]"},
+        {"translate", "rq7cli translate [--port ИМЯ]"}};
+    for (const auto& [command, synopsis] : commands) {
+        const TCliRun own = RunArgs({command, "--help"});
+        EXPECT_EQ(own.Code, 0) << command;
+        EXPECT_NE(own.Out.find(synopsis), std::string::npos) << own.Out;
+        const std::size_t example = own.Out.find("Пример:\n  ");
+        ASSERT_NE(example, std::string::npos) << own.Out;
+        EXPECT_NE(own.Out.find("rq7cli " + command, example), std::string::npos) << own.Out;
+        EXPECT_EQ(RunArgs({"help", command}).Out, own.Out) << command;
+    }
+    const TCliRun version = RunArgs({"--version"});
+    EXPECT_EQ(version.Code, 0);
+    EXPECT_EQ(version.Out.rfind("rq7cli ", 0), 0u) << version.Out;
 }
 
 TEST_F(CliTest, WrongUsageExitsOneAndSendsNothing) {
@@ -143,7 +163,8 @@ TEST_F(CliTest, WrongChecksumExitsSevenWithTheValuesStillPrinted) {
     const TCliRun output = Run({"read", "--output", path});
     EXPECT_EQ(output.Code, 7);
     EXPECT_NE(output.Out.find("16.0123"), std::string::npos);
-    EXPECT_EQ(output.Err, "Ошибка кс\nФайл " + path + " не записан: контрольная сумма блока неверна\n");
+    EXPECT_EQ(output.Err,
+              "rq7cli: Ошибка кс\nrq7cli: Файл " + path + " не записан: контрольная сумма блока неверна\n");
     EXPECT_FALSE(std::filesystem::exists(path));
 }
 
@@ -151,13 +172,13 @@ TEST_F(CliTest, SilentOrRefusingAdapterExitsThreeWithTheWindowsTexts) {
     Sim.AddRule(TSimMatch::Any(), TSimAction::Silent(), 2);
     const TCliRun silent = Run({"read"});
     EXPECT_EQ(silent.Code, 3);
-    EXPECT_EQ(silent.Err, "Нет ответа\n");
+    EXPECT_EQ(silent.Err, "rq7cli: Нет ответа\n");
     EXPECT_EQ(silent.Out, "");
 
     Sim.AddRule(TSimMatch::ReadSlot(4), TSimAction::Exception(2), 2);
     const TCliRun refused = Run({"read"});
     EXPECT_EQ(refused.Code, 3);
-    EXPECT_EQ(refused.Err, "Сбой!\n");
+    EXPECT_EQ(refused.Err, "rq7cli: Сбой!\n");
 }
 
 // Bytes that came after one collection and were dropped before the next request are shown as such, apart
@@ -214,10 +235,12 @@ TEST_F(CliTest, ReadOutputWritesTheWindowsCoefficientFile) {
     EXPECT_EQ(ReadFileBytes(path),
               "1\r\n06/05/2024(07:08:10)\r\n0101001\r\n16.00\r\n0.00\r\n16.0123\r\n3.9876\r\n"
               "85.00\r\n-40.00\r\n16.0045\r\n4.0021\r\n250.00\r\n0.00\r\n15.9987\r\n3.9992\r\n");
+    // A folder on the way that is missing is found before the port is opened.
     const std::string nowhere = Dir / "no-folder/x.dat";
     const TCliRun failed = Run({"read", "--output", nowhere});
     EXPECT_EQ(failed.Code, 5);
-    EXPECT_EQ(failed.Err, nowhere + ": Invalid filename\n"); // a folder on the way is missing
+    EXPECT_EQ(failed.Err, "rq7cli: --output: нет папки " + (Dir / "no-folder") + "\n");
+    EXPECT_TRUE(Sim.RequestFrames().size() == 17u) << "only the first read reached the adapter";
 }
 
 TEST_F(CliTest, FileRoundTripGivesBackTheFilesValuesWithTheWritesDate) {
@@ -255,10 +278,16 @@ TEST_F(CliTest, WriteHasTheWindowsRequestsAndWaitsThenTheReadBack) {
 
 TEST_F(CliTest, WrongPasswordExitsSixAndSendsNothing) {
     const std::string path = CoefFile(ValidLines());
-    for (const char* input : {"vosek\nTrimel\n", "Vosek\nTrimel!\n", "Vosek\n", ""}) {
+    const std::vector<std::pair<const char*, const char*>> inputs = {
+        {"vosek\nTrimel\n", "rq7cli: Пароль введен неверно\n"},
+        {"Vosek\nTrimel!\n", "rq7cli: Пароль введен неверно!\n"},
+        {"Vosek\n", "rq7cli: пароль не введён (ввод закончился)\n"},
+        {"", "rq7cli: пароль не введён (ввод закончился)\n"},
+        {"\nTrimel\n", "rq7cli: пароль не введён (пустая строка)\n"}};
+    for (const auto& [input, said] : inputs) {
         const TCliRun run = Run({"write", path}, input);
         EXPECT_EQ(run.Code, 6) << input;
-        EXPECT_NE(run.Err.find("Пароль введен неверно"), std::string::npos);
+        EXPECT_EQ(run.Err, said) << input;
     }
     const TCliRun limits = Run({"limits", "--ch1", "10,1"}, "Trimel\n");
     EXPECT_EQ(limits.Code, 6);
@@ -284,12 +313,32 @@ TEST_F(CliTest, BadFileExitsFiveNamingTheLineAndSendsNothing) {
     lines.resize(10);
     const TCliRun shortFile = Run({"write", CoefFile(lines)}, "Vosek\nTrimel\n");
     EXPECT_EQ(shortFile.Code, 5);
-    EXPECT_NE(shortFile.Err.find("строка 11"), std::string::npos) << shortFile.Err;
+    EXPECT_NE(shortFile.Err.find("файл короче 15 строк (в нём 10)"), std::string::npos) << shortFile.Err;
+
+    // Empty lines after the fifteenth are passed over, as the window passes over all of them; others
+    // are no coefficient file's.
+    lines = ValidLines();
+    lines.insert(lines.end(), {"", ""});
+    EXPECT_EQ(Run({"write", CoefFile(lines), "--no-verify"}, "Vosek\nTrimel\n").Code, 0);
+    lines.push_back("extra");
+    const TCliRun longFile = Run({"write", CoefFile(lines)}, "Vosek\nTrimel\n");
+    EXPECT_EQ(longFile.Code, 5);
+    EXPECT_NE(longFile.Err.find("строка 18 не пуста"), std::string::npos) << longFile.Err;
+    Line.Journal.clear();
+    Sim.ClearLog();
+
+    // A rejected line is shown with its control characters (a NUL byte too) escaped.
+    lines = ValidLines();
+    lines[4] = std::string("\x1b[2J\x07", 6);
+    const TCliRun control = Run({"write", CoefFile(lines)}, "Vosek\nTrimel\n");
+    EXPECT_EQ(control.Code, 5);
+    EXPECT_NE(control.Err.find("строка 5: \"\\x1B[2J\\x07\\x00\""), std::string::npos) << control.Err;
+    EXPECT_EQ(control.Err.find('\x1b'), std::string::npos);
 
     const TCliRun missing = Run({"write", Dir / "absent.dat"}, "Vosek\nTrimel\n");
     EXPECT_EQ(missing.Code, 5);
     EXPECT_NE(missing.Err.find("File not found"), std::string::npos) << missing.Err;
-    EXPECT_EQ(Line.BytesWritten(), 0u);
+    EXPECT_TRUE(Sim.RequestFrames().empty());
 }
 
 TEST_F(CliTest, StoredWronglyExitsFourNamingTheSlotWithBothByteStrings) {
@@ -367,7 +416,7 @@ TEST_F(CliTest, TranslateReportsWhetherTheAdapterAnswered) {
     Sim.AddRule(TSimMatch::Any(), TSimAction::Silent());
     const TCliRun silent = Run({"translate"});
     EXPECT_EQ(silent.Code, 3);
-    EXPECT_EQ(silent.Err, "Попробуйте повторить\n");
+    EXPECT_EQ(silent.Err, "rq7cli: Попробуйте повторить\n");
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -417,7 +466,7 @@ TEST(CliProcess, PasswordsComeFromAPipeOneALine) {
     WriteTextFileLines(file, {"1", "", "7", "1", "2", "3", "4", "5", "6", "7", "8", "9", "10", "11", "12"});
     const TCliRun wrong = RunProcess("write " + file + " --port " + sim.DevicePath(), "Vosek\\nwrong\\n");
     EXPECT_EQ(wrong.Code, 6);
-    EXPECT_EQ(wrong.Err, "Пароль введен неверно!\n");
+    EXPECT_EQ(wrong.Err, "rq7cli: Пароль введен неверно!\n");
     EXPECT_TRUE(sim.RequestFrames().empty());
     // Right passwords get as far as the port (which is missing here): nothing in this test waits on a
     // reply in real time.
