@@ -42,26 +42,38 @@ struct TOptionSet {
     std::string Value(const char* name) const { return Parser.value(*Options.at(name)).toStdString(); }
 };
 
-// Qt's own words for a command line it cannot take, in Russian.
-std::string ParserError(const QCommandLineParser& parser) {
+// The errors Qt finds in a command line, in Russian: found here, as Qt says them in the language of
+// whatever translation the process has loaded.
+std::string ParserError(const QCommandLineParser& parser, const QStringList& arguments) {
     const QStringList unknown = parser.unknownOptionNames();
     if (!unknown.isEmpty()) {
         const QString& name = unknown.first();
         return "неизвестный параметр " + std::string(name.size() == 1 ? "-" : "--") + name.toStdString();
     }
-    const std::string text = parser.errorText().toStdString();
-    const auto quoted = [&text] {
-        const std::size_t open = text.find('\'');
-        const std::size_t close = text.rfind('\'');
-        return open != std::string::npos && close > open ? text.substr(open + 1, close - open - 1) : text;
-    };
-    if (text.rfind("Missing value after", 0) == 0) {
-        return "нет значения после " + quoted();
+    for (qsizetype i = 1; i < arguments.size(); ++i) {
+        const std::string arg = arguments[i].toStdString();
+        if (arg == "--") {
+            break;
+        }
+        const std::size_t dashes = arg.rfind("--", 0) == 0 ? 2 : (arg.rfind('-', 0) == 0 ? 1 : 0);
+        if (dashes == 0) {
+            continue;
+        }
+        const std::size_t equals = arg.find('=');
+        const std::string name =
+            arg.substr(dashes, equals == std::string::npos ? std::string::npos : equals - dashes);
+        const TCliOption* option = FindCliOption(name);
+        if (option == nullptr) {
+            continue;
+        }
+        if (option->ValueName != nullptr && equals == std::string::npos && i + 1 == arguments.size()) {
+            return "нет значения после " + arg;
+        }
+        if (option->ValueName == nullptr && equals != std::string::npos) {
+            return "параметр --" + name + " не принимает значения";
+        }
     }
-    if (text.rfind("Unexpected value after", 0) == 0) {
-        return "параметр " + quoted() + " не принимает значения";
-    }
-    return text;
+    return parser.errorText().toStdString();
 }
 
 // An error text when an option is given to a command it means nothing to.
@@ -136,7 +148,7 @@ TParsed Parse(const std::vector<std::string>& args) {
     }
     TParsed parsed;
     if (!options.Parser.parse(arguments)) {
-        parsed.Error = ParserError(options.Parser);
+        parsed.Error = ParserError(options.Parser, arguments);
         return parsed;
     }
     if (options.Parser.isSet(options.Version)) {
