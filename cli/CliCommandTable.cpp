@@ -4,24 +4,24 @@
 
 const std::vector<TCliOption>& CliOptions() {
     static const std::vector<TCliOption> options = {
-        {"port", "ИМЯ",
+        {"port", "ИМЯ", "NAME",
          "порт адаптера: имя, как в \"Настройка порта\" (COM1, ttyUSB0),\n"
          "постоянное имя /dev/serial/by-id/... или usb:СЕРИЙНЫЙ_НОМЕР кабеля;\n"
          "без него порт из RQ7_PORT, иначе COM1"},
-        {"trace", nullptr,
+        {"trace", nullptr, nullptr,
          "каждый кадр и ответ в шестнадцатеричном виде с миллисекундами\n"
          "от начала, в стандартный поток ошибок (отброшенные перед\n"
          "запросом байты помечены discarded)"},
-        {"help", nullptr, "справка; rq7cli КОМАНДА --help: справка по команде"},
-        {"json", nullptr, "вывод одним объектом JSON (ports: порты с данными USB)"},
-        {"output", "ФАЙЛ",
-         "файл коэффициентов, как его сохраняет окно; - : в стандартный вывод\n"
-         "(таблица тогда в стандартный поток ошибок)"},
-        {"no-verify", nullptr, "без проверки записанного чтением"},
-        {"address", "N", "новый адрес обращения, от 0 до 255"},
-        {"ch1", "ВЕРХ,НИЗ", "значения канала 1 при 20 и 4 мА (дробная часть через точку)"},
-        {"ch2", "ВЕРХ,НИЗ", "значения канала 2 при 20 и 4 мА"},
-        {"ch3", "ВЕРХ,НИЗ", "значения канала 3 при 20 и 4 мА"},
+        {"help", nullptr, nullptr, "справка; rq7cli КОМАНДА --help: справка по команде"},
+        {"json", nullptr, nullptr, "вывод одним объектом JSON (ports: порты с данными USB)"},
+        {"output", "ФАЙЛ", "FILE",
+         "файл коэффициентов, как его сохраняет окно; \"-\": в стандартный\n"
+         "вывод (таблица тогда в стандартный поток ошибок)"},
+        {"no-verify", nullptr, nullptr, "без проверки записанного чтением"},
+        {"address", "N", "N", "новый адрес обращения, от 0 до 255"},
+        {"ch1", "ВЕРХ,НИЗ", "HIGH,LOW", "значения канала 1 при 20 и 4 мА (дробная часть через точку)"},
+        {"ch2", "ВЕРХ,НИЗ", "HIGH,LOW", "значения канала 2 при 20 и 4 мА"},
+        {"ch3", "ВЕРХ,НИЗ", "HIGH,LOW", "значения канала 3 при 20 и 4 мА"},
     };
     return options;
 }
@@ -35,6 +35,7 @@ const std::vector<TCliCommand>& CliCommands() {
     static const std::vector<TCliCommand> commands = {
         {"ports",
          "",
+         "",
          "порты компьютера, по одному имени в строке",
          "the computer's ports, one name a line",
          "Порты, как их перечисляет \"Настройка порта\". С --json: для каждого порта имя, устройство\n"
@@ -45,6 +46,7 @@ const std::vector<TCliCommand>& CliCommands() {
          CommandPorts},
         {"read",
          "",
+         "",
          "чтение коэффициентов и проверка контрольной суммы",
          "read the coefficient block and check its checksum",
          "Чтение, как в окне \"Технолог.режим\": запрос опознания с повтором, 16 слотов, проверка\n"
@@ -54,6 +56,7 @@ const std::vector<TCliCommand>& CliCommands() {
          CommandRead},
         {"write",
          "ФАЙЛ",
+         "FILE",
          "запись коэффициентов из файла (нужны оба пароля)",
          "write the block from a coefficient file (both passwords)",
          "Блок строится из файла коэффициентов, как при записи в окне \"Технолог.режим\" (с текущей\n"
@@ -64,6 +67,7 @@ const std::vector<TCliCommand>& CliCommands() {
          CommandWrite},
         {"limits",
          "",
+         "",
          "изменение границ каналов и адреса (нужен первый пароль)",
          "change the channel limits and the address (first password)",
          "Изменение, как в окне \"Изм.границ пар-ров\": блок читается, меняются только названные\n"
@@ -73,6 +77,7 @@ const std::vector<TCliCommand>& CliCommands() {
          "rq7cli limits --port ttyUSB0 --ch2 90,-45",
          CommandLimits},
         {"translate",
+         "",
          "",
          "перевод адаптера в режим побайтовой трансляции",
          "switch the adapter into byte-by-byte translation",

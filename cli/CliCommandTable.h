@@ -10,14 +10,16 @@ struct TCommandLine;
 
 // An option, as the parser takes it and the help shows it.
 struct TCliOption {
-    const char* Name;      // without the dashes
-    const char* ValueName; // nullptr for a switch
-    const char* Help;      // UTF-8; a new line continues it below
+    const char* Name;             // without the dashes
+    const char* ValueName;        // nullptr for a switch
+    const char* ValueNameEnglish; // for the manual page
+    const char* Help;             // UTF-8; a new line continues it below
 };
 
 struct TCliCommand {
     const char* Name;
     const char* Operand; // "ФАЙЛ" for write; empty for the others
+    const char* OperandEnglish;
     const char* Summary; // one line, for `rq7cli help`
     const char* SummaryEnglish;
     const char* Help;                 // what it does, for `rq7cli help COMMAND`

@@ -21,12 +21,12 @@ struct TCliExitRow {
     TCliExit Code;
     const char* Meaning; // as --help says it (UTF-8); a new line in it continues the meaning below
     const char* Action;  // what a factory line does next
-    // The same in English, for the manual page and the README (scripts/exit-codes.py puts them there).
+    // The same in English, for the manual page and the README (scripts/cli-docs.py puts them there).
     const char* MeaningEnglish;
     const char* ActionEnglish;
 };
 
-// The one table of exit codes: --help lists it, and scripts/exit-codes.py writes it into the manual
+// The one table of exit codes: --help lists it, and scripts/cli-docs.py writes it into the manual
 // page and the README (a test checks that they agree).
 inline constexpr std::array<TCliExitRow, 11> kCliExitTable = {{
     {kExitDone, "выполнено (и проверено чтением, если не указан --no-verify)", "следующий адаптер",
