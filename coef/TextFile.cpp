@@ -6,6 +6,7 @@
 #include <cstring>
 #include <functional>
 #include <string>
+#include <utility>
 
 #include "coef/Errors.h"
 
@@ -301,15 +302,79 @@ void ReadFileChunks(const std::string& path, const TChunkSink& take) {
     }
 }
 
+// Only files on a disk are written, and none with the read-only attribute: a device (NUL, a serial
+// port), a pipe or a folder is refused. Returns 0 or the error for the opened file.
+DWORD CheckWritableFile(HANDLE file) {
+    if (::GetFileType(file) != FILE_TYPE_DISK) {
+        return ERROR_ACCESS_DENIED;
+    }
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!::GetFileInformationByHandle(file, &info)) {
+        return ::GetLastError();
+    }
+    if ((info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)) != 0) {
+        return ERROR_ACCESS_DENIED;
+    }
+    return 0;
+}
+
+// Where the lines for the path go: the path itself, or for a symbolic link the file it leads to, which
+// is then written while the link stays a link. A path with nothing there is returned as it is, for the
+// file to be made. Refused as access denied: what CheckWritableFile refuses, and a link that leads
+// nowhere (the file would be made wherever the link points, not under the name given).
+std::wstring WritableTarget(const std::wstring& path) {
+    // Opened for no access at all, only to look at what is there: a device is not set going by it,
+    // and a file another program holds is looked at too.
+    THandle file(::CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                               nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    const DWORD openErr = file.Get() == INVALID_HANDLE_VALUE ? ::GetLastError() : 0;
+    const DWORD attributes = ::GetFileAttributesW(path.c_str()); // the link's own, not followed
+    const bool isLink =
+        attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+    if (openErr == ERROR_FILE_NOT_FOUND || openErr == ERROR_PATH_NOT_FOUND) {
+        if (isLink) {
+            RaiseFileError(ERROR_ACCESS_DENIED);
+        }
+        return path; // nothing there yet, or a folder that is not there: making the file tells which
+    }
+    if (openErr != 0) {
+        RaiseFileError(openErr);
+    }
+    if (const DWORD err = CheckWritableFile(file.Get())) {
+        RaiseFileError(err);
+    }
+    if (!isLink) {
+        return path;
+    }
+    std::wstring target(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD n =
+            ::GetFinalPathNameByHandleW(file.Get(), target.data(), static_cast<DWORD>(target.size()),
+                                        FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+        if (n == 0) {
+            RaiseFileError(::GetLastError());
+        }
+        if (n < target.size()) {
+            target.resize(n);
+            return target;
+        }
+        target.resize(n); // too short: n is the length needed
+    }
+}
+
 // Writes the bytes over the file from its start and cuts it to their length: for where no temporary
-// file can be made beside it. Returns 0 or the error.
+// file can be made beside it. What was opened is checked before anything is written. Returns 0 or
+// the error.
 DWORD RewriteInPlace(const std::wstring& target, const std::string& bytes) {
     THandle file(::CreateFileW(target.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL,
                                nullptr));
     if (file.Get() == INVALID_HANDLE_VALUE) {
         return ::GetLastError();
     }
-    DWORD err = WriteAll(file.Get(), bytes);
+    DWORD err = CheckWritableFile(file.Get());
+    if (err == 0) {
+        err = WriteAll(file.Get(), bytes);
+    }
     if (err == 0 && !::SetEndOfFile(file.Get())) {
         err = ::GetLastError();
     }
@@ -321,7 +386,8 @@ DWORD RewriteInPlace(const std::wstring& target, const std::string& bytes) {
 }
 
 void ReplaceFile(const std::string& path, const std::string& bytes) {
-    const std::wstring target = Widen(path);
+    // A link is followed, so the file it leads to is replaced and the link stays.
+    const std::wstring target = WritableTarget(Widen(path));
     std::wstring temp;
     HANDLE h = INVALID_HANDLE_VALUE;
     for (int attempt = 0; h == INVALID_HANDLE_VALUE; ++attempt) {
@@ -363,12 +429,19 @@ void ReplaceFile(const std::string& path, const std::string& bytes) {
 }
 
 // The file of a TTextFileWriter. It is opened where it stands and then emptied, as the in-place
-// rewrite does, so a hidden or system file is written as well.
+// rewrite does, so a hidden or system file is written as well; what WriteTextFileLines refuses is
+// refused here too, before anything is emptied.
 std::intptr_t OpenLineFile(const std::string& path) {
     // Others may read the lines written so far; no one else writes the file meanwhile.
-    THandle file(::CreateFileW(Widen(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
-                               FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (file.Get() == INVALID_HANDLE_VALUE || !::SetEndOfFile(file.Get())) {
+    THandle file(::CreateFileW(WritableTarget(Widen(path)).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                               OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (file.Get() == INVALID_HANDLE_VALUE) {
+        RaiseFileError(::GetLastError());
+    }
+    if (const DWORD err = CheckWritableFile(file.Get())) {
+        RaiseFileError(err);
+    }
+    if (!::SetEndOfFile(file.Get())) {
         RaiseFileError(::GetLastError());
     }
     const HANDLE h = file.Get();
@@ -467,6 +540,8 @@ public:
         }
     }
     int Get() const { return fd_; }
+    // Hands the descriptor over to the caller, who closes it.
+    int Release() { return std::exchange(fd_, -1); }
     // Closes now and reports the error of close itself (0 when it succeeded).
     int Close() {
         const int fd = fd_;
@@ -524,14 +599,89 @@ bool NoTemporaryFileHere(int err) {
     return err == EACCES || err == EPERM || err == ENAMETOOLONG;
 }
 
+// Only regular files are written, and only those whose mode bits let someone write them: root passes
+// every access check, so it is the bits that tell a file meant to be kept as it is.
+bool IsWritableFile(const struct stat& st) {
+    return S_ISREG(st.st_mode) && (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) != 0;
+}
+
+// Where the lines for the path go: the path itself, or for a link (a chain of links too) the file it
+// leads to, which is then written while the link stays a link. A path with nothing there is returned
+// as it is, for the file to be made. Refused as access denied: a device, a pipe, a socket, a folder, a
+// file no one may write, and a link that leads nowhere (the file would be made wherever the link
+// points, not under the name given) or round in a loop.
+std::string WritableTarget(const std::string& path) {
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0) {
+        return path; // nothing there yet, or a path that cannot be: making the file tells which
+    }
+    std::string target = path;
+    if (S_ISLNK(st.st_mode)) {
+        char* resolved = ::realpath(path.c_str(), nullptr);
+        if (resolved == nullptr) {
+            const int err = errno;
+            RaiseFileError(err == ENOENT || err == ENOTDIR || err == ELOOP ? EACCES : err);
+        }
+        target = resolved;
+        std::free(resolved);
+        if (::lstat(target.c_str(), &st) != 0) {
+            RaiseFileError(errno == ENOENT ? EACCES : errno);
+        }
+    }
+    if (!IsWritableFile(st)) {
+        RaiseFileError(EACCES);
+    }
+    return target;
+}
+
+// Opens the file found by WritableTarget for writing as it stands, not emptied, or makes it when
+// nothing is there. What was opened is checked again, and a link in the file's place is not followed,
+// so nothing put there after WritableTarget looked is written either. The open neither waits for a
+// pipe's reader nor takes a terminal as the controlling one.
+int OpenWritableFile(const std::string& target) {
+    for (int attempt = 0;; ++attempt) {
+        const int fd = ::open(target.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | O_NOFOLLOW);
+        if (fd >= 0) {
+            TFd file(fd);
+            struct stat st {};
+            if (::fstat(file.Get(), &st) != 0) {
+                RaiseFileError(errno);
+            }
+            if (!IsWritableFile(st)) {
+                RaiseFileError(EACCES);
+            }
+            const int flags = ::fcntl(file.Get(), F_GETFL);
+            if (flags >= 0) {
+                (void)::fcntl(file.Get(), F_SETFL, flags & ~O_NONBLOCK);
+            }
+            return file.Release();
+        }
+        const int err = errno;
+        if (err == EINTR) {
+            continue;
+        }
+        if (err == ELOOP || err == ENXIO) {
+            RaiseFileError(EACCES); // a link, or a pipe without a reader, where the file was
+        }
+        if (err != ENOENT) {
+            RaiseOpenError(err, target);
+        }
+        const int made = ::open(target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0666);
+        if (made >= 0) {
+            return made;
+        }
+        // Something put there meanwhile (a link too, which O_EXCL does not follow) is looked at as it
+        // stands on the next round.
+        if (errno != EEXIST || attempt >= 100) {
+            RaiseOpenError(errno, target);
+        }
+    }
+}
+
 // Writes the bytes over the file from its start and cuts it to their length: for where no temporary
 // file can be made beside it. The file keeps its permissions.
 void RewriteInPlace(const std::string& target, const std::string& bytes) {
-    const int fd = ::open(target.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
-    if (fd < 0) {
-        RaiseOpenError(errno, target);
-    }
-    TFd file(fd);
+    TFd file(OpenWritableFile(target));
     int err = WriteAll(file.Get(), bytes);
     if (err == 0 && ::ftruncate(file.Get(), static_cast<off_t>(bytes.size())) != 0) {
         err = errno;
@@ -548,16 +698,19 @@ void RewriteInPlace(const std::string& target, const std::string& bytes) {
     }
 }
 
+// Whether the target may still be replaced by the new file: it is still not there, or still a file that
+// may be written. Something else may have been put in its place since WritableTarget looked.
+bool StillReplaceable(const std::string& target) {
+    struct stat st {};
+    if (::lstat(target.c_str(), &st) != 0) {
+        return errno == ENOENT;
+    }
+    return IsWritableFile(st);
+}
+
 void ReplaceFile(const std::string& path, const std::string& bytes) {
     // A link is followed, so the file it leads to is replaced and the link stays.
-    std::string target = path;
-    struct stat lst {};
-    if (::lstat(path.c_str(), &lst) == 0 && S_ISLNK(lst.st_mode)) {
-        if (char* resolved = ::realpath(path.c_str(), nullptr)) {
-            target = resolved;
-            std::free(resolved);
-        }
-    }
+    const std::string target = WritableTarget(path);
 
     // The new contents go to a fresh file beside the target first.
     std::string temp;
@@ -578,7 +731,7 @@ void ReplaceFile(const std::string& path, const std::string& bytes) {
     TFd file(fd);
     // An existing file keeps its permissions.
     struct stat st {};
-    if (::stat(target.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
+    if (::lstat(target.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
         (void)::fchmod(file.Get(), st.st_mode & 07777);
     }
 
@@ -589,6 +742,9 @@ void ReplaceFile(const std::string& path, const std::string& bytes) {
     const int closeErr = file.Close();
     if (err == 0) {
         err = closeErr;
+    }
+    if (err == 0 && !StillReplaceable(target)) {
+        err = EACCES;
     }
     if (err == 0 && ::rename(temp.c_str(), target.c_str()) != 0) {
         err = errno;
@@ -605,22 +761,16 @@ void ReplaceFile(const std::string& path, const std::string& bytes) {
     }
 }
 
-// The file of a TTextFileWriter, opened where it stands and emptied: a writable file in a folder that
-// takes no new files is written too, and an existing file keeps its permissions. A pipe with no reader
-// is refused at once instead of holding the program.
+// The file of a TTextFileWriter, opened where it stands and emptied only once it is known to be a file
+// that may be written: a writable file in a folder that takes no new files is written too, and an
+// existing file keeps its permissions. What WriteTextFileLines refuses is refused here as well, at
+// once and untouched.
 std::intptr_t OpenLineFile(const std::string& path) {
-    int fd = -1;
-    do {
-        fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0666);
-    } while (fd < 0 && errno == EINTR);
-    if (fd < 0) {
-        RaiseOpenError(errno, path);
+    TFd file(OpenWritableFile(WritableTarget(path)));
+    if (::ftruncate(file.Get(), 0) != 0) {
+        RaiseFileError(errno);
     }
-    const int flags = ::fcntl(fd, F_GETFL);
-    if (flags >= 0) {
-        (void)::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
-    }
-    return fd;
+    return file.Release();
 }
 
 void WriteLineFile(std::intptr_t handle, const std::string& bytes) {
@@ -629,8 +779,8 @@ void WriteLineFile(std::intptr_t handle, const std::string& bytes) {
     }
 }
 
-// Syncs and closes; returns 0 or the first error. A file that cannot be synced (a pipe, a device) is
-// only closed.
+// Syncs and closes; returns 0 or the first error. A file whose file system cannot sync it is only
+// closed.
 int CloseLineFile(std::intptr_t handle) {
     TFd file(static_cast<int>(handle));
     int err = ::fsync(file.Get()) == 0 ? 0 : errno;

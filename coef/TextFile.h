@@ -31,6 +31,12 @@ std::vector<std::string> ReadFirstTextFileLines(const std::string& path, std::si
 // the target, so a failure leaves any earlier file intact. Where no temporary file can be made beside
 // the target (a folder that takes no new files but holds a writable target, a name too long for the
 // temporary file's ending) the target is rewritten in place instead. Throws EInOutError as above.
+//
+// Only regular files are written: a path with nothing there is made, and a link (or a chain of links)
+// to a regular file has that file written and stays a link. Anything else is refused with "File access
+// denied" and left untouched, with no temporary file behind: a device, a pipe, a socket, a folder, a
+// link to one of these, a link that leads nowhere, and a file that no one may write by its mode bits
+// (by its read-only attribute on Windows), which even root, who passes every access check, keeps.
 void WriteTextFileLines(const std::string& path, const std::vector<std::string>& lines);
 
 // A text file written a line at a time while its lines become known. Opening creates it, or empties
@@ -38,7 +44,8 @@ void WriteTextFileLines(const std::string& path, const std::vector<std::string>&
 // too); each line goes to the operating system as it is written, so however the program or the device
 // ends afterwards, the file holds the lines written so far. Close syncs the file to disk and closes
 // it; the destructor does the same, without errors, where Close was not reached. Lines are encoded as
-// WriteTextFileLines encodes them. Throws EInOutError as above.
+// WriteTextFileLines encodes them, and what it refuses is refused here on opening, with nothing emptied.
+// Throws EInOutError as above.
 class TTextFileWriter {
 public:
     explicit TTextFileWriter(const std::string& path);

@@ -6,6 +6,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <string>
 #include <vector>
@@ -14,8 +15,11 @@
 #include <fcntl.h>
 #include <iconv.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
+#include <sys/sysmacros.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include "coef/Errors.h"
@@ -433,11 +437,11 @@ TEST(TextFileWriter, WhatCannotBeWrittenIsRefusedAndLeftAsItWas) {
     ASSERT_EQ(::mkdir((dir / "tmp.dat").c_str(), 0755), 0);
     EXPECT_EQ(FileErrorOf([&] { TTextFileWriter writer(dir / "tmp.dat"); }), "File access denied");
     EXPECT_EQ(FileErrorOf([&] { TTextFileWriter writer(dir / "none/tmp.dat"); }), "Invalid filename");
-    // A pipe nobody reads is refused at once; the open does not wait for a reader.
+    // A pipe nobody reads is refused at once, as no regular file; the open does not wait for a reader.
     ASSERT_EQ(::mkfifo((dir / "pipe").c_str(), 0666), 0);
     int code = 0;
-    EXPECT_EQ(FileErrorOf([&] { TTextFileWriter writer(dir / "pipe"); }, &code), "I/O error 6");
-    EXPECT_EQ(code, ENXIO);
+    EXPECT_EQ(FileErrorOf([&] { TTextFileWriter writer(dir / "pipe"); }, &code), "File access denied");
+    EXPECT_EQ(code, 5);
 
     // A read-only file keeps its contents; a writable file in a read-only folder is written in place.
     WriteFileBytes(dir / "locked.dat", "kept\r\n");
@@ -467,4 +471,175 @@ TEST(TextFileWriter, WhatCannotBeWrittenIsRefusedAndLeftAsItWas) {
         EXPECT_EQ(newError, "File access denied");
         EXPECT_EQ(dir.Names(), (std::vector<std::string>{"locked.dat", "open.dat", "pipe", "tmp.dat"}));
     }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Only regular files are written
+
+namespace {
+
+std::vector<std::string> NamesIn(const std::string& folder) {
+    std::vector<std::string> names;
+    if (DIR* d = ::opendir(folder.c_str())) {
+        while (const dirent* e = ::readdir(d)) {
+            const std::string n = e->d_name;
+            if (n != "." && n != "..") {
+                names.push_back(n);
+            }
+        }
+        ::closedir(d);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// The text of a link ("" when the path is no link).
+std::string LinkText(const std::string& path) {
+    char text[4096];
+    const ssize_t n = ::readlink(path.c_str(), text, sizeof text);
+    return n > 0 ? std::string(text, static_cast<std::size_t>(n)) : "";
+}
+
+// All a refused write has to leave as it was: the entry itself (not followed) and what it leads to, by
+// type, permissions, inode and device number; a regular file's bytes, a link's text, a folder's names.
+std::string StateOf(const std::string& path) {
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0) {
+        return "nothing";
+    }
+    const auto describe = [](const struct stat& s) {
+        return "mode " + std::to_string(s.st_mode) + " inode " + std::to_string(s.st_ino) + " device " +
+               std::to_string(s.st_rdev);
+    };
+    std::string state = describe(st);
+    if (S_ISLNK(st.st_mode)) {
+        struct stat to {};
+        state +=
+            " link " + LinkText(path) + " to " + (::stat(path.c_str(), &to) == 0 ? describe(to) : "nothing");
+    }
+    if (::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
+        state += " bytes " + ReadFileBytes(path);
+    }
+    for (const std::string& name : NamesIn(path)) {
+        state += " holds " + name;
+    }
+    return state;
+}
+
+// Makes, at each path, something either writer must refuse, and checks that the write is refused as
+// access denied and leaves it, and the folder, as they were. Skips the device nodes where mknod is
+// refused.
+void ExpectRefusedAndLeftAsItWas(const std::function<void(const std::string&)>& write) {
+    TempDir dir;
+    int pipeEnds[2] = {-1, -1};
+    ASSERT_EQ(::pipe2(pipeEnds, O_CLOEXEC), 0);
+    const int listener = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    ASSERT_GE(listener, 0);
+    const auto device = [](const std::string& p) {
+        return ::mknod(p.c_str(), S_IFCHR | 0666, makedev(1, 3)) == 0; // as /dev/null
+    };
+    const auto link = [](const std::string& to, const std::string& p) {
+        return ::symlink(to.c_str(), p.c_str()) == 0;
+    };
+    const struct {
+        const char* What;
+        std::function<bool(const std::string&)> Make; // false where the system does not let it be made
+    } cases[] = {
+        {"a pipe", [](const std::string& p) { return ::mkfifo(p.c_str(), 0666) == 0; }},
+        {"a device", device},
+        {"a socket",
+         [&](const std::string& p) {
+             sockaddr_un address{};
+             address.sun_family = AF_UNIX;
+             p.copy(address.sun_path, sizeof address.sun_path - 1);
+             return ::bind(listener, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+         }},
+        {"a folder",
+         [](const std::string& p) {
+             const bool made = ::mkdir(p.c_str(), 0777) == 0;
+             WriteFileBytes(p + "/keep.dat", "k\r\n");
+             return made;
+         }},
+        {"a file no one may write",
+         [](const std::string& p) {
+             WriteFileBytes(p, "kept\r\n");
+             return ::chmod(p.c_str(), 0444) == 0;
+         }},
+        {"a link to a pipe's descriptor",
+         [&](const std::string& p) { return link("/proc/self/fd/" + std::to_string(pipeEnds[1]), p); }},
+        {"two links on the way to a device",
+         [&](const std::string& p) {
+             return device(p + ".dev") && link(p + ".dev", p + ".to") && link(p + ".to", p);
+         }},
+        {"a link to a file no one may write",
+         [&](const std::string& p) {
+             WriteFileBytes(p + ".dat", "kept\r\n");
+             return ::chmod((p + ".dat").c_str(), 0444) == 0 && link(p + ".dat", p);
+         }},
+        {"a link that leads nowhere", [&](const std::string& p) { return link("absent.dat", p); }},
+        {"a link to itself", [&](const std::string& p) { return link(p, p); }},
+    };
+    std::string notMade;
+    int number = 0;
+    for (const auto& c : cases) {
+        const std::string path = dir / ("entry" + std::to_string(++number));
+        if (!c.Make(path)) {
+            notMade += std::string(" ") + c.What + ";";
+            continue;
+        }
+        const std::string before = StateOf(path);
+        const std::vector<std::string> names = dir.Names();
+        int code = 0;
+        EXPECT_EQ(FileErrorOf([&] { write(path); }, &code), "File access denied") << c.What;
+        EXPECT_EQ(code, 5) << c.What;
+        EXPECT_EQ(StateOf(path), before) << c.What;
+        EXPECT_EQ(dir.Names(), names) << c.What;
+    }
+    ::close(pipeEnds[0]);
+    ::close(pipeEnds[1]);
+    ::close(listener);
+    if (!notMade.empty()) {
+        GTEST_SKIP() << "not made here, so not tried:" << notMade;
+    }
+}
+
+} // namespace
+
+TEST(TextFile, WhatIsNoWritableRegularFileIsRefusedAndLeftAsItWas) {
+    ExpectRefusedAndLeftAsItWas([](const std::string& path) { WriteTextFileLines(path, {"new"}); });
+}
+
+TEST(TextFileWriter, WhatIsNoWritableRegularFileIsRefusedAtOpeningAndLeftAsItWas) {
+    ExpectRefusedAndLeftAsItWas([](const std::string& path) { TTextFileWriter writer(path); });
+}
+
+TEST(TextFile, BothWritersWriteTheFileAChainOfLinksLeadsToAndKeepTheLinks) {
+    TempDir dir;
+    ASSERT_EQ(::mkdir((dir / "data").c_str(), 0755), 0);
+    WriteFileBytes(dir / "data/real.dat", "old\r\n");
+    // Any one write bit will do: as root, even a file only others may write is written.
+    const mode_t mode = ::geteuid() == 0 ? 0402 : 0602;
+    ASSERT_EQ(::chmod((dir / "data/real.dat").c_str(), mode), 0);
+    ASSERT_EQ(::symlink("data/real.dat", (dir / "near").c_str()), 0);
+    ASSERT_EQ(::symlink((dir / "near").c_str(), (dir / "far").c_str()), 0);
+    const auto links = [&] { return LinkText(dir / "near") + " | " + LinkText(dir / "far"); };
+    const std::string linksBefore = links();
+
+    EXPECT_EQ(FileErrorOf([&] { WriteTextFileLines(dir / "far", {"whole"}); }), "");
+    EXPECT_EQ(ReadFileBytes(dir / "data/real.dat"), "whole\r\n");
+    EXPECT_EQ(links(), linksBefore);
+    EXPECT_EQ(NamesIn(dir / "data"), std::vector<std::string>{"real.dat"});
+
+    EXPECT_EQ(FileErrorOf([&] {
+                  TTextFileWriter writer(dir / "far");
+                  writer.WriteLine("line");
+                  writer.Close();
+              }),
+              "");
+    EXPECT_EQ(ReadFileBytes(dir / "data/real.dat"), "line\r\n");
+    EXPECT_EQ(links(), linksBefore);
+    EXPECT_EQ(dir.Names(), (std::vector<std::string>{"data", "far", "near"}));
+    struct stat st {};
+    ASSERT_EQ(::stat((dir / "data/real.dat").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, mode);
 }

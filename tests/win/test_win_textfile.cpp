@@ -208,14 +208,65 @@ TEST(WinTextFile, FileHeldByAnotherProgramIsAccessDeniedAndKeepsItsContents) {
 }
 
 TEST(WinTextFile, ReadOnlyFileCannotBeReplaced) {
-    RQ7_SKIP_UNDER_WINE("MoveFileEx with MOVEFILE_REPLACE_EXISTING replaces a read-only file, where Windows "
-                        "refuses with ERROR_ACCESS_DENIED");
+    // The writers look at the attribute themselves: Wine's MoveFileEx would replace the file, where
+    // Windows refuses.
     TTempDir dir;
     WriteTextFileLines(dir / "tmp.dat", {"kept"});
     ASSERT_TRUE(SetFileAttributesW(Widen(dir / "tmp.dat").c_str(), FILE_ATTRIBUTE_READONLY));
-    EXPECT_EQ(FileErrorOf([&] { WriteTextFileLines(dir / "tmp.dat", {"new"}); }), "File access denied");
+    int code = 0;
+    EXPECT_EQ(FileErrorOf([&] { WriteTextFileLines(dir / "tmp.dat", {"new"}); }, &code),
+              "File access denied");
+    EXPECT_EQ(code, 5);
+    EXPECT_EQ(FileErrorOf([&] { TTextFileWriter writer(dir / "tmp.dat"); }), "File access denied");
     EXPECT_EQ(ReadTextFileLines(dir / "tmp.dat"), std::vector<std::string>{"kept"});
+    EXPECT_EQ(GetFileAttributesW(Widen(dir / "tmp.dat").c_str()) & FILE_ATTRIBUTE_READONLY,
+              static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
     EXPECT_EQ(dir.Names(), std::vector<std::string>{"tmp.dat"});
+}
+
+TEST(WinTextFile, DeviceIsRefusedByBothWriters) {
+    for (const std::string device : {"\\\\.\\NUL", "NUL"}) {
+        int code = 0;
+        EXPECT_EQ(FileErrorOf([&] { WriteTextFileLines(device, {"x"}); }, &code), "File access denied")
+            << device;
+        EXPECT_EQ(code, 5) << device;
+        EXPECT_EQ(FileErrorOf([&] { TTextFileWriter writer(device); }), "File access denied") << device;
+    }
+}
+
+TEST(WinTextFile, LinkLeadsBothWritersToItsFileAndStaysALink) {
+    TTempDir dir;
+    WriteTextFileLines(dir / "real.dat", {"old"});
+    const auto isLink = [&] {
+        const DWORD attributes = GetFileAttributesW(Widen(dir / "link.dat").c_str());
+        return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+    };
+    // Without the privilege or the developer mode Windows makes no link; Wine reports one made and
+    // makes none.
+    if (!CreateSymbolicLinkW(Widen(dir / "link.dat").c_str(), Widen(dir / "real.dat").c_str(),
+                             SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE) ||
+        !isLink()) {
+        GTEST_SKIP() << "no symbolic link can be made here";
+    }
+    EXPECT_EQ(FileErrorOf([&] { WriteTextFileLines(dir / "link.dat", {"whole"}); }), "");
+    EXPECT_EQ(ReadBytes(dir / "real.dat"), "whole\r\n");
+    EXPECT_TRUE(isLink());
+    EXPECT_EQ(FileErrorOf([&] {
+                  TTextFileWriter writer(dir / "link.dat");
+                  writer.WriteLine("line");
+                  writer.Close();
+              }),
+              "");
+    EXPECT_EQ(ReadBytes(dir / "real.dat"), "line\r\n");
+    EXPECT_TRUE(isLink());
+    EXPECT_EQ(dir.Names(), (std::vector<std::string>{"link.dat", "real.dat"}));
+
+    // Once the file is gone the link leads nowhere: refused, and no file is made for it.
+    ASSERT_TRUE(DeleteFileW(Widen(dir / "real.dat").c_str()));
+    EXPECT_EQ(FileErrorOf([&] { WriteTextFileLines(dir / "link.dat", {"x"}); }), "File access denied");
+    EXPECT_EQ(FileErrorOf([&] { TTextFileWriter writer(dir / "link.dat"); }), "File access denied");
+    EXPECT_TRUE(isLink());
+    EXPECT_EQ(dir.Names(), std::vector<std::string>{"link.dat"});
 }
 
 TEST(WinTextFile, FirstLinesStopAtTheCountAndKeepAnEditsWorthOfEachLine) {
