@@ -1,6 +1,8 @@
 #include "cli/CliCommands.h"
 
+#include <QJsonArray>
 #include <QJsonDocument>
+#include <QJsonObject>
 
 #include <algorithm>
 #include <array>
@@ -24,6 +26,7 @@
 #include "coef/TextFile.h"
 #include "coef/ValueText.h"
 #include "link/CoefSequence.h"
+#include "link/PortDetails.h"
 #include "link/Translation.h"
 
 namespace {
@@ -410,12 +413,31 @@ bool SameValues(const TCoefImageBytes& a, const TCoefImageBytes& b) {
 
 } // namespace
 
-int CommandPorts(TCliContext& context, const TCommandLine& /*line*/) {
-    std::vector<std::string> names;
-    TCustomComPort::ListComPorts(names, context.Roots);
-    for (const std::string& name : names) {
-        context.Out << name << '\n';
+int CommandPorts(TCliContext& context, const TCommandLine& line) {
+    if (!line.Json) {
+        std::vector<std::string> names;
+        TCustomComPort::ListComPorts(names, context.Roots);
+        for (const std::string& name : names) {
+            context.Out << name << '\n';
+        }
+        return kExitDone;
     }
+    const auto text = [](const std::string& value) {
+        return value.empty() ? QJsonValue(QJsonValue::Null) : QJsonValue(QString::fromStdString(value));
+    };
+    QJsonArray ports;
+    for (const TPortDetails& port : ListPortDetails(context.Roots)) {
+        QJsonObject object;
+        object[QStringLiteral("name")] = QString::fromStdString(port.Name);
+        object[QStringLiteral("device")] = QString::fromStdString(port.Device);
+        object[QStringLiteral("stable_name")] = text(port.StableName);
+        object[QStringLiteral("vendor_id")] = text(port.VendorId);
+        object[QStringLiteral("product_id")] = text(port.ProductId);
+        object[QStringLiteral("serial_number")] = text(port.SerialNumber);
+        object[QStringLiteral("usb_location")] = text(port.UsbLocation);
+        ports.append(object);
+    }
+    context.Out << QJsonDocument(ports).toJson().toStdString();
     return kExitDone;
 }
 

@@ -1,5 +1,6 @@
 #include "cli/Rq7Cli.h"
 
+#include <optional>
 #include <ostream>
 
 #include "cli/CliArguments.h"
@@ -7,6 +8,7 @@
 #include "cli/CliCommands.h"
 #include "coef/Errors.h"
 #include "link/ComPort.h"
+#include "link/PortDetails.h"
 
 namespace {
 // Says a failed standard output; the exit code it gives when the adapter was not written to.
@@ -26,7 +28,19 @@ int RunParsed(const TParsed& parsed, TCliContext& context) {
         return kExitDone;
     }
     try {
-        return parsed.Command->Run(context, *parsed.Line);
+        TCommandLine line = *parsed.Line;
+        // --port, else RQ7_PORT, else COM1 as the windows; a stable name or usb:SERIAL becomes the port it
+        // names, before a password is asked or the port opened.
+        const std::string given =
+            !line.Port.empty() ? line.Port : (!context.DefaultPort.empty() ? context.DefaultPort : "COM1");
+        std::string why;
+        const std::optional<std::string> port = ResolvePortName(given, context.Roots, why);
+        if (!port) {
+            context.Err << "rq7cli: --port " << given << ": " << why << '\n';
+            return kExitPort;
+        }
+        line.Port = *port;
+        return parsed.Command->Run(context, line);
     } catch (const EComPort& e) {
         // The device went away or refused a call before any write request.
         context.Err << "rq7cli: " << e.what() << '\n';

@@ -16,6 +16,7 @@
 
 #include "coef/TextFile.h"
 #include "support/CliFixture.h"
+#include "support/FakeSerialSystem.h"
 
 namespace {
 
@@ -184,6 +185,57 @@ TEST_F(CliScripts, ThePortComesFromRq7PortWhenNoneIsGiven) {
     context.DefaultPort = Sim.DevicePath();
     EXPECT_EQ(RunRq7Cli({"rq7cli", "read"}, context), 0) << err.str();
     EXPECT_NE(out.str().find("Зав.№ 0101001"), std::string::npos);
+}
+
+// Ports as a line with many cables needs them: each with its stable name and USB details, and --port
+// taking the stable name or the cable's serial number before a password is asked.
+TEST_F(CliScripts, PortsInJsonAndPortsByStableNameOrSerialNumber) {
+    TFakeSystem fake;
+    std::istringstream in;
+    std::ostringstream out;
+    std::ostringstream err;
+    TCliContext context{in, out, err, Line.Clock()};
+    context.Roots = fake.Roots();
+    context.JournalPath = Dir / "journal.txt";
+    context.ConnectStop = [](TStopEvent*) {};
+    ASSERT_EQ(RunRq7Cli({"rq7cli", "ports", "--json"}, context), 0) << err.str();
+    const QJsonArray ports = QJsonDocument::fromJson(QByteArray::fromStdString(out.str())).array();
+    ASSERT_EQ(ports.size(), 5);
+    const QJsonObject ftdi = ports[3].toObject();
+    EXPECT_EQ(ftdi.keys(), (QStringList{"device", "name", "product_id", "serial_number", "stable_name",
+                                        "usb_location", "vendor_id"}));
+    EXPECT_EQ(ftdi["name"].toString().toStdString(), fake.Dev + "/ttyUSB0");
+    EXPECT_EQ(ftdi["stable_name"].toString().toStdString(), fake.ById + "/" + kFtdiById);
+    EXPECT_EQ(ftdi["vendor_id"], QStringLiteral("0403"));
+    EXPECT_EQ(ftdi["serial_number"], QStringLiteral("A12345"));
+    EXPECT_EQ(ftdi["usb_location"], QStringLiteral("1-1.4"));
+    EXPECT_TRUE(ports[2].toObject()["vendor_id"].isNull()) << "the UART";
+
+    struct TCase {
+        const char* command;
+        std::string port;
+        const char* said;
+    };
+    const std::vector<TCase> cases = {
+        // Found: the port opened is the cable's (here a plain file, which no serial port opens).
+        {"read", "usb:A12345", "/ttyUSB0"},
+        {"read", fake.ById + "/" + kFtdiById, "/ttyUSB0"},
+        // Not found: said before the password is asked.
+        {"limits", "usb:NOPE",
+         "rq7cli: --port usb:NOPE: нет подключённого адаптера USB с серийным номером \"NOPE\""},
+    };
+    for (const TCase& c : cases) {
+        std::istringstream none;
+        std::ostringstream quiet;
+        std::ostringstream said;
+        TCliContext run{none, quiet, said, Line.Clock()};
+        run.Roots = fake.Roots();
+        run.JournalPath = Dir / "journal.txt";
+        run.ConnectStop = [](TStopEvent*) {};
+        EXPECT_EQ(RunRq7Cli({"rq7cli", c.command, "--port", c.port}, run), 2) << c.port;
+        EXPECT_NE(said.str().find(c.said), std::string::npos) << said.str();
+        EXPECT_EQ(said.str().find("пароль"), std::string::npos) << said.str();
+    }
 }
 
 } // namespace
