@@ -113,40 +113,71 @@ def sent_slots(err):
     return sent
 
 
-def check_write(rc, out, err, held):
+def slot_list(text):
+    """The slots of a list like "1-4, 7" ("нет": none)."""
+    slots = set()
+    if text != "нет":
+        for part in text.split(", "):
+            first, _, last = part.partition("-")
+            slots.update(range(int(first), int(last or first) + 1))
+    return slots
+
+
+REPORT_LINE = re.compile(r"Слоты с новыми значениями: ([\d, -]+|нет)"
+                         r"(?:; не известно \(подтверждение не получено\): ([\d, -]+))?"
+                         r"(?:; с прежними значениями: ([\d, -]+))?;")
+
+
+def check_write(rc, out, err, held, before):
+    """A write of a whole block: the adapter must hold what each exit code reports (before: the block the
+    adapter had before the run)."""
     sent = sent_slots(err)
     holds = lambda slots: all(k in sent and held[k] == sent[k] for k in slots)
     if rc == 0:
         if len(sent) == 16 and holds(range(1, 17)) and "все 16 слотов совпадают" in out:
             return "exit 0, the adapter holds every byte sent", False
         return "exit 0, but the adapter does not hold what was sent", True
+    if rc == 9:
+        if len(sent) < 16 or not holds(range(1, 17)):
+            return "exit 9, but the adapter does not hold all 16 slots sent", True
+        if "Коэффициенты записаны" in out and has_message(err, "Проверка записи не выполнена"):
+            return "exit 9 \"Проверка записи не выполнена\", the 16 slots written held", False
+        if re.search(r"Слоты с новыми значениями: 1-16;", err):
+            return "exit 9, the 16 slots named as new held", False
+        return "exit 9 without its message", True
+    if rc == 8:
+        m = REPORT_LINE.search(err)
+        if not m or not sent:
+            return "exit 8 without the slots written, or with no write request sent", True
+        new, unknown, old = (slot_list(g) if g else set() for g in m.groups())
+        if new & unknown or new & old or unknown & old or new | unknown | old != set(range(1, 17)):
+            return "exit 8 with slots named twice or not at all", True
+        if not holds(new):
+            return "exit 8, a slot named as new not held", True
+        if any(held[k] != before[k] for k in old):
+            return "exit 8, a slot named as old not holding its old bytes", True
+        if any(held[k] not in (sent.get(k), before[k]) for k in unknown):
+            return "exit 8, a slot of unknown state holding neither old nor sent bytes", True
+        return (f"exit 8, the slots named as new and old held ({'some' if unknown else 'none'} "
+                f"of unknown state)"), False
     if rc == 3:
-        message = "\"Нет ответа\"" if has_message(err, "Нет ответа") else "\"Сбой!\"" if has_message(
-            err, "Сбой!") else None
-        if message is None:
+        if not has_message(err, "Нет ответа", "Сбой!"):
             return "exit 3 without its message", True
-        if "Коэффициенты записаны" in out:
-            # All 16 confirmed; the read-back found no answer.
-            if holds(range(1, 17)):
-                return f"exit 3 {message} in the read-back, the 16 slots written held", False
-            return f"exit 3 {message} in the read-back, a slot confirmed but not held", True
-        m = re.search(r"Слоты с новыми значениями: (нет|1-(\d+))", err)
-        if not m:
-            return f"exit 3 {message} without the slots written", True
-        done = int(m.group(2)) if m.group(2) else 0
-        if holds(range(1, done + 1)):
-            return f"exit 3 {message} in the write, the slots it names as new held", False
-        return f"exit 3 {message} in the write, a slot named as new not held", True
+        if sent:
+            return "exit 3, yet a write request sent", True
+        if held != before:
+            return "exit 3, yet the adapter's block changed", True
+        return "exit 3, nothing sent", False
     if rc == 4:
-        named = {int(k) for k in re.findall(r"Слот (\d+): записано", err)}
+        named = {int(k): (w.replace(" ", ""), r.replace(" ", "")) for k, w, r in re.findall(
+            r"Слот (\d+): записано ((?:[0-9A-F]{2} ?){4}), прочитано ((?:[0-9A-F]{2} ?){4})", err)}
         if not named:
             return "exit 4 naming no slot", True
-        unnamed_differ = [k for k in range(1, 17) if k not in named and not holds([k])]
-        if unnamed_differ:
+        if any(k not in sent or w != sent[k] or r != held[k] or r == w for k, (w, r) in named.items()):
+            return "exit 4 naming a slot as the adapter does not hold it", True
+        if not holds(k for k in range(1, 17) if k not in named):
             return "exit 4, a slot that differs left unnamed", True
-        if all(not holds([k]) for k in named):
-            return "exit 4 naming the slots the adapter holds differently", False
-        return "exit 4 naming a slot the adapter holds as sent (a misread read-back)", False
+        return "exit 4 naming the slots the adapter holds differently", False
     first = err.strip().splitlines()[:1]
     return f"exit {rc}: {first[0] if first else 'no message'}", True
 
@@ -159,7 +190,7 @@ def write_file(path, run):
         f.write("\r\n".join(lines) + "\r\n")
 
 
-def run_one(rq7cli, rq7sim, kind, run, seed, folder):
+def run_one(rq7cli, rq7sim, kind, run, seed, folder, before):
     adapter = Adapter(rq7sim, seed, folder)
     output = os.path.join(folder, "block.dat")
     if os.path.exists(output):
@@ -186,7 +217,7 @@ def run_one(rq7cli, rq7sim, kind, run, seed, folder):
     if kind == "read":
         outcome, bad = check_read(rc, out, err, output, held)
     else:
-        outcome, bad = check_write(rc, out, err, held)
+        outcome, bad = check_write(rc, out, err, held, before)
     return outcome, bad, spoiled, seconds
 
 
@@ -200,9 +231,10 @@ def main():
     seconds = {"read": [], "write": []}
     plan = [("read", i) for i in range(reads)] + [("write", i) for i in range(writes)]
     with tempfile.TemporaryDirectory(prefix="rq7-soak.") as folder:
+        before, _ = Adapter(rq7sim, SEED, folder).stop()  # the block every adapter starts with
         for n, (kind, run) in enumerate(plan, 1):
             seed = SEED + (run if kind == "read" else 100000 + run)
-            outcome, bad, spoiled, took = run_one(rq7cli, rq7sim, kind, run, seed, folder)
+            outcome, bad, spoiled, took = run_one(rq7cli, rq7sim, kind, run, seed, folder, before)
             key = (kind, outcome)
             counts[key] = counts.get(key, 0) + 1
             spoiled_total = [a + b for a, b in zip(spoiled_total, spoiled)]
@@ -210,7 +242,7 @@ def main():
             if bad:
                 broken.append((kind, seed, outcome))
                 print(f"  BROKEN: {kind} with --seed {seed}: {outcome}", flush=True)
-            elif outcome.startswith("exit 7"):
+            elif outcome.startswith(("exit 7", "exit 8", "exit 9")):
                 print(f"  note: {kind} with --seed {seed}: {outcome}", flush=True)
             if n % 50 == 0 or n == len(plan):
                 print(f"  {n}/{len(plan)} runs", flush=True)
