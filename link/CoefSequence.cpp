@@ -189,7 +189,8 @@ TWriteEnd TCoefSequence::WriteSlotsOfBlock(int slotWaitMs) {
     return TWriteEnd::Complete;
 }
 
-TWriteEnd TCoefSequence::WriteLimits(std::uint8_t address, int slotWaitMs, const std::function<void()>& beforeSlots) {
+TWriteEnd TCoefSequence::WriteLimits(std::uint8_t address, int slotWaitMs,
+                                     const std::function<void()>& beforeSlots) {
     report_ = TWriteReport{};
     if (lastReadCheck_ == TReadCheck::Bad) {
         // The values the window does not show would be sealed under a fresh checksum from a block that

@@ -152,7 +152,8 @@ public:
     // found block and the built one kept in the journal; the address register with its retry
     // (kNoAnswerText when unconfirmed); then WriteBlock. A stop asked before the address register sends
     // nothing. beforeSlots runs once the address register is confirmed, before slot 1.
-    TWriteEnd WriteLimits(std::uint8_t address, int slotWaitMs, const std::function<void()>& beforeSlots = {});
+    TWriteEnd WriteLimits(std::uint8_t address, int slotWaitMs,
+                          const std::function<void()>& beforeSlots = {});
 
     // How the last write went, slot by slot.
     const TWriteReport& LastWrite() const { return report_; }

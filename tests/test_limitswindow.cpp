@@ -125,7 +125,8 @@ protected:
         Sim->SetSlot(15, {0, kSlot15Address, 0, 0});
         Sim->SealImage();
         Line = std::make_unique<TWatchedLine>(*Sim);
-        Program = std::make_unique<TRq7Program>(Prompts, TLinkParts{Line->Opener(), &Line->Clock(), (Dir.path() + "/journal.txt").toStdString()});
+        Program = std::make_unique<TRq7Program>(
+            Prompts, TLinkParts{Line->Opener(), &Line->Clock(), (Dir.path() + "/journal.txt").toStdString()});
         Program->Create();
         Program->CoefBlock.LocalNow = [] { return kWriteTime; };
         Program->QuorbDataModule->ComPort.SetPort(Sim->DevicePath());

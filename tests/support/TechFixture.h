@@ -36,7 +36,8 @@ protected:
         ASSERT_TRUE(QDir::setCurrent(Dir.path()));
         Sim = std::make_unique<TAdapterSimulator>(1);
         Line = std::make_unique<TWatchedLine>(*Sim);
-        Program = std::make_unique<TRq7Program>(Prompts, TLinkParts{Line->Opener(), &Line->Clock(), (Dir.path() + "/journal.txt").toStdString()});
+        Program = std::make_unique<TRq7Program>(
+            Prompts, TLinkParts{Line->Opener(), &Line->Clock(), (Dir.path() + "/journal.txt").toStdString()});
         Program->Create();
         // A fixed clock, so saved files and written blocks carry a known time.
         Program->CoefBlock.LocalNow = [] { return TLocalTime{2013, 4, 5, 6, 7, 8}; };
