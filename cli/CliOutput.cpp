@@ -29,17 +29,6 @@ std::string SlotHex(const TCoefImageBytes& image, int k, const char* separator) 
     return HexBytes(image.data() + 4 * k, 4, separator);
 }
 
-TSlotBytes SlotOf(const TCoefImageBytes& image, int k) {
-    const auto at = static_cast<std::size_t>(4 * k);
-    return {image[at], image[at + 1], image[at + 2], image[at + 3]};
-}
-
-std::uint32_t SlotWord(const TCoefImageBytes& image, int k) {
-    const TSlotBytes d = SlotOf(image, k);
-    return static_cast<std::uint32_t>(d[0]) | (static_cast<std::uint32_t>(d[1]) << 8) |
-           (static_cast<std::uint32_t>(d[2]) << 16) | (static_cast<std::uint32_t>(d[3]) << 24);
-}
-
 std::optional<std::string> IsoDateTime(std::uint32_t p) {
     const unsigned year = (p >> 25) + 1980;
     const unsigned month = (p >> 21) & 0x0F;
@@ -84,7 +73,7 @@ double FromText(const std::string& text) {
 // channel 2's limits 100 below it at the same number of decimals (so 185.1 is shown as 85.1, not as
 // 85.100006 or 85.09999). Whatever the locale: the digits are made and read by to_chars and from_chars.
 double ShownNumber(const TCoefImageBytes& image, int k) {
-    const double raw = DecodeDeviceFloat(SlotOf(image, k));
+    const double raw = DecodeDeviceFloat(SlotOfImage(image, k));
     const std::string digits = NumberText(raw, 7);
     const double rounded = FromText(digits);
     if (!rq7map::IsOffsetSlot(k) || digits.find('e') != std::string::npos) {
@@ -179,7 +168,7 @@ QJsonObject BlockJson(const TCoefBlock& block, const TShownBlock& shown, bool ch
     object[QStringLiteral("factory_number")] = QString::fromStdString(shown.FactoryNumber);
     object[QStringLiteral("address")] = shown.Address;
     const std::optional<std::string> recorded =
-        IsoDateTime(SlotWord(block.ReadImage, rq7map::kRecordDateSlot));
+        IsoDateTime(SlotWordOfImage(block.ReadImage, rq7map::kRecordDateSlot));
     object[QStringLiteral("recorded")] =
         recorded ? QJsonValue(QString::fromStdString(*recorded)) : QJsonValue(QJsonValue::Null);
     object[QStringLiteral("checksum_ok")] = checksumOk;

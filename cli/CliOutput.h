@@ -17,8 +17,6 @@
 
 std::string HexBytes(const std::uint8_t* bytes, std::size_t n, const char* separator);
 std::string SlotHex(const TCoefImageBytes& image, int k, const char* separator);
-TSlotBytes SlotOf(const TCoefImageBytes& image, int k);
-std::uint32_t SlotWord(const TCoefImageBytes& image, int k);
 // A packed date and time as ISO 8601 local time; nothing when the bits are no date (an erased slot).
 std::optional<std::string> IsoDateTime(std::uint32_t p);
 // A number as a script reads it, whatever the locale: to the given significant digits, or the

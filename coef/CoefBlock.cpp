@@ -127,6 +127,10 @@ TKeptSlots KeptSlotsFor(const TKeptSlots& known, const std::array<bool, 17>& cha
     return kept;
 }
 
+std::uint32_t SlotWordOfImage(const TCoefImageBytes& image, int k) {
+    return LittleEndianWord(SlotOfImage(image, k));
+}
+
 void TCoefBlock::StoreSlotReply(int k, const TSlotBytes& d) {
     using namespace rq7map;
     if (k < 1 || k > kSlotCount) {

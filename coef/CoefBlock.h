@@ -53,8 +53,10 @@ struct TTechTexts {
 // hold: an empty entry where nothing is known. As what a build keeps: the slots written as they are.
 using TKeptSlots = std::array<std::optional<TSlotBytes>, 17>;
 
-// Slot k (1..16) of an image.
+// Slot k (1..16) of an image, and its four bytes as the word they hold, least significant first (the
+// factory number of slot 13, the packed date and time of slot 14).
 TSlotBytes SlotOfImage(const TCoefImageBytes& image, int k);
+std::uint32_t SlotWordOfImage(const TCoefImageBytes& image, int k);
 
 // What a write keeps of what the adapter is known to hold: every slot 1..13 not marked changed (index k
 // for slot k), and the address slot while the new address is the one it holds; never the date or the

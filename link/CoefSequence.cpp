@@ -18,10 +18,7 @@ int ProgressAfterSlot(int k) {
 }
 
 std::int32_t FactoryNumberOf(const TCoefImageBytes& image) {
-    const TSlotBytes d = SlotOfImage(image, rq7map::kFactoryNumberSlot);
-    return static_cast<std::int32_t>(
-        static_cast<std::uint32_t>(d[0]) | (static_cast<std::uint32_t>(d[1]) << 8) |
-        (static_cast<std::uint32_t>(d[2]) << 16) | (static_cast<std::uint32_t>(d[3]) << 24));
+    return static_cast<std::int32_t>(SlotWordOfImage(image, rq7map::kFactoryNumberSlot));
 }
 
 // Slots first..last of an image, as known bytes.
