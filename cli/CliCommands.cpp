@@ -13,6 +13,7 @@
 #include <ostream>
 #include <string>
 #include <system_error>
+#include <utility>
 #include <vector>
 
 #include "cli/CliExit.h"
@@ -300,12 +301,7 @@ std::optional<std::string> ReadCheckedCoefFile(const std::string& path, TCoefFil
                    std::to_string(kCoefFileLines) + " строк";
         }
     }
-    texts.Address = lines[0];
-    texts.SavingTime = lines[1];
-    texts.FactoryNumber = lines[2];
-    for (std::size_t i = 0; i < texts.Values.size(); ++i) {
-        texts.Values[i] = lines[i + 3];
-    }
+    texts = CoefFileTextsOf(std::move(lines));
     return std::nullopt;
 }
 

@@ -26,7 +26,10 @@ std::vector<std::string> CoefFileLines(const TCoefFileTexts& texts) {
 }
 
 TCoefFileTexts ReadCoefFile(const std::string& path) {
-    std::vector<std::string> lines = ReadFirstTextFileLines(path, kCoefFileLines);
+    return CoefFileTextsOf(ReadFirstTextFileLines(path, kCoefFileLines));
+}
+
+TCoefFileTexts CoefFileTextsOf(std::vector<std::string> lines) {
     lines.resize(kCoefFileLines);
     TCoefFileTexts texts;
     texts.Address = lines[0];

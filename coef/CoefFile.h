@@ -32,6 +32,8 @@ int SlotDecimals(int slot);
 std::string SavingTimeText(const TLocalTime& t);
 // The file's lines in order.
 std::vector<std::string> CoefFileLines(const TCoefFileTexts& texts);
+// The texts of a file's lines (the first 15; missing ones empty).
+TCoefFileTexts CoefFileTextsOf(std::vector<std::string> lines);
 // The first 15 lines of a file (missing ones empty); the rest of the file is never read. Throws
 // EInOutError as ReadFirstTextFileLines does.
 TCoefFileTexts ReadCoefFile(const std::string& path);
