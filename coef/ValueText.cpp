@@ -55,19 +55,6 @@ bool IsDigit(char c) {
     return c >= '0' && c <= '9';
 }
 
-int HexDigit(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    return -1;
-}
-
 // The decimal digits of the largest extended-precision value, (2^64 - 1) * 2^16320, about
 // 1.19 * 10^4932: all 4933 of them, trailing zeros dropped, so that a typed value above it is told from
 // one below it however many digits they share. Worked out once, in base 10^9.
@@ -312,7 +299,7 @@ std::optional<std::int32_t> ParseInteger(std::string_view text) {
         }
         std::uint32_t pattern = 0;
         for (char c : hex) {
-            const int d = HexDigit(c);
+            const int d = HexDigitValue(c);
             if (d < 0) {
                 return std::nullopt;
             }
@@ -371,4 +358,17 @@ std::optional<char32_t> FactoryNumberKeyFilter(char32_t ch) {
         return ch;
     }
     return std::nullopt;
+}
+
+int HexDigitValue(char c) {
+    if (c >= '0' && c <= '9') {
+        return c - '0';
+    }
+    if (c >= 'a' && c <= 'f') {
+        return c - 'a' + 10;
+    }
+    if (c >= 'A' && c <= 'F') {
+        return c - 'A' + 10;
+    }
+    return -1;
 }

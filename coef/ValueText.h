@@ -14,6 +14,8 @@ std::string FactoryNumberText(std::int32_t n);
 std::string FileDateText(std::uint32_t p);
 // Number parse: nullopt when the text is not a number.
 std::optional<double> ParseNumber(std::string_view text);
+// The value of a hexadecimal digit (either case), or -1 for any other character.
+int HexDigitValue(char c);
 // Integer parse: nullopt when the text is not an integer.
 std::optional<std::int32_t> ParseInteger(std::string_view text);
 // Integer parse that throws EConvertError "'%s' is not a valid integer value".

@@ -9,6 +9,7 @@
 #include "coef/DeviceMap.h"
 #include "coef/Errors.h"
 #include "coef/TextFile.h"
+#include "coef/ValueText.h"
 
 namespace {
 
@@ -29,19 +30,6 @@ std::string HexText(const TCoefImageBytes& block) {
     return text;
 }
 
-int HexDigit(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    return -1;
-}
-
 // Takes "<name><136 hex digits>" from the front of the text into the block; false when it is not there.
 bool TakeBlock(std::string_view& text, std::string_view name, TCoefImageBytes& block) {
     if (!text.starts_with(name) || text.size() < name.size() + kBlockHexDigits) {
@@ -49,8 +37,8 @@ bool TakeBlock(std::string_view& text, std::string_view name, TCoefImageBytes& b
     }
     text.remove_prefix(name.size());
     for (std::size_t i = 0; i < block.size(); ++i) {
-        const int high = HexDigit(text[2 * i]);
-        const int low = HexDigit(text[2 * i + 1]);
+        const int high = HexDigitValue(text[2 * i]);
+        const int low = HexDigitValue(text[2 * i + 1]);
         if (high < 0 || low < 0) {
             return false;
         }
