@@ -48,11 +48,7 @@ protected:
         TFullBuffer full;
         std::ostream out(&full);
         std::ostringstream err;
-        TCliContext context{in, out, err, Line.Clock()};
-        context.Opener = Line.Opener();
-        context.Roots = TSystemRoots{Dir / "sys", Dir / "dev", Dir / "reg"};
-        context.JournalPath = Dir / "journal.txt";
-        context.ConnectStop = [](TStopEvent*) {};
+        TCliContext context = MakeContext(in, out, err);
         args.insert(args.begin(), "rq7cli");
         args.insert(args.end(), {"--port", Sim.DevicePath()});
         TCliRun run;
@@ -178,10 +174,7 @@ TEST_F(CliScripts, ThePortComesFromRq7PortWhenNoneIsGiven) {
     std::istringstream in;
     std::ostringstream out;
     std::ostringstream err;
-    TCliContext context{in, out, err, Line.Clock()};
-    context.Opener = Line.Opener();
-    context.JournalPath = Dir / "journal.txt";
-    context.ConnectStop = [](TStopEvent*) {};
+    TCliContext context = MakeContext(in, out, err);
     context.DefaultPort = Sim.DevicePath();
     EXPECT_EQ(RunRq7Cli({"rq7cli", "read"}, context), 0) << err.str();
     EXPECT_NE(out.str().find("Зав.№ 0101001"), std::string::npos);
@@ -194,10 +187,8 @@ TEST_F(CliScripts, PortsInJsonAndPortsByStableNameOrSerialNumber) {
     std::istringstream in;
     std::ostringstream out;
     std::ostringstream err;
-    TCliContext context{in, out, err, Line.Clock()};
+    TCliContext context = MakeContext(in, out, err);
     context.Roots = fake.Roots();
-    context.JournalPath = Dir / "journal.txt";
-    context.ConnectStop = [](TStopEvent*) {};
     ASSERT_EQ(RunRq7Cli({"rq7cli", "ports", "--json"}, context), 0) << err.str();
     const QJsonArray ports = QJsonDocument::fromJson(QByteArray::fromStdString(out.str())).array();
     ASSERT_EQ(ports.size(), 5);
@@ -228,10 +219,8 @@ TEST_F(CliScripts, PortsInJsonAndPortsByStableNameOrSerialNumber) {
         std::istringstream none;
         std::ostringstream quiet;
         std::ostringstream said;
-        TCliContext run{none, quiet, said, Line.Clock()};
+        TCliContext run = MakeContext(none, quiet, said);
         run.Roots = fake.Roots();
-        run.JournalPath = Dir / "journal.txt";
-        run.ConnectStop = [](TStopEvent*) {};
         EXPECT_EQ(RunRq7Cli({"rq7cli", c.command, "--port", c.port}, run), 2) << c.port;
         EXPECT_NE(said.str().find(c.said), std::string::npos) << said.str();
         EXPECT_EQ(said.str().find("пароль"), std::string::npos) << said.str();

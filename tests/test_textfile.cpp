@@ -478,21 +478,6 @@ TEST(TextFileWriter, WhatCannotBeWrittenIsRefusedAndLeftAsItWas) {
 
 namespace {
 
-std::vector<std::string> NamesIn(const std::string& folder) {
-    std::vector<std::string> names;
-    if (DIR* d = ::opendir(folder.c_str())) {
-        while (const dirent* e = ::readdir(d)) {
-            const std::string n = e->d_name;
-            if (n != "." && n != "..") {
-                names.push_back(n);
-            }
-        }
-        ::closedir(d);
-    }
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
 // The text of a link ("" when the path is no link).
 std::string LinkText(const std::string& path) {
     char text[4096];
@@ -520,7 +505,7 @@ std::string StateOf(const std::string& path) {
     if (::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
         state += " bytes " + ReadFileBytes(path);
     }
-    for (const std::string& name : NamesIn(path)) {
+    for (const std::string& name : FolderNames(path)) {
         state += " holds " + name;
     }
     return state;
@@ -628,7 +613,7 @@ TEST(TextFile, BothWritersWriteTheFileAChainOfLinksLeadsToAndKeepTheLinks) {
     EXPECT_EQ(FileErrorOf([&] { WriteTextFileLines(dir / "far", {"whole"}); }), "");
     EXPECT_EQ(ReadFileBytes(dir / "data/real.dat"), "whole\r\n");
     EXPECT_EQ(links(), linksBefore);
-    EXPECT_EQ(NamesIn(dir / "data"), std::vector<std::string>{"real.dat"});
+    EXPECT_EQ(FolderNames(dir / "data"), std::vector<std::string>{"real.dat"});
 
     EXPECT_EQ(FileErrorOf([&] {
                   TTextFileWriter writer(dir / "far");

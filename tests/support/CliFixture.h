@@ -57,16 +57,22 @@ protected:
     std::atomic<TStopEvent*> Stop{nullptr};
     TLocalTime Now{2024, 5, 6, 7, 8, 10};
 
-    TCliRun RunArgs(std::vector<std::string> args, const std::string& input = "") {
-        std::istringstream in(input);
-        std::ostringstream out;
-        std::ostringstream err;
+    // The context every run of the fixture has: the watched line, the folder's made-up system, the fixed
+    // clock, the stop event kept for the test, the journal in the folder.
+    TCliContext MakeContext(std::istream& in, std::ostream& out, std::ostream& err) {
         TCliContext context{in, out, err, Line.Clock()};
         context.Opener = Line.Opener();
         context.Roots = TSystemRoots{Dir / "sys", Dir / "dev", Dir / "reg"};
         context.LocalNow = [this] { return Now; };
         context.ConnectStop = [this](TStopEvent* stop) { Stop = stop; };
         context.JournalPath = Dir / "journal.txt";
+        return context;
+    }
+    TCliRun RunArgs(std::vector<std::string> args, const std::string& input = "") {
+        std::istringstream in(input);
+        std::ostringstream out;
+        std::ostringstream err;
+        TCliContext context = MakeContext(in, out, err);
         args.insert(args.begin(), "rq7cli");
         TCliRun run;
         run.Code = RunRq7Cli(args, context);

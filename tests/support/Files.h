@@ -14,6 +14,22 @@
 #include <dirent.h>
 #include <unistd.h>
 
+// The names in a folder, sorted; none when it cannot be read.
+inline std::vector<std::string> FolderNames(const std::string& folder) {
+    std::vector<std::string> names;
+    if (DIR* d = ::opendir(folder.c_str())) {
+        while (const dirent* e = ::readdir(d)) {
+            const std::string n = e->d_name;
+            if (n != "." && n != "..") {
+                names.push_back(n);
+            }
+        }
+        ::closedir(d);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
 // A fresh folder under /tmp, removed with everything in it at the end of the test.
 class TempDir {
 public:
@@ -29,20 +45,7 @@ public:
     std::string operator/(const std::string& name) const { return path_ + "/" + name; }
     const std::string& Path() const { return path_; }
     // Names in the folder, sorted (to see, say, that no temporary file was left behind).
-    std::vector<std::string> Names() const {
-        std::vector<std::string> names;
-        if (DIR* d = ::opendir(path_.c_str())) {
-            while (const dirent* e = ::readdir(d)) {
-                const std::string n = e->d_name;
-                if (n != "." && n != "..") {
-                    names.push_back(n);
-                }
-            }
-            ::closedir(d);
-        }
-        std::sort(names.begin(), names.end());
-        return names;
-    }
+    std::vector<std::string> Names() const { return FolderNames(path_); }
 
 private:
     std::string path_;
