@@ -77,8 +77,6 @@ public:
     // changed goes back with these bytes rather than from its shown (rounded) text. Kept by the
     // sequences (link/CoefSequence).
     TKeptSlots KnownSlots{};
-    // The factory number of the adapter KnownSlots belong to.
-    std::int32_t KnownFactoryNumber = 0;
 
     // The clock that stamps a built block; tests may replace it.
     std::function<TLocalTime()> LocalNow = CurrentLocalTime;

@@ -21,13 +21,12 @@ std::int32_t FactoryNumberOf(const TCoefImageBytes& image) {
     return static_cast<std::int32_t>(SlotWordOfImage(image, rq7map::kFactoryNumberSlot));
 }
 
-// Slots first..last of an image, as known bytes.
+// Slots 1..last of an image become what the adapter is known to hold; the others nothing.
 void NoteKnown(TCoefBlock& block, const TCoefImageBytes& image, int last) {
     block.KnownSlots = {};
     for (int k = 1; k <= last; ++k) {
         block.KnownSlots[static_cast<std::size_t>(k)] = SlotOfImage(image, k);
     }
-    block.KnownFactoryNumber = FactoryNumberOf(image);
 }
 } // namespace
 
@@ -153,7 +152,6 @@ TWriteEnd TCoefSequence::WriteBlock(int slotWaitMs) {
 }
 
 TWriteEnd TCoefSequence::WriteSlotsOfBlock(int slotWaitMs) {
-    block_.KnownFactoryNumber = FactoryNumberOf(block_.CoefImage);
     exchange_.SlotIndex = 1;
     for (int k = 1; k <= rq7map::kSlotCount; ++k) {
         const auto slot = static_cast<std::size_t>(k);

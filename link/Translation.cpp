@@ -1,9 +1,7 @@
 #include "link/Translation.h"
 
 #include "coef/DeviceMap.h"
-#include "link/ComPort.h"
 #include "link/ModbusUnit.h"
-#include "link/QuorbData.h"
 
 namespace {
 std::uint8_t HighByte(std::uint16_t value) {
