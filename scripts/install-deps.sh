@@ -6,6 +6,8 @@ PACKAGES=(
     qt6-base-dev qt6-base-dev-tools qt6-translations-l10n libgl-dev
     libgtest-dev libgmock-dev
     locales fonts-dejavu-core
+    # The service record's protocol: its PDF read back by the tests (pdftotext, pdffonts).
+    poppler-utils
     # The Debian package (scripts/check-package.sh): dpkg-shlibdeps, and file for CPack; lintian for
     # Debian's conventions, appstreamcli for the metainfo file and man for the manual pages' warnings.
     dpkg-dev file desktop-file-utils lintian appstream man-db
