@@ -8,6 +8,8 @@ PACKAGES=(
     # The service record's store: SQLite's library, and its shell for looking into a store by hand.
     libsqlite3-dev sqlite3
     locales fonts-dejavu-core
+    # The service record's protocol: its PDF read back by the tests (pdftotext, pdffonts).
+    poppler-utils
     # The Debian package (scripts/check-package.sh): dpkg-shlibdeps, and file for CPack; lintian for
     # Debian's conventions, appstreamcli for the metainfo file and man for the manual pages' warnings.
     dpkg-dev file desktop-file-utils lintian appstream man-db
