@@ -197,8 +197,22 @@ TWriteEnd TCoefSequence::WriteLimits(std::uint8_t address, int slotWaitMs,
         return TWriteEnd::Stopped;
     }
     KeepInJournal();
+    return WriteAddressAndSlots(address, slotWaitMs, beforeSlots);
+}
+
+TWriteEnd TCoefSequence::WriteRecordedBlock(std::optional<std::uint8_t> address, int slotWaitMs) {
+    report_ = TWriteReport{};
+    if (view_.StopRequested()) {
+        view_.ShowProgressPanel(false);
+        return TWriteEnd::Stopped;
+    }
+    return WriteAddressAndSlots(address, slotWaitMs, {});
+}
+
+TWriteEnd TCoefSequence::WriteAddressAndSlots(std::optional<std::uint8_t> address, int slotWaitMs,
+                                              const std::function<void()>& beforeSlots) {
     report_.Begun = true;
-    if (!WriteWithRetry([&] { exchange_.WriteRegister(rq7map::kAddressRegister, address); })) {
+    if (address && !WriteWithRetry([&] { exchange_.WriteRegister(rq7map::kAddressRegister, *address); })) {
         report_.AddressUnknown = true;
         view_.ShowMessage(kNoAnswerText);
         return TWriteEnd::Failed;

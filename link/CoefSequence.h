@@ -155,6 +155,11 @@ public:
     TWriteEnd WriteLimits(std::uint8_t address, int slotWaitMs,
                           const std::function<void()>& beforeSlots = {});
 
+    // A recorded block written back as it is (the image already in CoefImage): the address register
+    // first when address is given (as the limits write does), then WriteBlock's slots. Never refused for
+    // the checksum of a block read (it is the repair of a block cut off), and kept in no journal.
+    TWriteEnd WriteRecordedBlock(std::optional<std::uint8_t> address, int slotWaitMs);
+
     // How the last write went, slot by slot.
     const TWriteReport& LastWrite() const { return report_; }
 
@@ -172,6 +177,9 @@ public:
     bool WriteWithRetry(const std::function<void()>& send) const;
 
 private:
+    // A write that has begun: the address register, when given, then the 16 slots.
+    TWriteEnd WriteAddressAndSlots(std::optional<std::uint8_t> address, int slotWaitMs,
+                                   const std::function<void()>& beforeSlots);
     // The 16 slots of a write that has begun.
     TWriteEnd WriteSlotsOfBlock(int slotWaitMs);
     // Keeps the found and the built block in the journal before the limits write begins.
