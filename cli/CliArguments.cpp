@@ -186,8 +186,10 @@ TParsed Parse(const std::vector<std::string>& args) {
         return parsed;
     }
     const bool takesFile = *command->Operand != '\0';
-    if (takesFile && positional.size() < 2) {
-        parsed.Error = std::string("команде ") + command->Name + " нужен файл";
+    if (takesFile && positional.size() < 2 && !command->OperandOptional) {
+        parsed.Error =
+            std::string("команде ") + command->Name +
+            (std::string(command->OperandEnglish) == "FILE" ? " нужен файл" : " нужен номер записи");
         return parsed;
     }
     if (positional.size() > (takesFile ? 2 : 1)) {
@@ -200,7 +202,13 @@ TParsed Parse(const std::vector<std::string>& args) {
     }
     TCommandLine line;
     line.Command = name;
-    line.File = takesFile ? positional[1].toStdString() : std::string();
+    const std::string operand =
+        takesFile && positional.size() > 1 ? positional[1].toStdString() : std::string();
+    if (std::string(command->OperandEnglish) == "FILE") {
+        line.File = operand;
+    } else {
+        line.RecordId = operand;
+    }
     line.Port = options.IsSet("port") ? options.Value("port") : std::string();
     line.Trace = options.IsSet("trace");
     line.Json = options.IsSet("json");
@@ -214,6 +222,43 @@ TParsed Parse(const std::vector<std::string>& args) {
         if (options.IsSet(channels[c])) {
             line.Channels[c] = options.Value(channels[c]);
         }
+    }
+    line.History = options.Value("history");
+    line.NoHistory = options.IsSet("no-history");
+    if (options.IsSet("technician")) {
+        line.Technician = options.Value("technician");
+    }
+    if (options.IsSet("factory-number")) {
+        line.FactoryNumber = options.Value("factory-number");
+    }
+    line.Since = options.Value("since");
+    line.Csv = options.IsSet("csv");
+    line.Check = options.IsSet("check");
+    line.Pdf = options.Value("pdf");
+    line.Html = options.Value("html");
+    line.AsLeft = options.IsSet("as-left");
+    line.AsFoundGiven = options.IsSet("as-found");
+    line.OtherAdapter = options.IsSet("other-adapter");
+    line.CompareFile = options.Value("file");
+    line.CompareRecord = options.Value("record");
+    for (const char* name : {"history", "pdf", "html", "file", "record", "since", "factory-number"}) {
+        if (options.IsSet(name) && options.Value(name).empty()) {
+            parsed.Error = std::string("параметр --") + name + ": пустое значение";
+            return parsed;
+        }
+    }
+    if (line.AsLeft && line.AsFoundGiven) {
+        parsed.Error = "--as-found и --as-left вместе не подходят: выберите один блок записи";
+        return parsed;
+    }
+    if (line.Json && line.Csv) {
+        parsed.Error = "--json и --csv вместе не подходят: выберите один вид вывода";
+        return parsed;
+    }
+    if (line.NoHistory && (options.IsSet("history") || line.Technician)) {
+        parsed.Error =
+            "--no-history не подходит к --history и --technician: без журнала они ничего не значат";
+        return parsed;
     }
     if (options.IsSet("output") && line.Output.empty()) {
         parsed.Error = "параметр --output: пустое имя файла";

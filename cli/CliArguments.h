@@ -19,6 +19,22 @@ struct TCommandLine {
     bool NoVerify = false;
     std::optional<std::string> Address;
     std::array<std::optional<std::string>, 3> Channels; // "HIGH,LOW"
+    // The service record.
+    std::string History;    // --history: the store's file; empty when not given
+    bool NoHistory = false; // --no-history: nothing recorded, no read before a write
+    std::optional<std::string> Technician;
+    std::string RecordId; // report and restore: the record's number as given
+    std::optional<std::string> FactoryNumber;
+    std::string Since;
+    bool Csv = false;
+    bool Check = false;
+    std::string Pdf;
+    std::string Html;
+    bool AsLeft = false; // restore, compare: the block as left (--as-left) rather than as found
+    bool AsFoundGiven = false;
+    bool OtherAdapter = false;
+    std::string CompareFile;
+    std::string CompareRecord;
 };
 
 // What the command line asks for: a command to run (Line), a text to print and end with exit 0

@@ -26,6 +26,8 @@ struct TCliCommand {
     std::vector<const char*> Options; // its own options (the common ones come with every command)
     const char* Example;
     int (*Run)(TCliContext& context, const TCommandLine& line);
+    bool UsesPort = true;         // false: the command never opens a port (its --port is not resolved)
+    bool OperandOptional = false; // the operand may be left out (report with --factory-number)
 };
 
 // Every command, in the order help lists them.

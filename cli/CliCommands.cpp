@@ -18,6 +18,7 @@
 
 #include "cli/CliExit.h"
 #include "cli/CliOutput.h"
+#include "cli/CliRecords.h"
 #include "cli/CliSession.h"
 #include "coef/CoefBlock.h"
 #include "coef/CoefFile.h"
@@ -29,6 +30,7 @@
 #include "link/CoefSequence.h"
 #include "link/PortDetails.h"
 #include "link/Translation.h"
+#include "record/ServiceRecord.h"
 
 namespace {
 
@@ -407,6 +409,139 @@ bool SameValues(const TCoefImageBytes& a, const TCoefImageBytes& b) {
     return true;
 }
 
+// Saves a block read to --output (a file, or standard output); its exit code.
+int SaveReadBlock(TCliSession& session, TCliContext& context, const TCommandLine& line,
+                  const TShownBlock& shown, bool checksumOk);
+
+// Refuses a command that would write to the adapter while its record cannot be kept.
+std::optional<int> RefuseWithoutRecord(TCliContext& context, TCliRecorder& recorder) {
+    if (!recorder.Enabled()) {
+        return std::nullopt;
+    }
+    if (const std::optional<std::string> problem = recorder.Open()) {
+        SayError(context.Err, context.Out,
+                 *problem + "; в адаптер ничего не отправлено (запись без журнала: --no-history)");
+        return kExitHistory;
+    }
+    return std::nullopt;
+}
+
+// Appends a record that writes nothing to the adapter; a store that fails is said, the command goes on.
+void RecordOrSay(TCliSession& session, TCliRecorder& recorder, const TServiceRecord& record) {
+    if (!recorder.Enabled()) {
+        return;
+    }
+    if (const std::optional<std::string> problem = recorder.Append(record)) {
+        session.Say("журнал: запись не занесена: " + *problem);
+    }
+}
+
+// The block just read, as found.
+TAsFound AsFoundNow(const TCliSession& session) {
+    return AsFoundOf(session.Block.ReadImage, session.Block.VerifyReadImage(), RecordTimeNow());
+}
+
+// A write with its two records: the first before the write's first request, with what was found and the
+// block to send (so that a killed process still leaves both), the second with how it ended. A first
+// record that cannot be kept stops the write before anything is sent.
+int RecordedWrite(TCliSession& session, TCliContext& context, TCliRecorder& recorder, TServiceRecord record,
+                  bool noVerify, const std::function<TWriteEnd()>& write) {
+    const TCoefImageBytes sent = session.Block.CoefImage;
+    const auto factoryNumberAfter = [&](const TAsLeft& left) {
+        const bool numberSent = left.State.at(rq7map::kFactoryNumberSlot - 1) == TRecordedSlotState::New;
+        if (!numberSent && record.AsFound) {
+            return FactoryNumberOfImage(ImageOfRecordedSlots(record.AsFound->Slots));
+        }
+        return FactoryNumberOfImage(sent);
+    };
+    const auto finish = [&](int code, const std::string& message, std::optional<bool> verified) {
+        if (!recorder.Enabled()) {
+            return;
+        }
+        record.Time = RecordTimeNow();
+        record.AsLeft = AsLeftOf(sent, session.Sequence.LastWrite(), verified);
+        record.FactoryNumber = factoryNumberAfter(*record.AsLeft);
+        record.Outcome = TRecordOutcome{code, message};
+        if (const std::optional<std::string> problem = recorder.Append(record)) {
+            session.Say("журнал: итог записи не занесён: " + *problem);
+        }
+    };
+    if (recorder.Enabled()) {
+        record.AsLeft = AsLeftOf(sent, TWriteReport{}, std::nullopt);
+        record.FactoryNumber = factoryNumberAfter(*record.AsLeft);
+        record.Outcome = TRecordOutcome{std::nullopt, kOutcomeBegun};
+        if (const std::optional<std::string> problem = recorder.Append(record)) {
+            session.Say(*problem + "; в адаптер ничего не отправлено (запись без журнала: --no-history)");
+            return kExitHistory;
+        }
+    }
+    int code = kExitDone;
+    try {
+        code = CarryOutWrite(session, context, noVerify, write);
+    } catch (const std::exception& e) {
+        finish(kExitPort, e.what(), std::nullopt);
+        throw;
+    }
+    std::optional<bool> verified;
+    if (code == kExitDone && !noVerify) {
+        verified = true;
+    } else if (code == kExitMismatch) {
+        verified = false;
+    }
+    std::string message = session.LastMessage;
+    if (code == kExitDone) {
+        message = std::string("Коэффициенты записаны (16 слотов)") +
+                  (verified ? "; проверка чтением: все 16 слотов совпадают с записанным" : "");
+    }
+    finish(code, message, verified);
+    return code;
+}
+
+// The block of a record: as left when asked for (or, with preferLeft, when the record has one), else as
+// found; nothing (with the reason) when the record holds no such block.
+std::optional<TCoefImageBytes> RecordedImage(const TServiceRecord& record, bool asLeft, std::string& why) {
+    if (asLeft) {
+        if (!record.AsLeft) {
+            why = "в записи " + std::to_string(record.Id) + " нет блока \"как оставлен\"";
+            return std::nullopt;
+        }
+        return ImageOfRecordedSlots(record.AsLeft->Sent);
+    }
+    if (!record.AsFound) {
+        why = "в записи " + std::to_string(record.Id) + " нет блока \"как найден\"";
+        return std::nullopt;
+    }
+    return ImageOfRecordedSlots(record.AsFound->Slots);
+}
+
+bool ImageChecksumOk(const TCoefImageBytes& image) {
+    TCoefBlock block;
+    block.ReadImage = image;
+    return block.VerifyReadImage();
+}
+
+// A factory number that marks no adapter: an erased slot (all ones) or none set (0).
+bool Unnumbered(std::int64_t number) {
+    return number == 0 || static_cast<std::uint32_t>(number) == 0xFFFFFFFFU;
+}
+
+// Slot k of an image as the windows show it.
+std::string ShownSlot(const TCoefImageBytes& image, int k) {
+    if (k <= kValueSlots) {
+        return ValueText(ShownNumber(image, k), SlotDecimals(k));
+    }
+    if (k == rq7map::kFactoryNumberSlot) {
+        return FactoryNumberText(static_cast<std::int32_t>(SlotWordOfImage(image, k)));
+    }
+    if (k == rq7map::kRecordDateSlot) {
+        return IsoDateTime(SlotWordOfImage(image, k)).value_or("-");
+    }
+    if (k == rq7map::kAddressSlot) {
+        return std::to_string(image[4 * rq7map::kAddressSlot + 1]);
+    }
+    return "";
+}
+
 } // namespace
 
 int CommandPorts(TCliContext& context, const TCommandLine& line) {
@@ -464,11 +599,28 @@ int CommandRead(TCliContext& context, const TCommandLine& line) {
     } else {
         PrintBlock(table, shown);
     }
+    TCliRecorder recorder(context, line);
+    TServiceRecord record = recorder.New(TRecordOperation::Read);
+    record.AsFound = AsFoundNow(session);
+    record.FactoryNumber = FactoryNumberOfImage(session.Block.ReadImage);
+    const int code = SaveReadBlock(session, context, line, shown, checksumOk);
+    record.Outcome = TRecordOutcome{code, code == kExitDone ? std::string("Прочитано") : session.LastMessage};
+    RecordOrSay(session, recorder, record);
+    return code;
+}
+
+namespace {
+int SaveReadBlock(TCliSession& session, TCliContext& context, const TCommandLine& line,
+                  const TShownBlock& shown, bool checksumOk) {
+    const bool toStandardOutput = line.Output == "-";
     if (!line.Output.empty() && !checksumOk) {
         // A slot may have been filed from a reply that came late to the slot before it: such a block
         // is shown, under its warning, but goes into no file that a later write would take as sound.
         session.Say("Файл " + line.Output + " не записан: контрольная сумма блока неверна");
         return kExitChecksum;
+    }
+    if (!checksumOk) {
+        session.LastMessage = kChecksumErrorText;
     }
     if (!line.Output.empty()) {
         TCoefFileTexts file;
@@ -489,6 +641,7 @@ int CommandRead(TCliContext& context, const TCommandLine& line) {
     }
     return checksumOk ? kExitDone : kExitChecksum;
 }
+} // namespace
 
 int CommandWrite(TCliContext& context, const TCommandLine& line) {
     TCoefFileTexts texts;
@@ -496,6 +649,7 @@ int CommandWrite(TCliContext& context, const TCommandLine& line) {
         SayError(context.Err, context.Out, Printable(*problem));
         return kExitBadData;
     }
+    const std::optional<TRecordedFile> file = RecordedFileOf(line.File);
     TCliSession session(context, line);
     TTechTexts techTexts;
     techTexts.Values = texts.Values;
@@ -518,6 +672,10 @@ int CommandWrite(TCliContext& context, const TCommandLine& line) {
                      Printable(LineText(texts, bad)) + "\")");
         return kExitBadData;
     }
+    TCliRecorder recorder(context, line);
+    if (const std::optional<int> refused = RefuseWithoutRecord(context, recorder)) {
+        return *refused;
+    }
     if (!CheckPassword(context, "Введите пароль для работы: ", kFirstPassword, "Пароль введен неверно") ||
         !CheckPassword(context, "Введите пароль для программирования: ", kSecondPassword,
                        "Пароль введен неверно!")) {
@@ -526,17 +684,32 @@ int CommandWrite(TCliContext& context, const TCommandLine& line) {
     if (!session.OpenPort()) {
         return kExitPort;
     }
-    return CarryOutWrite(session, context, line.NoVerify, [&] {
-        // The block sent carries the date it is written at, not the date the passwords were asked.
-        session.Block.BuildImageFromTech(techTexts);
-        return session.Sequence.WriteBlock(TTechnologicalTiming::kSlotWriteWaitMs);
-    });
+    TServiceRecord record = recorder.New(TRecordOperation::Write);
+    record.File = file;
+    if (recorder.Enabled()) {
+        // What the adapter held before, for the record.
+        TShownBlock found;
+        const int read = IdentifyAndRead(session, TTechnologicalTiming::kIdentifyRetry,
+                                         TTechnologicalTiming::kSlotReadWaitMs, found);
+        if (read != kExitDone) {
+            return read;
+        }
+        record.AsFound = AsFoundNow(session);
+    }
+    // The block sent carries the date it is written at, not the date the passwords were asked.
+    session.Block.BuildImageFromTech(techTexts);
+    return RecordedWrite(session, context, recorder, record, line.NoVerify,
+                         [&] { return session.Sequence.WriteBlock(TTechnologicalTiming::kSlotWriteWaitMs); });
 }
 
 int CommandLimits(TCliContext& context, const TCommandLine& line) {
     TNewLimits newLimits;
     if (const int checked = CheckLimitOptions(context, line, newLimits); checked != kExitDone) {
         return checked;
+    }
+    TCliRecorder recorder(context, line);
+    if (const std::optional<int> refused = RefuseWithoutRecord(context, recorder)) {
+        return *refused;
     }
     if (!CheckPassword(context, "Введите пароль для работы: ", kFirstPassword, "Пароль введен неверно")) {
         return kExitPassword;
@@ -552,13 +725,22 @@ int CommandLimits(TCliContext& context, const TCommandLine& line) {
         return read;
     }
     const TReadCheck check = session.Sequence.CheckRead();
+    TServiceRecord record = recorder.New(TRecordOperation::Limits);
+    record.AsFound = AsFoundNow(session);
+    record.FactoryNumber = FactoryNumberOfImage(session.Block.ReadImage);
+    // The end of a limits command that writes nothing: the record of what it found.
+    const auto nothingWritten = [&](int code, const std::string& message) {
+        record.Outcome = TRecordOutcome{code, message};
+        RecordOrSay(session, recorder, record);
+        return code;
+    };
     if (check == TReadCheck::Bad) {
         // The values this command does not change would go back from a block that is not sound.
         PrintBlock(context.Out, shown);
         session.Say(
             "Блок не записан: его контрольная сумма неверна, а прерванной записи, которая оставила бы "
             "такой блок, в журнале нет; запишите блок из файла (rq7cli write)");
-        return kExitChecksum;
+        return nothingWritten(kExitChecksum, session.LastMessage);
     }
     if (check == TReadCheck::Completable) {
         session.Say("Блок неполон после прерванной записи; эта запись его завершит");
@@ -580,13 +762,13 @@ int CommandLimits(TCliContext& context, const TCommandLine& line) {
     if (check == TReadCheck::Sound && *address == shown.AnsweredAddress &&
         SameValues(session.Block.CoefImage, session.Block.ReadImage)) {
         context.Out << "Изменений нет: адаптер уже хранит эти значения; ничего не записано\n";
-        return kExitDone;
+        return nothingWritten(kExitDone, "Изменений нет");
     }
     if (session.Stopped()) {
         session.ShowMessage("Изменение прервано (Ctrl+C): ничего не записано");
         return kExitStopped;
     }
-    const int written = CarryOutWrite(session, context, line.NoVerify, [&] {
+    const int written = RecordedWrite(session, context, recorder, record, line.NoVerify, [&] {
         return session.Sequence.WriteLimits(*address, TLimitsTiming::kSlotWriteWaitMs);
     });
     if (written == kExitDone) {
@@ -596,14 +778,188 @@ int CommandLimits(TCliContext& context, const TCommandLine& line) {
 }
 
 int CommandTranslate(TCliContext& context, const TCommandLine& line) {
+    TCliRecorder recorder(context, line);
+    if (const std::optional<int> refused = RefuseWithoutRecord(context, recorder)) {
+        return *refused;
+    }
     TCliSession session(context, line);
     if (!session.OpenPort()) {
         return kExitPort;
     }
+    TServiceRecord record = recorder.New(TRecordOperation::Translate);
     if (!SwitchToByteTranslation(session.Exchange)) {
         session.ShowMessage("Попробуйте повторить");
-        return session.Stopped() ? kExitStopped : kExitNoAnswer;
+        const int code = session.Stopped() ? kExitStopped : kExitNoAnswer;
+        record.Outcome = TRecordOutcome{code, "Попробуйте повторить"};
+        RecordOrSay(session, recorder, record);
+        return code;
     }
     context.Out << "Адаптер переведен в режим побайтовой трансляции\n";
+    record.Outcome = TRecordOutcome{kExitDone, "Адаптер переведен в режим побайтовой трансляции"};
+    RecordOrSay(session, recorder, record);
     return kExitDone;
+}
+
+int CommandRestore(TCliContext& context, const TCommandLine& line) {
+    const auto refuse = [&context](const std::string& text, int code) {
+        SayError(context.Err, context.Out, text);
+        return code;
+    };
+    const std::optional<std::int64_t> id = ParseFactoryNumber(line.RecordId);
+    if (!id || *id <= 0) {
+        return refuse("\"" + Printable(line.RecordId) + "\" не номер записи", kExitUsage);
+    }
+    TCliRecorder recorder(context, line);
+    if (const std::optional<int> refused = RefuseWithoutRecord(context, recorder)) {
+        return *refused;
+    }
+    const std::optional<TServiceRecord> source = recorder.Store()->Find(*id);
+    if (!source) {
+        return refuse("в журнале нет записи " + std::to_string(*id), kExitBadData);
+    }
+    std::string why;
+    const std::optional<TCoefImageBytes> image = RecordedImage(*source, line.AsLeft, why);
+    if (!image) {
+        return refuse(why, kExitBadData);
+    }
+    if (!ImageChecksumOk(*image) || (!line.AsLeft && !source->AsFound->ChecksumOk)) {
+        return refuse("блок записи " + std::to_string(*id) +
+                          " с неверной контрольной суммой не записывается; выберите другой блок или запись",
+                      kExitChecksum);
+    }
+    if (!CheckPassword(context, "Введите пароль для работы: ", kFirstPassword, "Пароль введен неверно") ||
+        !CheckPassword(context, "Введите пароль для программирования: ", kSecondPassword,
+                       "Пароль введен неверно!")) {
+        return kExitPassword;
+    }
+    TCliSession session(context, line);
+    if (!session.OpenPort()) {
+        return kExitPort;
+    }
+    TShownBlock found;
+    const int read = IdentifyAndRead(session, TTechnologicalTiming::kIdentifyRetry,
+                                     TTechnologicalTiming::kSlotReadWaitMs, found);
+    if (read != kExitDone) {
+        return read;
+    }
+    // The adapter must be the record's, as found or as left (a write may have changed its number).
+    const std::int64_t number = FactoryNumberOfImage(session.Block.ReadImage);
+    std::vector<std::int64_t> numbers;
+    if (source->AsFound) {
+        numbers.push_back(FactoryNumberOfImage(ImageOfRecordedSlots(source->AsFound->Slots)));
+    }
+    if (source->AsLeft) {
+        numbers.push_back(FactoryNumberOfImage(ImageOfRecordedSlots(source->AsLeft->Sent)));
+    }
+    const bool ours = std::find(numbers.begin(), numbers.end(), number) != numbers.end();
+    if (!line.OtherAdapter && (Unnumbered(number) || !ours)) {
+        const std::string numberText = FactoryNumberText(static_cast<std::int32_t>(number));
+        return refuse(Unnumbered(number)
+                          ? "у адаптера нет заводского номера (" + numberText +
+                                "); восстановить в него блок записи " + std::to_string(*id) +
+                                ": --other-adapter"
+                          : "адаптер с заводским номером " + numberText + " не тот, что в записи " +
+                                std::to_string(*id) + "; восстановить в него: --other-adapter",
+                      kExitBadData);
+    }
+    TServiceRecord record = recorder.New(TRecordOperation::Restore);
+    record.AsFound = AsFoundNow(session);
+    session.Block.CoefImage = *image;
+    const std::uint8_t address = (*image)[4 * rq7map::kAddressSlot + 1];
+    const std::optional<std::uint8_t> newAddress =
+        address != found.AnsweredAddress ? std::optional<std::uint8_t>(address) : std::nullopt;
+    return RecordedWrite(session, context, recorder, record, false, [&] {
+        return session.Sequence.WriteRecordedBlock(newAddress, TTechnologicalTiming::kSlotWriteWaitMs);
+    });
+}
+
+int CommandCompare(TCliContext& context, const TCommandLine& line) {
+    const auto refuse = [&context](const std::string& text, int code) {
+        SayError(context.Err, context.Out, text);
+        return code;
+    };
+    if (line.CompareFile.empty() == line.CompareRecord.empty()) {
+        return refuse("compare: укажите --file ФАЙЛ или --record ID, одно из двух", kExitUsage);
+    }
+    TCoefImageBytes other{};
+    std::string otherName;
+    if (!line.CompareFile.empty()) {
+        TCoefFileTexts texts;
+        if (const std::optional<std::string> problem = ReadCheckedCoefFile(line.CompareFile, texts)) {
+            return refuse(Printable(*problem), kExitBadData);
+        }
+        TCoefBlock built;
+        built.LocalNow = context.LocalNow;
+        try {
+            built.BuildImageFromTech(TTechTexts{texts.Values, texts.FactoryNumber, texts.Address});
+        } catch (const ERq7Error& e) {
+            return refuse(std::string(kCheckDataText) + ": " + e.what() + " (" + line.CompareFile + ")",
+                          kExitBadData);
+        }
+        if (built.ImageError != 0) {
+            return refuse(std::string(kCheckDataText) + " (" + line.CompareFile + ")", kExitBadData);
+        }
+        other = built.CoefImage;
+        otherName = "файл";
+    } else {
+        const std::optional<std::int64_t> id = ParseFactoryNumber(line.CompareRecord);
+        if (!id || *id <= 0) {
+            return refuse("--record: \"" + Printable(line.CompareRecord) + "\" не номер записи", kExitUsage);
+        }
+        TCliRecorder recorder(context, line);
+        if (const std::optional<std::string> problem = recorder.Open()) {
+            return refuse(*problem, kExitHistory);
+        }
+        const std::optional<TServiceRecord> source = recorder.Store()->Find(*id);
+        if (!source) {
+            return refuse("в журнале нет записи " + std::to_string(*id), kExitBadData);
+        }
+        // By default what the record left, when it wrote; what it found otherwise.
+        const bool asLeft = line.AsLeft || (!line.AsFoundGiven && source->AsLeft.has_value());
+        std::string why;
+        const std::optional<TCoefImageBytes> image = RecordedImage(*source, asLeft, why);
+        if (!image) {
+            return refuse(why, kExitBadData);
+        }
+        other = *image;
+        otherName = "запись " + std::to_string(*id);
+    }
+    TCliSession session(context, line);
+    if (!session.OpenPort()) {
+        return kExitPort;
+    }
+    TShownBlock shown;
+    const int read = IdentifyAndRead(session, TTechnologicalTiming::kIdentifyRetry,
+                                     TTechnologicalTiming::kSlotReadWaitMs, shown);
+    if (read != kExitDone) {
+        return read;
+    }
+    const TCoefImageBytes& adapter = session.Block.ReadImage;
+    context.Out << Pad("слот", 6) << Pad("адаптер", 22) << Pad(otherName, 22) << Pad("байты адаптера", 16)
+                << "байты (" << otherName << ")\n";
+    std::vector<int> differing;
+    for (int k = 1; k <= kSlotCount; ++k) {
+        const bool counted = k != rq7map::kRecordDateSlot && k != rq7map::kEndSlot;
+        const bool differs = SlotOfImage(adapter, k) != SlotOfImage(other, k);
+        if (counted && differs) {
+            differing.push_back(k);
+        }
+        context.Out << Pad(std::to_string(k), 6) << Pad(ShownSlot(adapter, k), 22)
+                    << Pad(ShownSlot(other, k), 22) << Pad(SlotHex(adapter, k, " "), 16)
+                    << SlotHex(other, k, " ")
+                    << (!differs  ? ""
+                        : counted ? "  отличается"
+                                  : "  (не считается)")
+                    << '\n';
+    }
+    if (differing.empty()) {
+        context.Out << "Блок адаптера совпадает (" << otherName << "): слоты 1-13 и 15\n";
+        return kExitDone;
+    }
+    std::string list;
+    for (const int k : differing) {
+        list += (list.empty() ? "" : ", ") + std::to_string(k);
+    }
+    context.Out << "Отличаются слоты: " << list << '\n';
+    return kExitDifferent;
 }

@@ -10,3 +10,8 @@ int CommandRead(TCliContext& context, const TCommandLine& line);
 int CommandWrite(TCliContext& context, const TCommandLine& line);
 int CommandLimits(TCliContext& context, const TCommandLine& line);
 int CommandTranslate(TCliContext& context, const TCommandLine& line);
+// The service record (CliRecords.cpp).
+int CommandHistory(TCliContext& context, const TCommandLine& line);
+int CommandReport(TCliContext& context, const TCommandLine& line);
+int CommandRestore(TCliContext& context, const TCommandLine& line);
+int CommandCompare(TCliContext& context, const TCommandLine& line);

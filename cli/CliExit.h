@@ -14,6 +14,8 @@ enum TCliExit : int {
     kExitChecksum = 7,
     kExitIncomplete = 8,
     kExitUnverified = 9,
+    kExitHistory = 10,
+    kExitDifferent = 11,
     kExitStopped = 130, // as a shell reports a program stopped by Ctrl+C
 };
 
@@ -28,7 +30,7 @@ struct TCliExitRow {
 
 // The one table of exit codes: --help lists it, and scripts/cli-docs.py writes it into the manual
 // page and the README (a test checks that they agree).
-inline constexpr std::array<TCliExitRow, 11> kCliExitTable = {{
+inline constexpr std::array<TCliExitRow, 13> kCliExitTable = {{
     {kExitDone, "выполнено (и проверено чтением, если не указан --no-verify)", "следующий адаптер",
      "done (and verified by reading back, unless --no-verify)", "next adapter"},
     {kExitUsage, "неверное использование", "исправить команду", "wrong usage", "correct the command"},
@@ -65,6 +67,15 @@ inline constexpr std::array<TCliExitRow, 11> kCliExitTable = {{
      "written completely (all 16 slots confirmed), but not verified (the read-back failed or was skipped by "
      "a stop)",
      "check with rq7cli read"},
+    {kExitHistory,
+     "журнал недоступен (не открывается или не пишется: запросов записи не было) или\nне прошёл проверку "
+     "(history --check)",
+     "исправить журнал или указать --no-history",
+     "the service record cannot be opened or written (no write request was sent), or failed its check "
+     "(history --check)",
+     "mend the record's file, or run with --no-history"},
+    {kExitDifferent, "блок адаптера отличается от файла или записи (compare)", "записать нужный блок",
+     "the adapter's block differs from the file or record (compare)", "write the right block"},
     {kExitStopped, "остановлено (Ctrl+C) до первого запроса записи", "ничего не делать",
      "stopped (Ctrl+C) before any write request was sent", "nothing to do"},
 }};

@@ -80,7 +80,12 @@ public:
     bool AbandonRequested() override { return Abandoned(); }
 
     // A message on standard error after "rq7cli: ", or on standard output when standard error is closed.
-    void Say(const std::string& text) { SayError(context_.Err, context_.Out, text); }
+    void Say(const std::string& text) {
+        LastMessage = text;
+        SayError(context_.Err, context_.Out, text);
+    }
+    // The last message said, for the service record's outcome.
+    std::string LastMessage;
 
 private:
     TSerialDeviceOpener DeviceOpener() {

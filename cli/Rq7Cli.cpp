@@ -29,6 +29,9 @@ int RunParsed(const TParsed& parsed, TCliContext& context) {
     }
     try {
         TCommandLine line = *parsed.Line;
+        if (!parsed.Command->UsesPort) {
+            return parsed.Command->Run(context, line);
+        }
         // --port, else RQ7_PORT, else COM1 as the windows; a stable name or usb:SERIAL becomes the port it
         // names, before a password is asked or the port opened.
         const std::string given =

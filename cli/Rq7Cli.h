@@ -41,6 +41,10 @@ struct TCliContext {
     std::function<TLocalTime()> LocalNow = CurrentLocalTime;
     // The journal of limits writes (empty: the user's data folder's, TWriteJournal::DefaultPath()).
     std::string JournalPath;
+    // The service record's file (empty: TRecordStore::DefaultPath(), which reads RQ7_HISTORY), and the
+    // technician's name when --technician is not given (the program takes it from RQ7_TECHNICIAN).
+    std::string HistoryPath;
+    std::string Technician;
     // Connects Ctrl+C to the stop event while the port is open; nullptr disconnects.
     std::function<void(TStopEvent*)> ConnectStop = SetConsoleStopEvent;
 };

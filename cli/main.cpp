@@ -2,10 +2,13 @@
 // the system's serial devices and the steady clock.
 
 #include <QCoreApplication>
+#include <QGuiApplication>
 #include <QStringList>
 #include <clocale>
 #include <cstdlib>
+#include <cstring>
 #include <iostream>
+#include <memory>
 
 #include "cli/Console.h"
 #include "cli/Rq7Cli.h"
@@ -13,7 +16,20 @@
 
 int main(int argc, char** argv) {
     // Qt gives the arguments in Unicode on every system (on Windows not only those of the ANSI code page).
-    const QCoreApplication application(argc, argv);
+    // The protocol of `report` is laid out with fonts, which takes the GUI half of Qt (offscreen on Linux:
+    // no display is needed); every other command needs only the core.
+    bool report = false;
+    for (int i = 1; i < argc; ++i) {
+        report = report || std::strcmp(argv[i], "report") == 0;
+    }
+#ifndef _WIN32
+    if (report && std::getenv("QT_QPA_PLATFORM") == nullptr) {
+        setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    }
+#endif
+    const std::unique_ptr<QCoreApplication> application =
+        report ? std::make_unique<QGuiApplication>(argc, argv)
+               : std::make_unique<QCoreApplication>(argc, argv);
     PrepareConsoleOutput();
     // SIGTERM, SIGHUP and a closed output stop a command as Ctrl+C does, so a block under way is finished
     // and the port gets its settings back; with no command under way they end the program as usual.
@@ -31,6 +47,9 @@ int main(int argc, char** argv) {
     context.WritePrompt = WriteToTerminal;
     if (const char* port = std::getenv("RQ7_PORT")) {
         context.DefaultPort = port;
+    }
+    if (const char* technician = std::getenv("RQ7_TECHNICIAN")) {
+        context.Technician = technician;
     }
     return RunRq7Cli(args, context);
 }

@@ -54,8 +54,12 @@ def command_table():
     common = re.findall(r'"([a-z-]+)"', re.search(r"common = \{([^}]*)\}", source).group(1))
     commands = []
     body = source[source.index("CliCommands()"):]
-    for name, operand, own in re.findall(
-            r'\{"([a-z]+)",\s*"[^"]*",\s*"([^"]*)",.*?\{([^{}]*)\},\s*"', body, re.S):
+    for match in re.finditer(r'\{"([a-z]+)",\s*"[^"]*",\s*"([^"]*)",.*?\{([^{}]*)\},\s*"', body, re.S):
+        name, operand, own = match.groups()
+        # After the run function: UsesPort, then OperandOptional (an operand that may be left out).
+        tail = re.match(r'[^}]*?Command\w+(?:,\s*(true|false))?(?:,\s*(true|false))?\s*\}', body[match.end():], re.S)
+        if operand and tail and tail.group(2) == "true":
+            operand = "[" + operand + "]"
         commands.append((name, operand, re.findall(r'"([a-z0-9-]+)"', own)))
     if not commands or not options:
         sys.exit(f"cli-docs.py: no commands or options found in {COMMANDS}")
@@ -66,7 +70,9 @@ def manual_synopsis(commands, options, common):
     lines = []
     for name, operand, own in commands:
         lines.append(f".B rq7cli {name}")
-        if operand:
+        if operand.startswith("["):
+            lines.append(f".RI [ {operand[1:-1]} ]")
+        elif operand:
             lines.append(f".I {operand}")
         for option in own:
             lines.append(option_line(option, options.get(option)))
@@ -92,7 +98,7 @@ def roff_name(name):
 def undescribed(commands, manual_text):
     section = manual_text[manual_text.index(".SH COMMANDS"):manual_text.index(".SH OPTIONS")]
     return [name for name, _, _ in commands
-            if not re.search(r"^\.BI? " + name + r"\b", section, re.M)]
+            if not re.search(r"^\.B[IR]? " + name + r"\b", section, re.M)]
 
 
 def readme_table(rows):

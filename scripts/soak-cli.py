@@ -205,7 +205,9 @@ def run_one(rq7cli, rq7sim, kind, run, seed, folder, before):
         given = PASSWORDS
     start = time.monotonic()
     try:
-        done = subprocess.run(args, input=given, capture_output=True, timeout=RUN_GUARD_S)
+        # The service record of the soak's runs stays in its folder.
+        env = dict(os.environ, RQ7_HISTORY=os.path.join(folder, "history.sqlite"))
+        done = subprocess.run(args, input=given, capture_output=True, timeout=RUN_GUARD_S, env=env)
         rc, out, err = done.returncode, done.stdout.decode("utf-8", "replace"), done.stderr.decode(
             "utf-8", "replace")
     except subprocess.TimeoutExpired:

@@ -228,8 +228,9 @@ TEST(CliSignals, AClosedOutputFinishesTheBlockItCutInto) {
                         std::this_thread::sleep_for(std::chrono::milliseconds(1));
                     }
                 }));
-    TCliProcess process({"--trace", "write", file, "--port", sim.DevicePath()}, "Vosek\nTrimel\n",
-                        dir.Path());
+    // Without the service record, the first lines are the write's own.
+    TCliProcess process({"--trace", "write", file, "--no-history", "--port", sim.DevicePath()},
+                        "Vosek\nTrimel\n", dir.Path());
     const std::string head = process.ReadLines(3);
     EXPECT_NE(head.find("write slot 1"), std::string::npos) << head;
     process.CloseOutput();

@@ -66,6 +66,7 @@ protected:
         context.LocalNow = [this] { return Now; };
         context.ConnectStop = [this](TStopEvent* stop) { Stop = stop; };
         context.JournalPath = Dir / "journal.txt";
+        context.HistoryPath = Dir / "history.sqlite";
         return context;
     }
     TCliRun RunArgs(std::vector<std::string> args, const std::string& input = "") {

@@ -1,0 +1,43 @@
+#pragma once
+// The service record as rq7cli keeps it: the store a command records in, and the records it makes.
+
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "cli/CliArguments.h"
+#include "cli/Rq7Cli.h"
+#include "record/RecordStore.h"
+#include "record/ServiceRecord.h"
+
+class TCliRecorder {
+public:
+    TCliRecorder(TCliContext& context, const TCommandLine& line);
+
+    // False with --no-history: nothing is recorded and nothing is read for the record.
+    bool Enabled() const { return enabled_; }
+    // The store's file: --history, else the context's, else TRecordStore::DefaultPath().
+    std::string Path() const;
+    // Opens the store (once); the message naming the file when it cannot be opened.
+    std::optional<std::string> Open();
+    // The store once opened; nullptr before or when it could not be opened.
+    TRecordStore* Store() { return store_.get(); }
+
+    // A record of this run, made now (time, station, user with the technician, program, port).
+    TServiceRecord New(TRecordOperation operation) const;
+    // Appends a record (opening the store first); the message when it could not be written.
+    std::optional<std::string> Append(const TServiceRecord& record);
+
+private:
+    TCliContext& context_;
+    const TCommandLine& line_;
+    bool enabled_;
+    std::unique_ptr<TRecordStore> store_;
+};
+
+// The factory number in slot 13 of an image.
+std::int64_t FactoryNumberOfImage(const TCoefImageBytes& image);
+// A factory number as typed ("0101001"); nothing when it is no non-negative integer.
+std::optional<std::int64_t> ParseFactoryNumber(const std::string& text);
+// A file's name and the SHA-256 of its bytes; nothing when it cannot be read.
+std::optional<TRecordedFile> RecordedFileOf(const std::string& path);
