@@ -1,10 +1,12 @@
 #include "record/RecordStore.h"
 
 #include <QByteArray>
+#include <QCoreApplication>
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRandomGenerator>
 
 #include <sqlite3.h>
 
@@ -323,6 +325,39 @@ std::string JournalMode(const TConnection& impl) {
     return mode.Text(0);
 }
 
+// A new store is made whole beside its place and moved in only while no file is there, so that a program
+// opening the same store at that moment finds either no file or a whole store, never one half made (whose
+// first bytes would not yet say SQLite). When another program's store got there first, ours goes.
+void CreateWhole(const QString& path, const std::string& shownPath) {
+    const QString made = path + QStringLiteral(".new-") +
+                         QString::number(QCoreApplication::applicationPid()) + QLatin1Char('-') +
+                         QString::number(QRandomGenerator::global()->generate(), 16);
+    {
+        TConnection connection;
+        connection.Path = shownPath;
+        const int rc = sqlite3_open_v2(made.toUtf8().constData(), &connection.Db,
+                                       SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
+        if (rc != SQLITE_OK) {
+            QFile::remove(made);
+            connection.FailOn(rc, "не удаётся создать");
+        }
+        try {
+            Migrate(connection);
+            connection.Exec("PRAGMA journal_mode = WAL", "не удаётся создать");
+        } catch (...) {
+            sqlite3_close_v2(connection.Db);
+            connection.Db = nullptr;
+            for (const char* end : {"", "-wal", "-shm"}) {
+                QFile::remove(made + QLatin1String(end));
+            }
+            throw;
+        }
+    } // closed: everything is in the one file, its -wal and -shm gone
+    if (!QFile::rename(made, path)) {
+        QFile::remove(made);
+    }
+}
+
 } // namespace
 
 struct TRecordStore::TImpl : TConnection {};
@@ -342,7 +377,10 @@ TRecordStore::TRecordStore(std::string path) : path_(std::move(path)), impl_(new
             impl_->Fail("не удаётся создать папку " +
                         QDir::toNativeSeparators(info.absolutePath()).toStdString());
         }
-        const THeaderVerdict verdict = info.exists() ? HeaderVerdict(file) : THeaderVerdict::Empty;
+        if (!info.exists()) {
+            CreateWhole(file, path_);
+        }
+        const THeaderVerdict verdict = HeaderVerdict(file);
         if (verdict == THeaderVerdict::Foreign) {
             impl_->Fail("файл не является журналом rq7");
         }
@@ -356,6 +394,10 @@ TRecordStore::TRecordStore(std::string path) : path_(std::move(path)), impl_(new
         }
         sqlite3_extended_result_codes(impl_->Db, 1);
         sqlite3_busy_timeout(impl_->Db, kBusyTimeoutMs);
+        // No checkpoint when the store closes: it would cost a command that recorded a write about
+        // 20 ms of waiting for the disk. The WAL is folded in as it grows (every 1000 pages), and SQLite
+        // reads it with the file: the store is rq7-history.sqlite with its -wal file beside it.
+        sqlite3_db_config(impl_->Db, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
         TStoreState state = TStoreState::Fresh;
         try {
             state = InspectStore(*impl_);

@@ -15,6 +15,9 @@ PACKAGES=(
     wine wine64
     qt6-base-dev qt6-base-dev-tools qt6-translations-l10n
     nsis zip unzip python3 fonts-wine
+    # SQLite for Windows, from Debian's source package (scripts/sqlite-mingw.sh): its amalgamation
+    # is made with tclsh, the source unpacked with dpkg-source.
+    tcl dpkg-dev
     xvfb xauth xdotool x11-utils imagemagick
 )
 bash "$(dirname "$0")/apt-install-missing.sh" "${PACKAGES[@]}"

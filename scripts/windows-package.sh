@@ -37,12 +37,16 @@ bash scripts/install-windows-deps.sh
 source scripts/qt-mingw-kit.sh
 rq7_find_qt_mingw || fail "no Qt kit for MinGW-w64 (looked for: $RQ7_QT_MINGW_MISSING)"
 echo "== Qt kit: $RQ7_QT_MINGW"
+# SQLite for the service record's store, from Debian's source, built once (scripts/sqlite-mingw.sh).
+RQ7_SQLITE_MINGW="$(bash scripts/sqlite-mingw.sh | tail -n 1)" || fail "no SQLite for MinGW-w64"
+echo "== SQLite: $RQ7_SQLITE_MINGW"
 
 # Release at -O2 as for the Debian package (GCC 12 at -O3 warns falsely, and warnings are errors).
 echo "== cross build with Qt in $BUILD"
 mkdir -p "$BUILD"
 timeout 1200 cmake -S . -B "$BUILD" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-w64-x86_64-qt.cmake" \
     -DRQ7_QT_MINGW="$RQ7_QT_MINGW" -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_FLAGS_RELEASE="-O2 -DNDEBUG" \
+    -DRQ7_SQLITE_MINGW="$RQ7_SQLITE_MINGW" \
     -DRQ7_BUILD_UI=ON -DRQ7_BUILD_TESTS=ON >"$BUILD/configure.log" 2>&1 || {
     cat "$BUILD/configure.log"
     fail "cmake could not configure the Windows build"

@@ -18,6 +18,7 @@
 #include "coef/CoefBlock.h"
 #include "link/ModbusUnit.h"
 #include "link/QuorbData.h"
+#include "record/RecordStore.h"
 #include "support/ScriptedPrompts.h"
 #include "ui/MessageClock.h"
 #include "ui/Prompts.h"
@@ -135,6 +136,37 @@ TEST(WindowsMessageClock, AWaitHandlesTheClicksThatComeWhileItWaits) {
         clock.WaitForMessages(until);
     }
     EXPECT_EQ(clicks, 2);
+}
+
+TEST(WindowsRecordStore, AppendsAndReadsBackInAFolderWithCyrillicLetters) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    // The store and its folders made where the user's name or folder holds Cyrillic letters.
+    const std::string path =
+        QDir::toNativeSeparators(dir.filePath(QStringLiteral("Журнал/rq7/rq7-history.sqlite"))).toStdString();
+    TServiceRecord record = NewRecord(TRecordOperation::Write, "rq7 0.1.0", "COM1", "Иванов И. И.");
+    record.FactoryNumber = 101001;
+    TCoefImageBytes image{};
+    image[4] = 0xab;
+    record.AsFound = AsFoundOf(image, true, RecordTimeNow());
+    record.Outcome = {std::nullopt, kOutcomeBegun};
+    {
+        TRecordStore store(path);
+        EXPECT_EQ(store.Append(record), 1);
+        record.Outcome = {0, "Записано"};
+        EXPECT_EQ(store.Append(record), 2);
+    }
+    TRecordStore store(path);
+    const auto history = store.List({101001, "", 0});
+    ASSERT_EQ(history.size(), 2U);
+    EXPECT_EQ(history[0].Outcome.Message, "Записано");
+    EXPECT_EQ(history[1].Outcome.Message, kOutcomeBegun);
+    EXPECT_EQ(history[0].AsFound->Slots[0][0], 0xab);
+    EXPECT_NE(history[0].User.find(" (Иванов И. И.)"), std::string::npos);
+    EXPECT_FALSE(history[0].Station.empty());
+    EXPECT_TRUE(store.Check().empty());
+    EXPECT_NE(TRecordStore::DefaultPath().find("\\rq7\\rq7-history.sqlite"), std::string::npos)
+        << TRecordStore::DefaultPath();
 }
 
 } // namespace
