@@ -5,6 +5,8 @@ PACKAGES=(
     build-essential cmake ninja-build pkg-config python3
     qt6-base-dev qt6-base-dev-tools qt6-translations-l10n libgl-dev
     libgtest-dev libgmock-dev
+    # The service record's store: SQLite's library, and its shell for looking into a store by hand.
+    libsqlite3-dev sqlite3
     locales fonts-dejavu-core
     # The service record's protocol: its PDF read back by the tests (pdftotext, pdffonts).
     poppler-utils
