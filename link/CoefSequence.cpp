@@ -147,6 +147,9 @@ TWriteEnd TCoefSequence::WriteBlock(int slotWaitMs) {
         view_.ShowProgressPanel(false);
         return TWriteEnd::Stopped;
     }
+    if (BeforeFirstWrite) {
+        BeforeFirstWrite();
+    }
     report_.Begun = true;
     return WriteSlotsOfBlock(slotWaitMs);
 }
@@ -197,6 +200,9 @@ TWriteEnd TCoefSequence::WriteLimits(std::uint8_t address, int slotWaitMs,
         return TWriteEnd::Stopped;
     }
     KeepInJournal();
+    if (BeforeFirstWrite) {
+        BeforeFirstWrite();
+    }
     report_.Begun = true;
     if (!WriteWithRetry([&] { exchange_.WriteRegister(rq7map::kAddressRegister, address); })) {
         report_.AddressUnknown = true;
