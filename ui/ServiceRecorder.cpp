@@ -105,7 +105,7 @@ void TServiceRecorder::RecordRead(const TCoefBlock& block, bool checksumOk) {
     TServiceRecord record = NewWindowRecord(TRecordOperation::Read);
     record.FactoryNumber = FactoryNumberOfSlots(lastRead_->Slots);
     record.AsFound = lastRead_;
-    record.Outcome = {checksumOk ? kCodeDone : kCodeChecksum, checksumOk ? "" : kChecksumErrorText};
+    record.Outcome = {checksumOk ? kCodeDone : kCodeChecksum, checksumOk ? "Прочитано" : kChecksumErrorText};
     Append(record);
 }
 
