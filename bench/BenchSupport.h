@@ -52,6 +52,12 @@ inline std::string BenchJournalPath() {
     return std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/rq7-bench-journal.txt";
 }
 
+// The service record's store of the benchmarks' programs, beside their journal (never the user's).
+inline std::string BenchHistoryPath() {
+    const std::string journal = BenchJournalPath();
+    return journal.substr(0, journal.size() - std::string("journal.txt").size()) + "history.sqlite";
+}
+
 inline double Seconds(Clock::duration d) {
     return std::chrono::duration<double>(d).count();
 }

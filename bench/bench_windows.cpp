@@ -259,7 +259,8 @@ int main(int argc, char** argv) {
     }
     TBenchApplication app(argc, argv);
     TMeasuredClock clock;
-    auto program = OpenProgram(app.Prompts, sim.Device, TLinkParts{{}, &clock, BenchJournalPath()});
+    auto program =
+        OpenProgram(app.Prompts, sim.Device, TLinkParts{{}, &clock, BenchJournalPath(), BenchHistoryPath()});
     if (program == nullptr) {
         return 1;
     }

@@ -254,8 +254,8 @@ int main(int argc, char** argv) {
     TBenchApplication app(argc, argv);
     TMeasuredClock clock;
     TPollWatch polls;
-    auto program =
-        OpenProgram(app.Prompts, port, TLinkParts{WatchedDevices(polls), &clock, BenchJournalPath()});
+    auto program = OpenProgram(
+        app.Prompts, port, TLinkParts{WatchedDevices(polls), &clock, BenchJournalPath(), BenchHistoryPath()});
     if (program == nullptr) {
         return 1;
     }

@@ -147,6 +147,9 @@ TWriteEnd TCoefSequence::WriteBlock(int slotWaitMs) {
         view_.ShowProgressPanel(false);
         return TWriteEnd::Stopped;
     }
+    if (BeforeFirstWrite) {
+        BeforeFirstWrite();
+    }
     report_.Begun = true;
     return WriteSlotsOfBlock(slotWaitMs);
 }
@@ -211,6 +214,9 @@ TWriteEnd TCoefSequence::WriteRecordedBlock(std::optional<std::uint8_t> address,
 
 TWriteEnd TCoefSequence::WriteAddressAndSlots(std::optional<std::uint8_t> address, int slotWaitMs,
                                               const std::function<void()>& beforeSlots) {
+    if (BeforeFirstWrite) {
+        BeforeFirstWrite();
+    }
     report_.Begun = true;
     if (address && !WriteWithRetry([&] { exchange_.WriteRegister(rq7map::kAddressRegister, *address); })) {
         report_.AddressUnknown = true;

@@ -122,6 +122,10 @@ public:
     // may be completed).
     void SetJournal(TWriteJournal* journal) { journal_ = journal; }
 
+    // Runs once a write is decided, just before its first write request (the limits write: before the
+    // address register); not for a write refused or stopped before it. Empty: nothing runs.
+    std::function<void()> BeforeFirstWrite;
+
     // The wait before a second attempt: of the identify request and of a write.
     static constexpr int kRetryWaitMs = 50;
 

@@ -114,5 +114,12 @@ wait_until 30 read_finished 2 || abort "the channel limits read did not finish"
 sleep 0.5
 shoot_window limits-window "$LIMITS"
 
+# The journal window with the records of the two reads above (the run's own store), the newest
+# selected: its block as found beside the block as left.
+menu Right Down Down Down Return
+JOURNAL="$(wait_window "Журнал" 10)" || abort "no journal window"
+sleep 0.5
+shoot_window journal-window "$JOURNAL"
+
 DONE=1
 log "done"

@@ -126,7 +126,8 @@ protected:
         Sim->SealImage();
         Line = std::make_unique<TWatchedLine>(*Sim);
         Program = std::make_unique<TRq7Program>(
-            Prompts, TLinkParts{Line->Opener(), &Line->Clock(), (Dir.path() + "/journal.txt").toStdString()});
+            Prompts, TLinkParts{Line->Opener(), &Line->Clock(), (Dir.path() + "/journal.txt").toStdString(),
+                                (Dir.path() + "/history.sqlite").toStdString()});
         Program->Create();
         Program->CoefBlock.LocalNow = [] { return kWriteTime; };
         Program->QuorbDataModule->ComPort.SetPort(Sim->DevicePath());

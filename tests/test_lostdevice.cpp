@@ -45,7 +45,7 @@ struct LostDevice : testing::Test {
     void SetUp() override {
         ASSERT_EQ(std::system(("mkdir -p '" + Dev + "' '" + Root / "sys/class/tty" + "'").c_str()), 0);
         Sim.SetLink(Link);
-        Program.emplace(Prompts, TLinkParts{Line.Opener(), &Line.Clock(), {}},
+        Program.emplace(Prompts, TLinkParts{Line.Opener(), &Line.Clock(), {}, {}},
                         TSystemRoots{Root / "sys", Dev, Root / "reg"});
         Program->Create();
         Port().SetPort(Link);

@@ -80,13 +80,15 @@ TEST_F(MainWindowFixture, WindowAndMenuLookAsDesigned) {
     EXPECT_EQ(form.N7()->text(), QStringLiteral("Доп.режим"));
     EXPECT_EQ(form.N5()->text(), QStringLiteral("Технолог.режим"));
     EXPECT_EQ(form.N6()->text(), QStringLiteral("Выход"));
+    EXPECT_EQ(form.N8()->text(), QStringLiteral("Журнал"));
     const auto top = form.menuBar()->actions();
     ASSERT_EQ(top.size(), 3);
     EXPECT_EQ(top[0], form.N1()->menuAction());
     EXPECT_EQ(top[1], form.N3()->menuAction());
     EXPECT_EQ(top[2], form.N6());
     EXPECT_EQ(form.N1()->actions(), (QList<QAction*>{form.N2()}));
-    EXPECT_EQ(form.N3()->actions(), (QList<QAction*>{form.N4(), form.N7(), form.N5()}));
+    // The journal at the end; the items before it, their order and keys as they were.
+    EXPECT_EQ(form.N3()->actions(), (QList<QAction*>{form.N4(), form.N7(), form.N5(), form.N8()}));
 }
 
 TEST_F(MainWindowFixture, APortHeldByAnotherProgramGivesTheThreeLineBoxAndLaterCommandsReportThePortError) {

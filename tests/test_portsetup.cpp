@@ -92,7 +92,7 @@ struct PortSetupFixture : testing::Test {
         WriteFileBytes(Dev + "/ttyS0", ""); // the UART's node
         ASSERT_EQ(::symlink(Sim.DevicePath().c_str(), Port1.c_str()), 0);
         ASSERT_EQ(::symlink(Sim2.DevicePath().c_str(), Port2.c_str()), 0);
-        Program.emplace(Prompts, TLinkParts{Counter.Opener(), nullptr, {}}, TSystemRoots{Sys, Dev, Reg});
+        Program.emplace(Prompts, TLinkParts{Counter.Opener(), nullptr, {}, {}}, TSystemRoots{Sys, Dev, Reg});
         Program->Create();
         Port().SetPort(Port1);
     }

@@ -45,13 +45,18 @@ const char* const TKoefForPotreb::BackupFileName = "tmp.dat";
 
 TKoefForPotreb::TKoefForPotreb(IPrompts& prompts, TModbusExchange& exchange, TCoefBlock& block,
                                QWidget& mainWindow, std::function<TPaswKoefForm&()> passwordDialog,
-                               TWriteJournal& journal, QWidget* parent)
+                               TWriteJournal& journal, TRecordStore* records, QWidget* parent)
     : QWidget(parent), prompts_(prompts), exchange_(exchange), block_(block), mainWindow_(mainWindow),
       passwordDialog_(std::move(passwordDialog)), ui_(std::make_unique<Ui::TKoefForPotreb>()),
-      commands_(exchange), sequencePanel_(prompts), sequence_(exchange, block, sequencePanel_) {
+      commands_(exchange), sequencePanel_(prompts), sequence_(exchange, block, sequencePanel_),
+      recorder_(records, prompts, exchange) {
     ui_->setupUi(this);
     sequencePanel_.Attach(*ui_->Panel2, *ui_->ProgressBar1);
     sequence_.SetJournal(&journal);
+    // A write's first record goes into the store before its first request (the address register).
+    sequence_.BeforeFirstWrite = [this] {
+        recorder_.RecordWriteBegun(TRecordOperation::Limits, block_.CoefImage, std::nullopt);
+    };
     // While any device sequence runs (here, in the main menu or in the technological mode window), none
     // of the three commands may act. The write is offered once a read or a restore filled the limits.
     commands_.AddButton(*ui_->ReadButton);
@@ -160,6 +165,7 @@ void TKoefForPotreb::ReadButtonClick() {
 void TKoefForPotreb::ReadBlock(TReadKind kind) {
     const bool opening = kind == TReadKind::Opening;
     if (!sequence_.Identify(kIdentifyRetry)) {
+        recorder_.ForgetRead();
         if (opening) {
             close();
         }
@@ -193,6 +199,9 @@ void TKoefForPotreb::ReadBlock(TReadKind kind) {
     }
     if (complete) {
         sequence_.CheckRead();
+        recorder_.RecordRead(block_, block_.VerifyReadImage());
+    } else {
+        recorder_.ForgetRead();
     }
     setEnabled(true);
 }
@@ -259,10 +268,13 @@ void TKoefForPotreb::WriteButtonClick() {
 
     // The address register first, then the block; refused after a read with a wrong checksum that no
     // interrupted write of ours explains. Its messages are the sequence's.
+    sequencePanel_.ForgetLastMessage();
     const TWriteEnd end = sequence_.WriteLimits(*address, kSlotWriteWaitMs, [this] {
         ui_->Panel2->show();
         ui_->Label8->setText(QStringLiteral("Внимание! Идет запись коэффициентов ППЗУ!"));
     });
+    recorder_.RecordWriteEnded(TRecordOperation::Limits, block_.CoefImage, sequence_.LastWrite(), end,
+                               WriteEndMessage(end, sequencePanel_.LastMessage()), std::nullopt);
     if (end != TWriteEnd::Refused && end != TWriteEnd::Stopped) {
         NoteShownTexts(sequence_.LastWrite());
     }

@@ -14,6 +14,7 @@
 
 #include "link/CoefSequence.h"
 #include "ui/SequencePanel.h"
+#include "ui/ServiceRecorder.h"
 #include "ui/WindowCommands.h"
 
 namespace Ui {
@@ -24,6 +25,7 @@ class TCoefBlock;
 class TModbusExchange;
 class TPaswKoefForm;
 class TWriteJournal;
+class TRecordStore;
 class QKeyEvent;
 class QLineEdit;
 struct TLimitsTexts;
@@ -33,10 +35,11 @@ class TKoefForPotreb : public QWidget {
 public:
     // The window opens centred over mainWindow and shows it again when it closes. The password dialog is
     // created after this window, so it is reached through passwordDialog when a write asks for it. The
-    // journal keeps each write's found and built block before it begins.
+    // journal keeps each write's found and built block before it begins. Complete reads and writes go into
+    // the service record's store (nullptr: none is kept).
     TKoefForPotreb(IPrompts& prompts, TModbusExchange& exchange, TCoefBlock& block, QWidget& mainWindow,
                    std::function<TPaswKoefForm&()> passwordDialog, TWriteJournal& journal,
-                   QWidget* parent = nullptr);
+                   TRecordStore* records = nullptr, QWidget* parent = nullptr);
     ~TKoefForPotreb() override;
 
     // The backup file of the limits found on opening, in the working directory.
@@ -93,6 +96,7 @@ private:
     TWindowCommands commands_;
     TSequencePanel sequencePanel_;
     TCoefSequence sequence_;
+    TServiceRecorder recorder_;
     // Per slot, the text a read or a write put into its field (limits and the factory number).
     std::array<std::optional<QString>, rq7map::kSlotCount + 1> shownTexts_{};
 };

@@ -1,8 +1,12 @@
 #include "ui/Rq7Program.h"
 
+#include <QTimer>
+
 #include "coef/WriteJournal.h"
 #include "link/ModbusUnit.h"
 #include "link/QuorbData.h"
+#include "record/RecordStore.h"
+#include "ui/JournalUnit.h"
 #include "ui/KoefPotrebUnit.h"
 #include "ui/MessageClock.h"
 #include "ui/PaswKoefUnit.h"
@@ -15,6 +19,12 @@ TRq7Program::TRq7Program(IPrompts& prompts, TLinkParts link, TSystemRoots roots)
     : Prompts(prompts), Clock(link.Clock), OpenDevice(std::move(link.OpenDevice)), Roots(std::move(roots)),
       Journal(std::make_unique<TWriteJournal>(link.JournalPath.empty() ? TWriteJournal::DefaultPath()
                                                                        : link.JournalPath)) {
+    try {
+        Records = std::make_unique<TRecordStore>(link.HistoryPath.empty() ? TRecordStore::DefaultPath()
+                                                                          : link.HistoryPath);
+    } catch (const std::exception& e) {
+        RecordsError = e.what();
+    }
     if (Clock == nullptr) {
         OwnClock = std::make_unique<TQtMessageClock>();
         Clock = OwnClock.get();
@@ -23,6 +33,7 @@ TRq7Program::TRq7Program(IPrompts& prompts, TLinkParts link, TSystemRoots roots)
 
 TRq7Program::~TRq7Program() {
     // Windows first, then the exchange and the data module (whose port closes as it goes).
+    JournalForm.reset();
     TehForm.reset();
     PaswKoefForm.reset();
     KoefForPotreb.reset();
@@ -51,13 +62,29 @@ void TRq7Program::Create() {
     menu.NewPortSetupDialog = [this]() -> TTavixComSetupFrm& { return NewPortSetupDialog(); };
     menu.OpenLimitsWindow = [this] { KoefForPotreb->N4Click(); };
     menu.OpenTechnologicalWindow = [this] { TehForm->N5Click(); };
-    Rq7Form = std::make_unique<TRq7Form>(Prompts, *QuorbDataModule, *Exchange, std::move(menu));
+    menu.OpenJournal = [this] {
+        if (!JournalForm) {
+            JournalForm = std::make_unique<TJournalForm>(Prompts, Records.get());
+        }
+        JournalForm->show();
+        JournalForm->raise();
+        JournalForm->activateWindow();
+    };
+    Rq7Form =
+        std::make_unique<TRq7Form>(Prompts, *QuorbDataModule, *Exchange, std::move(menu), Records.get());
     NewPortSetupDialog();
     KoefForPotreb = std::make_unique<TKoefForPotreb>(
         Prompts, *Exchange, CoefBlock, *Rq7Form, [this]() -> TPaswKoefForm& { return *PaswKoefForm; },
-        *Journal);
+        *Journal, Records.get());
     KoefForPotreb->setEnabled(false);
     PaswKoefForm = std::make_unique<TPaswKoefForm>(Prompts);
-    TehForm = std::make_unique<TTehForm>(Prompts, *Exchange, CoefBlock, *PaswKoefForm, *Rq7Form);
+    TehForm =
+        std::make_unique<TTehForm>(Prompts, *Exchange, CoefBlock, *PaswKoefForm, *Rq7Form, Records.get());
     TehForm->setEnabled(false);
+    if (!RecordsError.empty()) {
+        // Said once, when the program is up; it goes on without its record.
+        QTimer::singleShot(0, Rq7Form.get(), [this] {
+            Prompts.ShowMessage(QStringLiteral("Журнал недоступен: ") + QString::fromStdString(RecordsError));
+        });
+    }
 }

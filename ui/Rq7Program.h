@@ -19,6 +19,8 @@ class TPaswKoefForm;
 class TTehForm;
 class TMessageClock;
 class TWriteJournal;
+class TRecordStore;
+class TJournalForm;
 
 // What the program's link to the adapter is made of. By default: the system's serial devices, and the
 // steady clock with the windows' messages processed while a wait lasts.
@@ -26,6 +28,7 @@ struct TLinkParts {
     TSerialDeviceOpener OpenDevice; // empty: the system's serial devices
     TMessageClock* Clock = nullptr; // nullptr: the program's own clock
     std::string JournalPath;        // the limits writes' journal; empty: the user's data folder's
+    std::string HistoryPath;        // the service record's store; empty: TRecordStore::DefaultPath()
 };
 
 class TRq7Program {
@@ -57,6 +60,10 @@ public:
 
     // Declared in creation order, so they are destroyed in the reverse order.
     std::unique_ptr<TWriteJournal> Journal;
+    // The service record's store; nullptr when it could not be opened (RecordsError says why, once the
+    // main window shows, and the windows go on without it).
+    std::unique_ptr<TRecordStore> Records;
+    std::string RecordsError;
     std::unique_ptr<TQuorbDataModule> QuorbDataModule;
     TCoefBlock CoefBlock;
     std::unique_ptr<TModbusExchange> Exchange;
@@ -66,4 +73,6 @@ public:
     std::unique_ptr<TKoefForPotreb> KoefForPotreb;
     std::unique_ptr<TPaswKoefForm> PaswKoefForm;
     std::unique_ptr<TTehForm> TehForm;
+    // Made when the menu first opens it.
+    std::unique_ptr<TJournalForm> JournalForm;
 };

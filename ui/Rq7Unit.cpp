@@ -23,9 +23,9 @@ constexpr int kPendingExitRecheckMs = 200;
 } // namespace
 
 TRq7Form::TRq7Form(IPrompts& prompts, TQuorbDataModule& dataModule, TModbusExchange& exchange,
-                   TMainMenuCommands menu, QWidget* parent)
+                   TMainMenuCommands menu, TRecordStore* records, QWidget* parent)
     : QMainWindow(parent), prompts_(prompts), dataModule_(dataModule), exchange_(exchange),
-      menu_(std::move(menu)), ui_(std::make_unique<Ui::TRq7Form>()) {
+      menu_(std::move(menu)), recorder_(records, prompts, exchange), ui_(std::make_unique<Ui::TRq7Form>()) {
     ui_->setupUi(this);
     // The form's design position; the form description gives only its size.
     move(461, 294);
@@ -39,6 +39,8 @@ TRq7Form::TRq7Form(IPrompts& prompts, TQuorbDataModule& dataModule, TModbusExcha
             [this, &prompts] { RunReported(prompts, [this] { N6Click(); }); });
     connect(ui_->N7, &QAction::triggered, this,
             [this, &prompts] { RunReported(prompts, [this] { N7Click(); }); });
+    connect(ui_->N8, &QAction::triggered, this,
+            [this, &prompts] { RunReported(prompts, [this] { N8Click(); }); });
 
     // While a device command runs, the menu commands that would talk to the adapter (or reopen its
     // port) are refused. The exchange may outlive the window.
@@ -84,6 +86,9 @@ QAction* TRq7Form::N6() const {
 }
 QAction* TRq7Form::N7() const {
     return ui_->N7;
+}
+QAction* TRq7Form::N8() const {
+    return ui_->N8;
 }
 
 void TRq7Form::showEvent(QShowEvent* event) {
@@ -183,15 +188,21 @@ void TRq7Form::N7Click() {
     SwitchToByteTranslation();
 }
 
+void TRq7Form::N8Click() {
+    if (menu_.OpenJournal) {
+        menu_.OpenJournal();
+    }
+}
+
 void TRq7Form::SwitchToByteTranslation() {
     TModbusExchange& exchange = exchange_;
     TExchangeGuard guard(exchange);
     if (!guard.Acquired()) {
         return;
     }
-    if (!::SwitchToByteTranslation(exchange)) {
-        prompts_.ShowMessage(QStringLiteral("Попробуйте повторить"));
-    } else {
-        prompts_.ShowMessage(QStringLiteral("Адаптер переведен в режим побайтовой трансляции"));
-    }
+    const bool answered = ::SwitchToByteTranslation(exchange);
+    const QString message = answered ? QStringLiteral("Адаптер переведен в режим побайтовой трансляции")
+                                     : QStringLiteral("Попробуйте повторить");
+    recorder_.RecordTranslation(answered, message.toStdString());
+    prompts_.ShowMessage(message);
 }

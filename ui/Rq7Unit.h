@@ -6,6 +6,8 @@
 #include <functional>
 #include <memory>
 
+#include "ui/ServiceRecorder.h"
+
 namespace Ui {
 class TRq7Form;
 }
@@ -13,6 +15,7 @@ class IPrompts;
 class TModbusExchange;
 class TQuorbDataModule;
 class TTavixComSetupFrm;
+class TRecordStore;
 class QAction;
 class QMenu;
 
@@ -23,6 +26,8 @@ struct TMainMenuCommands {
     // The channel limits window's and the technological mode window's opening commands.
     std::function<void()> OpenLimitsWindow;
     std::function<void()> OpenTechnologicalWindow;
+    // The journal window ("Журнал"); it does not talk to the adapter.
+    std::function<void()> OpenJournal;
 };
 
 class TRq7Form : public QMainWindow {
@@ -30,9 +35,10 @@ class TRq7Form : public QMainWindow {
 public:
     // While a device command runs, the menu commands that talk to the adapter are disabled, and the
     // exit (the menu's, the window's close button's, the application's) waits for the command to end
-    // with every window left up, then ends the program.
+    // with every window left up, then ends the program. The translation switch goes into the service
+    // record's store (nullptr: none is kept).
     TRq7Form(IPrompts& prompts, TQuorbDataModule& dataModule, TModbusExchange& exchange,
-             TMainMenuCommands menu, QWidget* parent = nullptr);
+             TMainMenuCommands menu, TRecordStore* records = nullptr, QWidget* parent = nullptr);
     ~TRq7Form() override;
 
     // Opens the port with DTR and RTS held on and no events; reports a failure itself.
@@ -46,6 +52,7 @@ public:
     void N5Click();
     void N6Click();
     void N7Click();
+    void N8Click();
 
     QMenu* N1() const;
     QMenu* N3() const;
@@ -54,6 +61,7 @@ public:
     QAction* N5() const;
     QAction* N6() const;
     QAction* N7() const;
+    QAction* N8() const;
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -69,6 +77,7 @@ private:
     TQuorbDataModule& dataModule_;
     TModbusExchange& exchange_;
     TMainMenuCommands menu_;
+    TServiceRecorder recorder_;
     std::unique_ptr<Ui::TRq7Form> ui_;
     bool shown_ = false;
     // The program was asked to end while a device command ran.

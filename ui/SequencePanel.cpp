@@ -21,5 +21,6 @@ void TSequencePanel::SetProgress(int percent) {
 }
 
 void TSequencePanel::ShowMessage(const std::string& text) {
+    lastMessage_ = text;
     prompts_.ShowMessage(QString::fromStdString(text));
 }

@@ -21,8 +21,13 @@ public:
     void ShowMessage(const std::string& text) override;
     bool StopRequested() override { return false; }
 
+    // The last message shown, and forgetting it (before a sequence, to tell what that one showed).
+    const std::string& LastMessage() const { return lastMessage_; }
+    void ForgetLastMessage() { lastMessage_.clear(); }
+
 private:
     QWidget* panel_ = nullptr;
     QProgressBar* bar_ = nullptr;
     IPrompts& prompts_;
+    std::string lastMessage_;
 };

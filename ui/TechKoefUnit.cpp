@@ -40,11 +40,17 @@ std::string FileSystemName(const QString& fileName) {
 } // namespace
 
 TTehForm::TTehForm(IPrompts& prompts, TModbusExchange& exchange, TCoefBlock& block,
-                   TPaswKoefForm& passwordDialog, const QWidget& mainWindow, QWidget* parent)
+                   TPaswKoefForm& passwordDialog, const QWidget& mainWindow, TRecordStore* records,
+                   QWidget* parent)
     : QWidget(parent), prompts_(prompts), exchange_(exchange), block_(block), passwordDialog_(passwordDialog),
       mainWindow_(mainWindow), ui_(std::make_unique<Ui::TTehForm>()), commands_(exchange),
-      sequencePanel_(prompts), sequence_(exchange, block, sequencePanel_) {
+      sequencePanel_(prompts), sequence_(exchange, block, sequencePanel_),
+      recorder_(records, prompts, exchange) {
     ui_->setupUi(this);
+    // A write's first record goes into the store before its first request.
+    sequence_.BeforeFirstWrite = [this] {
+        recorder_.RecordWriteBegun(TRecordOperation::Write, block_.CoefImage, file_);
+    };
     sequencePanel_.Attach(*ui_->Panel1, *ui_->ProgressBar1);
     resize(449, 681);
     ui_->Panel1->hide();
@@ -128,7 +134,9 @@ void TTehForm::ReadButtonClick() {
 void TTehForm::ReadCoefficients() {
     ui_->Label20->setText(QStringLiteral(" Чтение коэффициентов "));
     shownTexts_ = {};
+    file_.reset();
     if (!sequence_.Identify(kIdentifyRetry)) {
+        recorder_.ForgetRead();
         hide();
         return;
     }
@@ -136,6 +144,9 @@ void TTehForm::ReadCoefficients() {
         sequence_.ReadSlots(kSlotReadWaitMs, [this](int k) { ShowSlot(k); }).End == TSlotLoopEnd::Complete;
     if (complete) {
         sequence_.CheckRead();
+        recorder_.RecordRead(block_, block_.VerifyReadImage());
+    } else {
+        recorder_.ForgetRead();
     }
     setEnabled(true);
     SetWriteButtonAllowed(true);
@@ -210,6 +221,7 @@ bool TTehForm::OfferToSave() {
         SaveDialog1.FileName += QLatin1Char('.') + SaveDialog1.DefaultExt;
     }
     SaveCoefficientFile(SaveDialog1.FileName);
+    file_ = RecordedFileOf(FileSystemName(SaveDialog1.FileName));
     return true;
 }
 
@@ -257,11 +269,14 @@ void TTehForm::WriteCoefficients() {
         prompts_.ShowMessage(QStringLiteral("Проверьте данные"));
         return;
     }
+    sequencePanel_.ForgetLastMessage();
     const TWriteEnd end = sequence_.WriteBlock(kSlotWriteWaitMs);
+    const TWriteReport& written = sequence_.LastWrite();
+    recorder_.RecordWriteEnded(TRecordOperation::Write, block_.CoefImage, written, end,
+                               WriteEndMessage(end, sequencePanel_.LastMessage()), file_);
     if (end == TWriteEnd::Stopped) {
         return;
     }
-    const TWriteReport& written = sequence_.LastWrite();
     for (int k = 1; k <= rq7map::kAddressSlot; ++k) {
         // A slot not sent keeps the text of the bytes it still holds.
         const QLineEdit* edit = SlotEdit(k);
@@ -305,6 +320,7 @@ void TTehForm::NachButtonClick() {
     ui_->AdrEdit->setText(QStringLiteral("1"));
     // What is shown now is what a write sends.
     shownTexts_ = {};
+    file_.reset();
     SetWriteButtonAllowed(true);
 }
 
@@ -339,6 +355,7 @@ void TTehForm::ReadFileButtonClick() {
     const TCoefFileTexts texts = ReadCoefFile(FileSystemName(chosen));
     // What is shown now is what a write sends.
     shownTexts_ = {};
+    file_ = RecordedFileOf(FileSystemName(chosen));
     ui_->AdrEdit->setText(FromUtf8(texts.Address));
     ui_->DataLabel->setText(FromUtf8(texts.SavingTime));
     ui_->ZavodEdit->setText(FromUtf8(texts.FactoryNumber));

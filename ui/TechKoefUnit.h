@@ -13,7 +13,9 @@
 #include "coef/CoefFile.h"
 #include "coef/DeviceMap.h"
 #include "link/CoefSequence.h"
+#include "record/ServiceRecord.h"
 #include "ui/SequencePanel.h"
+#include "ui/ServiceRecorder.h"
 #include "ui/WindowCommands.h"
 
 struct TTechTexts;
@@ -27,6 +29,7 @@ class TModbusExchange;
 class TPaswKoefForm;
 class QKeyEvent;
 class QLineEdit;
+class TRecordStore;
 
 // What a file dialog of the window is preset to; the dialog itself is shown through the prompts.
 struct TFileDialogSettings {
@@ -38,9 +41,10 @@ struct TFileDialogSettings {
 class TTehForm : public QWidget {
     Q_OBJECT
 public:
-    // The window opens centred over mainWindow.
+    // The window opens centred over mainWindow. Its complete reads and its writes go into the service
+    // record's store (nullptr: none is kept).
     TTehForm(IPrompts& prompts, TModbusExchange& exchange, TCoefBlock& block, TPaswKoefForm& passwordDialog,
-             const QWidget& mainWindow, QWidget* parent = nullptr);
+             const QWidget& mainWindow, TRecordStore* records = nullptr, QWidget* parent = nullptr);
     ~TTehForm() override;
 
     // The main window's command "Технолог.режим": the first password, then the window and its read.
@@ -100,6 +104,10 @@ private:
     TWindowCommands commands_;
     TSequencePanel sequencePanel_;
     TCoefSequence sequence_;
+    TServiceRecorder recorder_;
+    // The coefficient file the controls were last loaded from or saved to, as the record names it; none
+    // after a read or the initial values.
+    std::optional<TRecordedFile> file_;
     // Per slot, the text a read or a write put into its field; none after the initial values or a file.
     std::array<std::optional<QString>, rq7map::kSlotCount + 1> shownTexts_{};
 };

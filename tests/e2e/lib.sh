@@ -186,8 +186,10 @@ rq7_start_program() {
     # Under the sanitizers, leaks of the libraries behind the X platform are not the program's.
     local lsan
     lsan="suppressions=$(realpath "$(dirname "${BASH_SOURCE[0]}")")/lsan.supp${LSAN_OPTIONS:+:$LSAN_OPTIONS}"
+    # Its service record goes into a store of the run's own, never the user's.
     (cd "$WORK" && exec env QT_QPA_PLATFORM=xcb XDG_CONFIG_HOME="$WORK/config" XDG_DATA_HOME="$WORK/data" \
-        XDG_RUNTIME_DIR="$WORK/runtime" LSAN_OPTIONS="$lsan" "$RQ7" >"$WORK/rq7.log" 2>&1) &
+        XDG_RUNTIME_DIR="$WORK/runtime" RQ7_HISTORY="$WORK/history.sqlite" LSAN_OPTIONS="$lsan" \
+        "$RQ7" >"$WORK/rq7.log" 2>&1) &
     RQ7_PID=$!
 }
 

@@ -37,7 +37,8 @@ protected:
         Sim = std::make_unique<TAdapterSimulator>(1);
         Line = std::make_unique<TWatchedLine>(*Sim);
         Program = std::make_unique<TRq7Program>(
-            Prompts, TLinkParts{Line->Opener(), &Line->Clock(), (Dir.path() + "/journal.txt").toStdString()});
+            Prompts, TLinkParts{Line->Opener(), &Line->Clock(), (Dir.path() + "/journal.txt").toStdString(),
+                                HistoryPath()});
         Program->Create();
         // A fixed clock, so saved files and written blocks carry a known time.
         Program->CoefBlock.LocalNow = [] { return TLocalTime{2013, 4, 5, 6, 7, 8}; };
@@ -55,6 +56,10 @@ protected:
     }
 
     TTehForm& Teh() { return *Program->TehForm; }
+    // The service record's store of this test's program, outside its working directory.
+    std::string HistoryPath() const {
+        return HistoryDir.filePath(QStringLiteral("history.sqlite")).toStdString();
+    }
     TPaswKoefForm& Pasw() { return *Program->PaswKoefForm; }
     QLineEdit* Edit(const char* name) { return Find<QLineEdit>(name); }
     QPushButton* Button(const char* name) { return Find<QPushButton>(name); }
@@ -72,6 +77,7 @@ protected:
     static std::string FileBytes(const QString& path);
 
     QTemporaryDir Dir;
+    QTemporaryDir HistoryDir;
     QString OldCwd;
     std::unique_ptr<TAdapterSimulator> Sim;
     std::unique_ptr<TWatchedLine> Line;
