@@ -447,20 +447,13 @@ TAsFound AsFoundNow(const TCliSession& session) {
 int RecordedWrite(TCliSession& session, TCliContext& context, TCliRecorder& recorder, TServiceRecord record,
                   bool noVerify, const std::function<TWriteEnd()>& write) {
     const TCoefImageBytes sent = session.Block.CoefImage;
-    const auto factoryNumberAfter = [&](const TAsLeft& left) {
-        const bool numberSent = left.State.at(rq7map::kFactoryNumberSlot - 1) == TRecordedSlotState::New;
-        if (!numberSent && record.AsFound) {
-            return FactoryNumberOfImage(ImageOfRecordedSlots(record.AsFound->Slots));
-        }
-        return FactoryNumberOfImage(sent);
-    };
     const auto finish = [&](int code, const std::string& message, std::optional<bool> verified) {
         if (!recorder.Enabled()) {
             return;
         }
         record.Time = RecordTimeNow();
         record.AsLeft = AsLeftOf(sent, session.Sequence.LastWrite(), verified);
-        record.FactoryNumber = factoryNumberAfter(*record.AsLeft);
+        record.FactoryNumber = FactoryNumberAfterWrite(sent, *record.AsLeft, record.AsFound);
         record.Outcome = TRecordOutcome{code, message};
         if (const std::optional<std::string> problem = recorder.Append(record)) {
             session.Say("журнал: итог записи не занесён: " + *problem);
@@ -468,7 +461,7 @@ int RecordedWrite(TCliSession& session, TCliContext& context, TCliRecorder& reco
     };
     if (recorder.Enabled()) {
         record.AsLeft = AsLeftOf(sent, TWriteReport{}, std::nullopt);
-        record.FactoryNumber = factoryNumberAfter(*record.AsLeft);
+        record.FactoryNumber = FactoryNumberAfterWrite(sent, *record.AsLeft, record.AsFound);
         record.Outcome = TRecordOutcome{std::nullopt, kOutcomeBegun};
         if (const std::optional<std::string> problem = recorder.Append(record)) {
             session.Say(*problem + "; в адаптер ничего не отправлено (запись без журнала: --no-history)");
@@ -846,10 +839,10 @@ int CommandRestore(TCliContext& context, const TCommandLine& line) {
     const std::int64_t number = FactoryNumberOfImage(session.Block.ReadImage);
     std::vector<std::int64_t> numbers;
     if (source->AsFound) {
-        numbers.push_back(FactoryNumberOfImage(ImageOfRecordedSlots(source->AsFound->Slots)));
+        numbers.push_back(FactoryNumberOfSlots(source->AsFound->Slots));
     }
     if (source->AsLeft) {
-        numbers.push_back(FactoryNumberOfImage(ImageOfRecordedSlots(source->AsLeft->Sent)));
+        numbers.push_back(FactoryNumberOfSlots(source->AsLeft->Sent));
     }
     const bool ours = std::find(numbers.begin(), numbers.end(), number) != numbers.end();
     if (!line.OtherAdapter && (Unnumbered(number) || !ours)) {

@@ -1,8 +1,6 @@
 #include "cli/CliRecords.h"
 
-#include <QCryptographicHash>
 #include <QDate>
-#include <QFile>
 #include <QGuiApplication>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -64,10 +62,6 @@ std::optional<std::string> TCliRecorder::Append(const TServiceRecord& record) {
     return std::nullopt;
 }
 
-std::int64_t FactoryNumberOfImage(const TCoefImageBytes& image) {
-    return static_cast<std::int32_t>(SlotWordOfImage(image, rq7map::kFactoryNumberSlot));
-}
-
 std::optional<std::int64_t> ParseFactoryNumber(const std::string& text) {
     std::int64_t number = 0;
     const char* end = text.data() + text.size();
@@ -76,18 +70,6 @@ std::optional<std::int64_t> ParseFactoryNumber(const std::string& text) {
         return std::nullopt;
     }
     return number;
-}
-
-std::optional<TRecordedFile> RecordedFileOf(const std::string& path) {
-    QFile file(QString::fromStdString(path));
-    if (!file.open(QIODevice::ReadOnly)) {
-        return std::nullopt;
-    }
-    QCryptographicHash hash(QCryptographicHash::Sha256);
-    if (!hash.addData(&file)) {
-        return std::nullopt;
-    }
-    return TRecordedFile{path, hash.result().toHex().toStdString()};
 }
 
 namespace {

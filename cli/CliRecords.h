@@ -35,9 +35,5 @@ private:
     std::unique_ptr<TRecordStore> store_;
 };
 
-// The factory number in slot 13 of an image.
-std::int64_t FactoryNumberOfImage(const TCoefImageBytes& image);
 // A factory number as typed ("0101001"); nothing when it is no non-negative integer.
 std::optional<std::int64_t> ParseFactoryNumber(const std::string& text);
-// A file's name and the SHA-256 of its bytes; nothing when it cannot be read.
-std::optional<TRecordedFile> RecordedFileOf(const std::string& path);

@@ -1,7 +1,10 @@
 #include "record/ServiceRecord.h"
 
 #include <QByteArray>
+#include <QCryptographicHash>
 #include <QDateTime>
+#include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -14,6 +17,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "coef/DeviceMap.h"
 #include "link/CoefSequence.h"
 #include "record/RecordJsonParts.h"
 
@@ -459,4 +463,39 @@ TAsLeft AsLeftOf(const TCoefImageBytes& sent, const TWriteReport& report, std::o
     }
     asLeft.Verified = verified;
     return asLeft;
+}
+
+std::int64_t FactoryNumberOfSlots(const TRecordedSlots& recorded) {
+    return FactoryNumberOfImage(ImageOfRecordedSlots(recorded));
+}
+
+std::int64_t FactoryNumberOfImage(const TCoefImageBytes& image) {
+    return static_cast<std::int32_t>(SlotWordOfImage(image, rq7map::kFactoryNumberSlot));
+}
+
+std::int64_t FactoryNumberAfterWrite(const TCoefImageBytes& sent, const TAsLeft& left,
+                                     const std::optional<TAsFound>& found) {
+    if (left.State.at(rq7map::kFactoryNumberSlot - 1) == TRecordedSlotState::Old && found) {
+        return FactoryNumberOfSlots(found->Slots);
+    }
+    return FactoryNumberOfImage(sent);
+}
+
+std::optional<TRecordedFile> RecordedFileOf(const std::string& path) {
+    constexpr qint64 kMostBytes = 1 << 20;
+    const QString name = QString::fromStdString(path);
+    const QFileInfo info(name);
+    if (!info.isFile() || info.size() > kMostBytes) {
+        return std::nullopt;
+    }
+    QFile file(name);
+    if (!file.open(QIODevice::ReadOnly)) {
+        return std::nullopt;
+    }
+    const QByteArray bytes = file.read(kMostBytes + 1);
+    if (bytes.size() > kMostBytes || file.error() != QFileDevice::NoError) {
+        return std::nullopt;
+    }
+    return TRecordedFile{path,
+                         QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex().toStdString()};
 }

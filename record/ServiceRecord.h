@@ -47,12 +47,12 @@ struct TRecordedFile {
 };
 
 struct TServiceRecord {
-    std::int64_t Id = 0;  // given by the store when the record is appended
-    std::string Time;     // local ISO 8601 with its offset, when the record was made
-    std::string Station;  // the computer's host name
-    std::string User;     // the system user; "ivanov (Иванов И. И.)" when a technician's name was given
-    std::string Program;  // "rq7 0.1.0" or "rq7cli 0.1.0"
-    std::string Port;     // the port as the user named it
+    std::int64_t Id = 0; // given by the store when the record is appended
+    std::string Time;    // local ISO 8601 with its offset, when the record was made
+    std::string Station; // the computer's host name
+    std::string User; // the system user; "ivanov (Иванов И. И.)" when a technician's name was given
+    std::string Program; // "rq7 0.1.0" or "rq7cli 0.1.0"
+    std::string Port;    // the port as the user named it
     TRecordOperation Operation = TRecordOperation::Read;
     std::optional<std::int64_t> FactoryNumber; // the adapter's after the operation
     std::optional<TAsFound> AsFound;
@@ -92,3 +92,16 @@ TServiceRecord NewRecord(TRecordOperation operation, const std::string& program,
 // each slot stands by the write's report (a write not begun: every slot old).
 TAsFound AsFoundOf(const TCoefImageBytes& readImage, bool checksumOk, const std::string& readAt);
 TAsLeft AsLeftOf(const TCoefImageBytes& sent, const TWriteReport& report, std::optional<bool> verified);
+
+// The factory number in slot 13, as the windows show it (a signed 32-bit number).
+std::int64_t FactoryNumberOfSlots(const TRecordedSlots& recorded);
+std::int64_t FactoryNumberOfImage(const TCoefImageBytes& image);
+// The adapter's factory number after a write: the one sent once its slot went out (new, or unknown:
+// perhaps stored), else the one found (the one sent when nothing was found).
+std::int64_t FactoryNumberAfterWrite(const TCoefImageBytes& sent, const TAsLeft& left,
+                                     const std::optional<TAsFound>& found);
+
+// The name and SHA-256 of a coefficient file as it stands on disk. Only a regular file of at most 1 MB
+// (a coefficient file is a few hundred bytes) is read for it, so a pipe or a device is never read to its
+// end: nothing for any other, or for one that cannot be read.
+std::optional<TRecordedFile> RecordedFileOf(const std::string& path);

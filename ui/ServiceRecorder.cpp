@@ -1,9 +1,8 @@
 #include "ui/ServiceRecorder.h"
 
-#include <QCryptographicHash>
-#include <QFile>
 #include <QString>
 
+#include "cli/CliExit.h"
 #include "coef/DeviceMap.h"
 #include "link/ModbusUnit.h"
 #include "link/QuorbData.h"
@@ -11,20 +10,13 @@
 #include "ui/Prompts.h"
 
 namespace {
-// rq7cli's exit codes for the ends a window's write can have.
-constexpr int kCodeDone = 0;
-constexpr int kCodeNoAnswer = 3;
-constexpr int kCodeChecksum = 7;
-constexpr int kCodeIncomplete = 8;
-constexpr int kCodeStopped = 130;
+// rq7cli's exit codes (one table, cli/CliExit.h) for the ends a window's write can have.
+constexpr int kCodeDone = kExitDone;
+constexpr int kCodeNoAnswer = kExitNoAnswer;
+constexpr int kCodeChecksum = kExitChecksum;
+constexpr int kCodeIncomplete = kExitIncomplete;
+constexpr int kCodeStopped = kExitStopped;
 
-std::int64_t FactoryNumberOfSlots(const TRecordedSlots& recorded) {
-    const TSlotBytes& d = recorded.at(rq7map::kFactoryNumberSlot - 1);
-    const std::uint32_t word = static_cast<std::uint32_t>(d[0]) | (static_cast<std::uint32_t>(d[1]) << 8) |
-                               (static_cast<std::uint32_t>(d[2]) << 16) |
-                               (static_cast<std::uint32_t>(d[3]) << 24);
-    return static_cast<std::int32_t>(word); // as the windows show it
-}
 } // namespace
 
 std::string WindowProgramName() {
@@ -65,18 +57,6 @@ std::string WriteEndMessage(TWriteEnd end, const std::string& shown) {
     return "Запись прервана";
 }
 
-std::optional<TRecordedFile> RecordedFileOf(const std::string& name) {
-    QFile file(QString::fromStdString(name));
-    if (!file.open(QIODevice::ReadOnly)) {
-        return std::nullopt;
-    }
-    QCryptographicHash hash(QCryptographicHash::Sha256);
-    if (!hash.addData(&file)) {
-        return std::nullopt;
-    }
-    return TRecordedFile{name, hash.result().toHex().toStdString()};
-}
-
 TServiceRecorder::TServiceRecorder(TRecordStore* store, IPrompts& prompts, TModbusExchange& exchange)
     : store_(store), prompts_(prompts), exchange_(exchange) {}
 
@@ -113,23 +93,13 @@ void TServiceRecorder::ForgetRead() {
     lastRead_.reset();
 }
 
-std::optional<std::int64_t> TServiceRecorder::FactoryNumberAfter(const TCoefImageBytes& sent,
-                                                                 const TWriteReport& report) const {
-    // The adapter's number after the write: the one sent once its slot was, else the one it had.
-    const TRecordedSlots sentSlots = RecordedSlotsOf(sent);
-    if (report.States.at(rq7map::kFactoryNumberSlot) != TSlotState::Old || !lastRead_) {
-        return FactoryNumberOfSlots(sentSlots);
-    }
-    return FactoryNumberOfSlots(lastRead_->Slots);
-}
-
 void TServiceRecorder::RecordWriteBegun(TRecordOperation operation, const TCoefImageBytes& sent,
                                         const std::optional<TRecordedFile>& file) {
     const TWriteReport notBegun;
     TServiceRecord record = NewWindowRecord(operation);
-    record.FactoryNumber = FactoryNumberAfter(sent, notBegun);
     record.AsFound = lastRead_;
     record.AsLeft = AsLeftOf(sent, notBegun, std::nullopt);
+    record.FactoryNumber = FactoryNumberAfterWrite(sent, *record.AsLeft, record.AsFound);
     record.Outcome = {std::nullopt, kOutcomeBegun};
     record.File = file;
     Append(record);
@@ -139,9 +109,9 @@ void TServiceRecorder::RecordWriteEnded(TRecordOperation operation, const TCoefI
                                         const TWriteReport& report, TWriteEnd end, const std::string& message,
                                         const std::optional<TRecordedFile>& file) {
     TServiceRecord record = NewWindowRecord(operation);
-    record.FactoryNumber = FactoryNumberAfter(sent, report);
     record.AsFound = lastRead_;
     record.AsLeft = AsLeftOf(sent, report, std::nullopt);
+    record.FactoryNumber = FactoryNumberAfterWrite(sent, *record.AsLeft, record.AsFound);
     record.Outcome = {WriteOutcomeCode(end, report), message};
     record.File = file;
     Append(record);

@@ -53,8 +53,6 @@ private:
     TServiceRecord NewWindowRecord(TRecordOperation operation) const;
     // Appends, or says once that the store is unavailable.
     void Append(const TServiceRecord& record);
-    std::optional<std::int64_t> FactoryNumberAfter(const TCoefImageBytes& sent,
-                                                   const TWriteReport& report) const;
 
     TRecordStore* store_;
     IPrompts& prompts_;
@@ -62,6 +60,3 @@ private:
     std::optional<TAsFound> lastRead_;
     bool unavailableSaid_ = false;
 };
-
-// The name and SHA-256 of a coefficient file as it stands on disk; nothing when it cannot be read.
-std::optional<TRecordedFile> RecordedFileOf(const std::string& name);
