@@ -302,7 +302,8 @@ public:
     // Opens the device named by Port for exclusive use and applies the settings (outside an update
     // bracket). Does nothing when already open. "Unable to open com port" when it cannot be opened.
     void OpenPort();
-    // Aborts pending operations and closes the device; does nothing when closed.
+    // Aborts pending operations and closes the device; does nothing when closed. The device is closed
+    // even when the abort fails; the failure is raised after closing.
     void ClosePort();
     bool Connected() const { return connected_; }
 
