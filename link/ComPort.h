@@ -84,6 +84,14 @@ public:
     std::int32_t WinCode; // the system error code, -1 when none
 };
 
+// The port list's error when the system keeps no list of serial ports at all (Windows: a PC without
+// serial ports has no HARDWARE\DEVICEMAP\SERIALCOMM key). Its message is the registry error, shown by
+// the windows as any other; a command line listing the ports takes it as no port.
+class ENoPortList : public EComPort {
+public:
+    using EComPort::EComPort;
+};
+
 // ---------------------------------------------------------------------------------------------
 // Settings objects. Each belongs to one port; changing a field on an open port re-applies the
 // field's group of device settings.
