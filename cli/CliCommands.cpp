@@ -538,9 +538,13 @@ std::string ShownSlot(const TCoefImageBytes& image, int k) {
 } // namespace
 
 int CommandPorts(TCliContext& context, const TCommandLine& line) {
+    // A system without any list of serial ports (a PC without serial ports) has none to list.
     if (!line.Json) {
         std::vector<std::string> names;
-        TCustomComPort::ListComPorts(names, context.Roots);
+        try {
+            TCustomComPort::ListComPorts(names, context.Roots);
+        } catch (const ENoPortList&) {
+        }
         for (const std::string& name : names) {
             context.Out << name << '\n';
         }
@@ -549,8 +553,13 @@ int CommandPorts(TCliContext& context, const TCommandLine& line) {
     const auto text = [](const std::string& value) {
         return value.empty() ? QJsonValue(QJsonValue::Null) : QJsonValue(QString::fromStdString(value));
     };
+    std::vector<TPortDetails> details;
+    try {
+        details = ListPortDetails(context.Roots);
+    } catch (const ENoPortList&) {
+    }
     QJsonArray ports;
-    for (const TPortDetails& port : ListPortDetails(context.Roots)) {
+    for (const TPortDetails& port : details) {
         QJsonObject object;
         object[QStringLiteral("name")] = QString::fromStdString(port.Name);
         object[QStringLiteral("device")] = QString::fromStdString(port.Device);

@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cstdio>
+#include <exception>
 
 #include "link/SerialBackend.h"
 #include "link/StopEvent.h"
@@ -255,10 +256,19 @@ void TCustomComPort::ClosePort() {
     if (!connected_) {
         return;
     }
-    // On failure the device stays open, unless the failure showed that it has gone.
-    OnDevice(kErrPurgeComm, [](TSerialDevice& device) { device.AbortPending(); });
+    // The device is closed whatever the abort gives; its failure is raised once it is closed, so that a
+    // device that has gone (a pulled USB-serial cable) never keeps the port "connected".
+    std::exception_ptr failure;
+    try {
+        OpenDevice(kErrPurgeComm).AbortPending();
+    } catch (...) {
+        failure = std::current_exception();
+    }
     device_.reset();
     connected_ = false;
+    if (failure) {
+        std::rethrow_exception(failure);
+    }
 }
 
 void TCustomComPort::BeginSettingsBatch() {

@@ -84,6 +84,14 @@ public:
     std::int32_t WinCode; // the system error code, -1 when none
 };
 
+// The port list's error when the system keeps no list of serial ports at all (Windows: a PC without
+// serial ports has no HARDWARE\DEVICEMAP\SERIALCOMM key). Its message is the registry error, shown by
+// the windows as any other; a command line listing the ports takes it as no port.
+class ENoPortList : public EComPort {
+public:
+    using EComPort::EComPort;
+};
+
 // ---------------------------------------------------------------------------------------------
 // Settings objects. Each belongs to one port; changing a field on an open port re-applies the
 // field's group of device settings.
@@ -302,7 +310,8 @@ public:
     // Opens the device named by Port for exclusive use and applies the settings (outside an update
     // bracket). Does nothing when already open. "Unable to open com port" when it cannot be opened.
     void OpenPort();
-    // Aborts pending operations and closes the device; does nothing when closed.
+    // Aborts pending operations and closes the device; does nothing when closed. The device is closed
+    // even when the abort fails; the failure is raised after closing.
     void ClosePort();
     bool Connected() const { return connected_; }
 

@@ -50,7 +50,8 @@ void SortPortNames(std::vector<std::string>& names);
 void WriteStoredValues(const TStoredKey& key, const std::vector<TStoredValue>& values,
                        const TSystemRoots& roots);
 // Platform: the names of the serial ports the system knows, unsorted; on Linux those under the roots'
-// sysfs and device folders. Throws EComPort "Registry error" with the system code.
+// sysfs and device folders. Throws EComPort "Registry error" with the system code; on Windows
+// ENoPortList when the system has no list of serial ports at all.
 std::vector<std::string> ReadComPortNames(const TSystemRoots& roots);
 
 #ifndef _WIN32

@@ -60,6 +60,9 @@ void WriteStoredValues(const TStoredKey& key, const std::vector<TStoredValue>& v
 std::vector<std::string> ReadComPortNames(const TSystemRoots& /*roots*/) {
     TKey k;
     LONG rc = ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"HARDWARE\\DEVICEMAP\\SERIALCOMM", 0, KEY_READ, k.Out());
+    if (rc == ERROR_FILE_NOT_FOUND) {
+        throw ENoPortList("Registry error", static_cast<std::int32_t>(rc)); // no serial port ever installed
+    }
     if (rc != ERROR_SUCCESS) {
         throw EComPort("Registry error", static_cast<std::int32_t>(rc));
     }

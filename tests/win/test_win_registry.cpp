@@ -395,14 +395,17 @@ TEST(WinRegistry, EmptyOrMissingSerialCommKey) {
     TComPort::ListComPorts(list);
     EXPECT_TRUE(list.empty());
 
-    // No key at all: "Registry error" with the system code 2; the list is left as it was.
+    // No key at all (a PC without serial ports): "Registry error" with the system code 2, told apart as
+    // no list at all; the list is left as it was.
     ASSERT_EQ(RegDeleteKeyW(HKEY_LOCAL_MACHINE, kSerialComm), ERROR_SUCCESS);
     list = {"kept"};
     std::string error;
     try {
         TComPort::ListComPorts(list);
-    } catch (const EComPort& e) {
+    } catch (const ENoPortList& e) {
         error = e.what();
+    } catch (const EComPort& e) {
+        error = std::string("not told apart: ") + e.what();
     }
     WriteKey(HKEY_LOCAL_MACHINE, kSerialComm, before, REG_OPTION_VOLATILE);
     EXPECT_EQ(error, "Registry error (win error code: 2)");

@@ -249,10 +249,11 @@ TEST(Win32Records, EventSetsMapOntoTheDriverFlags) {
 // Which failures close the port
 
 TEST(Win32DeviceGone, OnlyFailedTransfersCountAsADeviceThatWentAway) {
-    // A pulled USB-serial cable (22, 31, 1117, ...), a hung-up line under Wine (21), a device removed.
-    const DWORD gone[] = {21, 22, 31, 55, 433, 1117, 1167, 1617};
-    // Another holder, a closed port, a refused setting, our own cancelling, a time-out, no such call.
-    const DWORD working[] = {0, 5, 6, 50, 87, 121, 995, 1460};
+    // A pulled USB-serial cable (5 on the handle held, 22, 31, 1117, ...), a hung-up line under Wine (21),
+    // a device removed.
+    const DWORD gone[] = {5, 21, 22, 31, 55, 433, 1117, 1167, 1617};
+    // A closed port, a refused setting, our own cancelling, a time-out, no such call.
+    const DWORD working[] = {0, 6, 50, 87, 121, 995, 1460};
     for (const DWORD code : gone) {
         EXPECT_TRUE(DeviceGoneFailure(TDeviceCall::Transfer, code)) << "a transfer failing with " << code;
         // A setting the driver refuses, with whatever code, leaves a working port open.
