@@ -90,6 +90,15 @@ int IdentifyAndRead(TCliSession& session, TIdentifyRetry retry, int slotWaitMs, 
     return ReadSlots(session, slotWaitMs, shown);
 }
 
+// Opens the port and reads the block as the technological window does; kExitDone when all was read.
+int OpenAndRead(TCliSession& session, TShownBlock& shown) {
+    if (!session.OpenPort()) {
+        return kExitPort;
+    }
+    return IdentifyAndRead(session, TTechnologicalTiming::kIdentifyRetry,
+                           TTechnologicalTiming::kSlotReadWaitMs, shown);
+}
+
 // Reads the 16 slots back and compares every byte with what was sent.
 int VerifyWritten(TCliSession& session, TCliContext& context) {
     const TCoefImageBytes sent = session.Block.CoefImage;
@@ -585,12 +594,8 @@ int CommandRead(TCliContext& context, const TCommandLine& line) {
     // With the file on standard output, the table goes to standard error.
     std::ostream& table = toStandardOutput ? context.Err : context.Out;
     TCliSession session(context, line);
-    if (!session.OpenPort()) {
-        return kExitPort;
-    }
     TShownBlock shown;
-    const int read = IdentifyAndRead(session, TTechnologicalTiming::kIdentifyRetry,
-                                     TTechnologicalTiming::kSlotReadWaitMs, shown);
+    const int read = OpenAndRead(session, shown);
     if (read != kExitDone) {
         return read;
     }
@@ -835,12 +840,8 @@ int CommandRestore(TCliContext& context, const TCommandLine& line) {
         return kExitPassword;
     }
     TCliSession session(context, line);
-    if (!session.OpenPort()) {
-        return kExitPort;
-    }
     TShownBlock found;
-    const int read = IdentifyAndRead(session, TTechnologicalTiming::kIdentifyRetry,
-                                     TTechnologicalTiming::kSlotReadWaitMs, found);
+    const int read = OpenAndRead(session, found);
     if (read != kExitDone) {
         return read;
     }
@@ -927,12 +928,8 @@ int CommandCompare(TCliContext& context, const TCommandLine& line) {
         otherName = "запись " + std::to_string(*id);
     }
     TCliSession session(context, line);
-    if (!session.OpenPort()) {
-        return kExitPort;
-    }
     TShownBlock shown;
-    const int read = IdentifyAndRead(session, TTechnologicalTiming::kIdentifyRetry,
-                                     TTechnologicalTiming::kSlotReadWaitMs, shown);
+    const int read = OpenAndRead(session, shown);
     if (read != kExitDone) {
         return read;
     }
