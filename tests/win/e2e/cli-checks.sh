@@ -10,6 +10,8 @@
 #     `ports` lists the port;
 #   - that file, changed, written back behind both passwords (given on standard input): exit 0, the
 #     read-back agrees, and the adapter holds the new values; a wrong password: exit 6, nothing sent;
+#   - that write in the service record (a store in the Cyrillic folder): begun with the block found, done
+#     with the block the adapter holds; its protocol a PDF with the Russian title;
 #   - an adapter that never answers (rq7sim --lose 100, a simulator of its own): exit 3 with "Нет ответа" in UTF-8, nothing
 #     printed on standard output; a missing port: exit 2 naming it with the windows' message.
 
@@ -82,12 +84,14 @@ lines[3] = b"1234.5"    # channel 1 at 20 mA
 open(sys.argv[2], "wb").write(b"\r\n".join(lines))
 EOF
     printf 'Vosek\nwrong\n' >"$WORK/cli-wrong-passwords"
-    cli_run "$WORK/cli-wrong.out" "$WORK/cli-wrong.err" "$WORK/cli-wrong-passwords" write "$(wine_path "$changed")" --port "$port"
+    local history
+    history="$(wine_path "$START_DIR/журнал.sqlite")"
+    cli_run "$WORK/cli-wrong.out" "$WORK/cli-wrong.err" "$WORK/cli-wrong-passwords" write "$(wine_path "$changed")" --port "$port" --history "$history"
     check "a wrong second password ends with exit 6 (got $CLI_STATUS)" test "$CLI_STATUS" -eq 6
     check "a wrong password says so in UTF-8 ($(cat "$WORK/cli-wrong.err"))" has_utf8 "$WORK/cli-wrong.err" "Пароль введен неверно!"
     check "a wrong password sends nothing" test "$(count_requests '')" -eq 0
     printf 'Vosek\nTrimel\n' >"$WORK/cli-passwords"
-    cli_run "$WORK/cli-write.out" "$WORK/cli-write.err" "$WORK/cli-passwords" write "$(wine_path "$changed")" --port "$port"
+    cli_run "$WORK/cli-write.out" "$WORK/cli-write.err" "$WORK/cli-passwords" write "$(wine_path "$changed")" --port "$port" --history "$history"
     check "rq7cli write ends with exit 0 (got $CLI_STATUS: $(cat "$WORK/cli-write.err"))" test "$CLI_STATUS" -eq 0
     check "rq7cli write says the read-back agrees, in UTF-8" \
         has_utf8 "$WORK/cli-write.out" "Проверка записи: все 16 слотов совпадают с записанным"
@@ -96,6 +100,30 @@ EOF
     check "the adapter holds the new factory number" grep -qx 'slot 13 .* number 202002' "$WORK/dump.txt"
     check "the adapter holds today's date" grep -qE "^slot 14 .* date .* $(date +%-d.%-m.%Y)\$" "$WORK/dump.txt"
     check "the block the adapter holds has a good checksum" grep -qx 'slot 16 .* checksum good' "$WORK/dump.txt"
+
+    # ---- the service record of that write, and its protocol
+    STEP="rq7cli: history and report"
+    log "$STEP"
+    local protocol="$START_DIR/протокол.pdf"
+    cli_run "$WORK/cli-history.json" "$WORK/cli-history.err" /dev/null history --json --history "$history"
+    check "rq7cli history ends with exit 0 (got $CLI_STATUS: $(cat "$WORK/cli-history.err"))" test "$CLI_STATUS" -eq 0
+    check "the write is recorded twice: begun with the block found, then done with the block left" \
+        python3 - "$WORK/cli-history.json" "$WORK/dump.txt" <<'EOF'
+import json, sys
+records = json.load(open(sys.argv[1], encoding="utf-8"))
+writes = [r for r in records if r["operation"] == "write"]
+image = next(l.split()[1:] for l in open(sys.argv[2]) if l.startswith("image "))
+held = ["".join(image[4 * k:4 * k + 4]) for k in range(1, 17)]
+ok = (len(writes) == 2 and writes[1]["outcome"]["message"] == "begun" and writes[0]["outcome"]["code"] == 0
+      and writes[0]["factory_number"] == 202002 and writes[1]["as_found"]["checksum_ok"] is True
+      and [s.upper() for s in writes[0]["as_left"]["sent"]] == held)
+sys.exit(0 if ok else 1)
+EOF
+    cli_run "$WORK/cli-report.out" "$WORK/cli-report.err" /dev/null report --factory-number 0202002 \
+        --pdf "$(wine_path "$protocol")" --history "$history"
+    check "rq7cli report ends with exit 0 (got $CLI_STATUS: $(cat "$WORK/cli-report.err"))" test "$CLI_STATUS" -eq 0
+    check "the protocol is a PDF whose text has its Russian title" \
+        sh -c 'head -c 5 "$1" | grep -q "%PDF-" && pdftotext "$1" - | grep -q "Протокол настройки адаптера RQ7"' _ "$protocol"
 
     # ---- an adapter that never answers, and a port that is missing
     STEP="rq7cli: no answer"
