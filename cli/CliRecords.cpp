@@ -4,7 +4,6 @@
 #include <QGuiApplication>
 #include <QJsonArray>
 #include <QJsonDocument>
-#include <QTextDocument>
 
 #include <charconv>
 #include <ostream>
@@ -91,7 +90,7 @@ std::string CsvField(const std::string& text) {
     return quoted + "\"";
 }
 
-std::string OutcomeText(const TRecordOutcome& outcome) {
+std::string OutcomeCell(const TRecordOutcome& outcome) {
     return (outcome.Code ? std::to_string(*outcome.Code) : std::string("-")) + " " + outcome.Message;
 }
 
@@ -114,7 +113,7 @@ void PrintHistory(std::ostream& out, const std::vector<TServiceRecord>& records)
     for (const TServiceRecord& record : records) {
         out << Pad(std::to_string(record.Id), 7) << Pad(record.Time, 26)
             << Pad(OperationName(record.Operation), 10) << Pad(FactoryNumberField(record), 11)
-            << Pad(record.Port, 14) << Pad(record.User, 20) << Printable(OutcomeText(record.Outcome)) << '\n';
+            << Pad(record.Port, 14) << Pad(record.User, 20) << Printable(OutcomeCell(record.Outcome)) << '\n';
     }
 }
 
@@ -226,8 +225,8 @@ int CommandReport(TCliContext& context, const TCommandLine& line) {
                          : "в журнале нет записи в адаптер " + std::to_string(*number),
                       kExitBadData);
     }
-    if (qobject_cast<QGuiApplication*>(QCoreApplication::instance()) == nullptr) {
-        return refuse("протокол не построен: нет графической подсистемы Qt", kExitBadData);
+    if (!line.Pdf.empty() && qobject_cast<QGuiApplication*>(QCoreApplication::instance()) == nullptr) {
+        return refuse("протокол в PDF не построен: нет графической подсистемы Qt", kExitBadData);
     }
     try {
         if (!line.Pdf.empty()) {
@@ -242,9 +241,7 @@ int CommandReport(TCliContext& context, const TCommandLine& line) {
         return refuse(e.what(), kExitBadData);
     }
     if (line.Pdf.empty() && line.Html.empty()) {
-        QTextDocument document;
-        document.setHtml(QString::fromStdString(ProtocolHtml(*record)));
-        context.Out << document.toPlainText().toStdString() << '\n';
+        context.Out << ProtocolText(*record);
     }
     return kExitDone;
 }

@@ -14,10 +14,22 @@
 #include "cli/Rq7Cli.h"
 #include "link/ConsoleControl.h"
 
+namespace {
+// Every line rq7cli puts on standard error begins with "rq7cli: ", so a script can rely on it: Qt's own
+// notes (such as QStandardPaths' about XDG_RUNTIME_DIR when `report` starts Qt's GUI half) are dropped,
+// its errors kept under that prefix.
+void QtMessages(QtMsgType type, const QMessageLogContext& /*context*/, const QString& message) {
+    if (type == QtCriticalMsg || type == QtFatalMsg) {
+        std::cerr << "rq7cli: Qt: " << message.toStdString() << std::endl;
+    }
+}
+} // namespace
+
 int main(int argc, char** argv) {
+    qInstallMessageHandler(QtMessages);
     // Qt gives the arguments in Unicode on every system (on Windows not only those of the ANSI code page).
-    // The protocol of `report` is laid out with fonts, which takes the GUI half of Qt (offscreen on Linux:
-    // no display is needed); every other command needs only the core.
+    // The PDF protocol of `report` is laid out with fonts, which takes the GUI half of Qt (offscreen on
+    // Linux: no display is needed); every other command needs only the core.
     bool report = false;
     for (int i = 1; i < argc; ++i) {
         report = report || std::strcmp(argv[i], "report") == 0;

@@ -100,6 +100,50 @@ void WriteFile(const std::string& path, const QByteArray& bytes) {
 
 } // namespace
 
+std::string ProtocolText(const TServiceRecord& record) {
+    // Pads a UTF-8 text with spaces to width characters.
+    const auto padded = [](const std::string& text, std::size_t width) {
+        std::size_t characters = 0;
+        for (const char c : text) {
+            characters += (static_cast<unsigned char>(c) & 0xC0) != 0x80 ? 1 : 0;
+        }
+        return text + std::string(characters < width ? width - characters : 1, ' ');
+    };
+    std::string text = "Протокол настройки адаптера RQ7\n\n";
+    const auto field = [&](const std::string& name, const std::string& value) {
+        text += padded(name + ":", 22) + value + "\n";
+    };
+    field("Запись журнала №", std::to_string(record.Id));
+    field("Операция", OperationText(record.Operation));
+    field("Заводской номер", RecordFactoryNumberText(record));
+    field("Адрес", RecordAddressText(record));
+    field("Дата и время", RecordTimeText(record.Time));
+    field("Рабочее место", record.Station);
+    field("Выполнил", record.User);
+    field("Программа", record.Program);
+    field("Порт", record.Port);
+    if (record.File) {
+        field("Файл коэффициентов", record.File->Name);
+        field("SHA-256 файла", record.File->Sha256);
+    }
+    text += record.AsFound
+                ? "\nДо операции: блок, прочитанный " + RecordTimeText(record.AsFound->ReadAt) + ".\n"
+                : std::string("\nДо операции: блок не читался.\n");
+    text += padded("Величина", 44) + padded("До операции", 22) + padded("После операции", 22) + "Изменение\n";
+    for (const TProtocolRow& row : ProtocolRows(record)) {
+        text += padded(row.Name, 44) + padded(row.Found, 22) + padded(row.Left, 22) +
+                RowChangeText(row.Change) + "\n";
+    }
+    text += "\n";
+    field("Контрольная сумма", ChecksumText(record));
+    field("Проверка чтением", ReadBackText(record));
+    field("Итог", OutcomeText(record));
+    text += "\nНастройку выполнил: ______________________ / ______________________ /\n"
+            "Протокол принял:    ______________________ / ______________________ /\n"
+            "Дата: «____» ________________ 20____ г.\n";
+    return text;
+}
+
 std::string ProtocolHtml(const TServiceRecord& record) {
     std::string html =
         "<!DOCTYPE html>\n<html lang=\"ru\">\n<head>\n<meta charset=\"utf-8\">\n"
