@@ -131,8 +131,10 @@ std::string ProtocolText(const TServiceRecord& record) {
                 : std::string("\nДо операции: блок не читался.\n");
     text += padded("Величина", 44) + padded("До операции", 22) + padded("После операции", 22) + "Изменение\n";
     for (const TProtocolRow& row : ProtocolRows(record)) {
-        text += padded(row.Name, 44) + padded(row.Found, 22) + padded(row.Left, 22) +
-                RowChangeText(row.Change) + "\n";
+        std::string line =
+            padded(row.Name, 44) + padded(row.Found, 22) + padded(row.Left, 22) + RowChangeText(row.Change);
+        line.erase(line.find_last_not_of(' ') + 1);
+        text += line + "\n";
     }
     text += "\n";
     field("Контрольная сумма", ChecksumText(record));
