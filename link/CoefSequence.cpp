@@ -8,6 +8,7 @@
 #include "coef/ValueText.h"
 #include "coef/WriteJournal.h"
 #include "link/ModbusUnit.h"
+#include "link/WriteHold.h"
 
 namespace {
 // An identify reply shorter than this is no answer.
@@ -148,6 +149,7 @@ TWriteEnd TCoefSequence::WriteBlock(int slotWaitMs) {
         return TWriteEnd::Stopped;
     }
     report_.Begun = true;
+    const TWriteHold hold; // from the first request to the end of the block
     return WriteSlotsOfBlock(slotWaitMs);
 }
 
@@ -198,6 +200,7 @@ TWriteEnd TCoefSequence::WriteLimits(std::uint8_t address, int slotWaitMs,
     }
     KeepInJournal();
     report_.Begun = true;
+    const TWriteHold hold; // from the address register to the end of the block
     if (!WriteWithRetry([&] { exchange_.WriteRegister(rq7map::kAddressRegister, address); })) {
         report_.AddressUnknown = true;
         view_.ShowMessage(kNoAnswerText);
