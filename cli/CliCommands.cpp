@@ -477,7 +477,12 @@ int CommandRead(TCliContext& context, const TCommandLine& line) {
         file.FactoryNumber = shown.FactoryNumber;
         file.Values = shown.Texts;
         if (toStandardOutput) {
-            context.Out << CoefFileBytes(CoefFileLines(file));
+            const std::string bytes = CoefFileBytes(CoefFileLines(file));
+            if (!context.WriteOutputBytes) {
+                context.Out << bytes;
+            } else if (!context.WriteOutputBytes(bytes)) {
+                context.Out.setstate(std::ios::failbit); // a failed output, as the stream's own
+            }
         } else {
             try {
                 WriteTextFileLines(line.Output, CoefFileLines(file));
