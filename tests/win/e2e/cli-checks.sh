@@ -121,7 +121,7 @@ EOF
     STEP="rq7cli: the session end during a write"
     log "$STEP"
     rq7_start_simulator "$WORK/ttyRQ7"
-    (exec timeout -k 10 150 wine "$QUERY_END_SESSION" --class "rq7cli session end" 120) \
+    (exec env -u DISPLAY timeout -k 10 150 wine "$QUERY_END_SESSION" --class "rq7cli session end" 120) \
         >"$WORK/cli-session.out" 2>&1 </dev/null &
     local asker=$!
     cli_run "$WORK/cli-session-write.out" "$WORK/cli-session-write.err" "$WORK/cli-passwords" write "$(wine_path "$changed")" --port "$port"

@@ -151,11 +151,14 @@ wait_gone "$SAVE" 10 || abort "the save dialog did not close"
 wait_rq7_window password 10 >/dev/null || abort "no password dialog for the write (a message instead: $(find_rq7_window box))"
 type_text "Trimel"
 press Return
-wait_rq7_window box 10 >/dev/null || abort "no confirmation after the second password"
-# The session end, asked of the main window again and again from before the write to after it.
-(exec timeout -k 10 90 wine "$QUERY_END_SESSION" --title "Работа с RQ7" 60) >"$WORK/session.out" 2>&1 </dev/null &
+BOX="$(wait_rq7_window box 10)" || abort "no confirmation after the second password"
+# The session end, asked of the main window again and again from before the write to after it. The
+# helper has no display of its own (it only sends messages), so it cannot take the keyboard.
+(exec env -u DISPLAY timeout -k 10 90 wine "$QUERY_END_SESSION" --title "Работа с RQ7" 60) \
+    >"$WORK/session.out" 2>&1 </dev/null &
 ASKER_PID=$!
 sleep 2 # the helper is asking before the write begins
+activate "$BOX"
 press Return # "Да": program
 e2e_check_written
 wait "$ASKER_PID"

@@ -47,6 +47,12 @@ int main(void) {
         }
         Sleep(20);
     }
-    printf(seenWindow ? "the window went before it had refused and then allowed\n" : "no window\n");
+    if (!seenWindow) {
+        puts("no window");
+    } else if (GetTickCount64() >= end) {
+        puts(refused ? "still refused when the time was up" : "never refused before the time was up");
+    } else {
+        puts("the window went before it had refused and then allowed");
+    }
     return 1;
 }
