@@ -1,6 +1,7 @@
 // The session end held on Windows: the attached windows refuse WM_QUERYENDSESSION while a write's
 // block is under way and give the system the reason it shows the user.
 
+#include <atomic>
 #include <mutex>
 #include <vector>
 
@@ -14,13 +15,30 @@ namespace {
 std::mutex windowsMutex;
 std::vector<HWND> attachedWindows;
 
+// The hold's own message, registered as the first window is attached (0 until then: no window to tell).
+std::atomic<UINT> holdMessage{0};
+
 UINT HoldMessage() {
-    static const UINT message = RegisterWindowMessageW(L"rq7 write hold changed");
-    return message;
+    return holdMessage.load();
 }
 
-void PostHoldMessage(HWND window) {
-    PostMessageW(window, HoldMessage(), 0, 0);
+// Gives the window the reason the system shows while a hold is raised, or takes it away.
+void ShowHoldReason(HWND window) {
+    if (TWriteHold::Raised()) {
+        ShutdownBlockReasonCreate(window, Widen(kWriteHoldReason).c_str());
+    } else {
+        ShutdownBlockReasonDestroy(window);
+    }
+}
+
+// Only the window's own thread may set its reason: on that thread (rq7's windows, whose thread runs the
+// write) at once; another thread's window (rq7cli's) is posted the hold's message.
+void TellWindow(HWND window) {
+    if (GetWindowThreadProcessId(window, nullptr) == GetCurrentThreadId()) {
+        ShowHoldReason(window);
+    } else {
+        PostMessageW(window, HoldMessage(), 0, 0);
+    }
 }
 
 LRESULT CALLBACK SessionEndProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -63,15 +81,18 @@ DWORD WINAPI SessionEndThread(LPVOID /*unused*/) {
 void WriteHoldChanged() noexcept {
     const std::lock_guard lock(windowsMutex);
     for (const HWND window : attachedWindows) {
-        PostHoldMessage(window);
+        TellWindow(window);
     }
 }
 
 void AttachSessionEndWindow(HWND window) {
     const std::lock_guard lock(windowsMutex);
+    if (holdMessage.load() == 0) {
+        holdMessage.store(RegisterWindowMessageW(L"rq7 write hold changed"));
+    }
     attachedWindows.push_back(window);
     if (TWriteHold::Raised()) {
-        PostHoldMessage(window); // raised before the window was there
+        TellWindow(window); // raised before the window was there
     }
 }
 
@@ -88,12 +109,8 @@ bool AnswerSessionEnd(HWND window, UINT message, LRESULT* result) {
         *result = FALSE;
         return true;
     }
-    if (message == HoldMessage()) {
-        if (TWriteHold::Raised()) {
-            ShutdownBlockReasonCreate(window, Widen(kWriteHoldReason).c_str());
-        } else {
-            ShutdownBlockReasonDestroy(window);
-        }
+    if (message == HoldMessage() && message != 0) {
+        ShowHoldReason(window);
         *result = 0;
         return true;
     }

@@ -22,12 +22,15 @@ public:
         }
         const MSG* msg = static_cast<const MSG*>(message);
         LRESULT answer = 0;
-        // Every window of the program refuses while a block is under way; the main window alone gets
-        // the hold's message.
-        if (!AnswerSessionEnd(msg->hwnd, msg->message, &answer)) {
+        // Every window of the program refuses while a block is under way. (The main window's reason is
+        // set directly, on this thread, which runs the write: nothing is posted to Qt's windows.)
+        if (msg->message != WM_QUERYENDSESSION || !AnswerSessionEnd(msg->hwnd, msg->message, &answer)) {
             return false;
         }
-        *result = static_cast<qintptr>(answer);
+        // Qt's event loop hands posted messages (the hold's) over with no result to set.
+        if (result != nullptr) {
+            *result = static_cast<qintptr>(answer);
+        }
         return true;
     }
 

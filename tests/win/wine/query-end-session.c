@@ -3,7 +3,9 @@
  *
  *   query-end-session.exe --class NAME | --title TITLE  SECONDS
  *
- * Waits for the top-level window of that class (or title) to appear, then asks it every 20 ms. Prints
+ * Waits for the top-level window of that class (or title) to appear, then asks it every 20 ms, each
+ * question followed by WM_ENDSESSION with FALSE (the session end called off, as Windows does when a
+ * program refused it). Prints
  * "refused" the first time it answers FALSE and "allowed" the first time it answers TRUE after that.
  * Exits 0 when it refused and then allowed; 1 when the window went, or SECONDS passed, before both;
  * 2 on a wrong command line. The answers are all it looks at: the window's program is not changed. */
@@ -35,7 +37,12 @@ int main(void) {
         }
         seenWindow = 1;
         DWORD_PTR answer = 1;
-        if (SendMessageTimeoutW(window, WM_QUERYENDSESSION, 0, 0, SMTO_ABORTIFHUNG, 2000, &answer) != 0) {
+        const LRESULT asked = SendMessageTimeoutW(window, WM_QUERYENDSESSION, 0, 0, SMTO_ABORTIFHUNG, 2000, &answer);
+        /* The session end is then called off, as Windows does when a program refused it (Qt takes no input
+         * between the question and this answer). */
+        DWORD_PTR ignored = 0;
+        SendMessageTimeoutW(window, WM_ENDSESSION, FALSE, 0, SMTO_ABORTIFHUNG, 2000, &ignored);
+        if (asked != 0) {
             if (answer == FALSE && !refused) {
                 refused = 1;
                 puts("refused");
