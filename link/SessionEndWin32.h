@@ -8,13 +8,15 @@
 inline constexpr const wchar_t* kSessionEndWindowClass = L"rq7cli session end";
 
 // A window, owned by the calling thread, whose messages pass through AnswerSessionEnd: it is told when
-// the hold is raised or released. Detach it before it is destroyed.
+// the hold is raised or released (at once when the hold is raised on its own thread, else by the
+// hold's posted message). Detach it before it is destroyed.
 void AttachSessionEndWindow(HWND window);
 void DetachSessionEndWindow(HWND window);
 
 // For a window procedure or a native event filter. WM_QUERYENDSESSION is answered FALSE while a hold is
-// raised; the hold's own message gives the window the reason the system shows, or takes it away (only
-// the window's own thread may). True when the message was one of these, with the answer in *result.
+// raised; the hold's posted message gives the window the reason the system shows, or takes it away
+// (only the window's own thread may). True when the message was one of these, with the answer in
+// *result.
 bool AnswerSessionEnd(HWND window, UINT message, LRESULT* result);
 
 // rq7cli: a hidden top-level window on a thread of its own, for the life of the process. A console
