@@ -636,7 +636,12 @@ int SaveReadBlock(TCliSession& session, TCliContext& context, const TCommandLine
         file.FactoryNumber = shown.FactoryNumber;
         file.Values = shown.Texts;
         if (toStandardOutput) {
-            context.Out << CoefFileBytes(CoefFileLines(file));
+            const std::string bytes = CoefFileBytes(CoefFileLines(file));
+            if (!context.WriteOutputBytes) {
+                context.Out << bytes;
+            } else if (!context.WriteOutputBytes(bytes)) {
+                context.Out.setstate(std::ios::failbit); // a failed output, as the stream's own
+            }
         } else {
             try {
                 WriteTextFileLines(line.Output, CoefFileLines(file));

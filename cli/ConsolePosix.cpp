@@ -27,6 +27,11 @@ bool StandardInputIsTerminal() {
 
 void PrepareConsoleOutput() {}
 
+bool WriteOutputBytes(const std::string& bytes) {
+    std::cout.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    return !std::cout.fail();
+}
+
 void WriteToTerminal(const std::string& text) {
     const int terminal = ::open("/dev/tty", O_WRONLY | O_NOCTTY | O_CLOEXEC);
     if (terminal < 0) {

@@ -29,6 +29,9 @@ struct TCliContext {
     bool InputIsTerminal = false;
     std::function<std::string()> ReadHiddenLine;
     std::function<void(const std::string&)> WritePrompt;
+    // Writes the coefficient file's own bytes to standard output, never translated (empty: into Out).
+    // False when they could not be written.
+    std::function<bool(const std::string&)> WriteOutputBytes;
     // The port when --port is not given (the program takes it from RQ7_PORT); empty: COM1, as the windows.
     std::string DefaultPort;
     // Set once a command has sent a write request to the adapter: from then on the command's own exit

@@ -57,6 +57,7 @@ int main(int argc, char** argv) {
     context.InputIsTerminal = StandardInputIsTerminal();
     context.ReadHiddenLine = ReadHiddenLine;
     context.WritePrompt = WriteToTerminal;
+    context.WriteOutputBytes = WriteOutputBytes;
     if (const char* port = std::getenv("RQ7_PORT")) {
         context.DefaultPort = port;
     }

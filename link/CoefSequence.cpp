@@ -8,6 +8,7 @@
 #include "coef/ValueText.h"
 #include "coef/WriteJournal.h"
 #include "link/ModbusUnit.h"
+#include "link/WriteHold.h"
 
 namespace {
 // An identify reply shorter than this is no answer.
@@ -151,6 +152,7 @@ TWriteEnd TCoefSequence::WriteBlock(int slotWaitMs) {
         BeforeFirstWrite();
     }
     report_.Begun = true;
+    const TWriteHold hold; // from the first request to the end of the block
     return WriteSlotsOfBlock(slotWaitMs);
 }
 
@@ -218,6 +220,7 @@ TWriteEnd TCoefSequence::WriteAddressAndSlots(std::optional<std::uint8_t> addres
         BeforeFirstWrite();
     }
     report_.Begun = true;
+    const TWriteHold hold; // from the first request (the address register, when given) to the end of the block
     if (address && !WriteWithRetry([&] { exchange_.WriteRegister(rq7map::kAddressRegister, *address); })) {
         report_.AddressUnknown = true;
         view_.ShowMessage(kNoAnswerText);

@@ -9,9 +9,11 @@
 #include "link/ConsoleControl.h"
 
 #include <atomic>
+#include <mutex>
 #include <thread>
 
 #include "link/StopEvent.h"
+#include "link/WriteHold.h"
 
 namespace {
 // The one mutable global the platform forces: a signal handler can reach nothing else.
@@ -44,11 +46,18 @@ bool SignalConsoleStopEvent(bool interrupt) noexcept {
 void SetConsoleStopEvent(TStopEvent* stopEvent) {
     connectedEvent.exchange(stopEvent);
     WaitForHandlersToLeave();
-    InstallConsoleControlHandler();
+    // Once: on Windows each registration would add the handler to the console's list again.
+    static std::once_flag installed;
+    std::call_once(installed, InstallConsoleControlHandler);
 }
 
 void ReleaseConsoleStopEvent(const TStopEvent* stopEvent) noexcept {
     const TStopEvent* expected = stopEvent;
     connectedEvent.compare_exchange_strong(expected, nullptr);
     WaitForHandlersToLeave();
+}
+
+void StopAndFinishBlock() noexcept {
+    SignalConsoleStopEvent(false);
+    TWriteHold::WaitUntilReleased(std::chrono::milliseconds(kBlockFinishLimitMs));
 }

@@ -9,8 +9,9 @@
 
 class TStopEvent;
 
-// Registers the handler (again) and makes it signal the given event; nullptr disconnects it. When it
-// returns, the handler no longer reaches the event it had before, so that event may be destroyed.
+// Makes the handler signal the given event (registering it the first time); nullptr disconnects it.
+// When it returns, the handler no longer reaches the event it had before, so that event may be
+// destroyed.
 void SetConsoleStopEvent(TStopEvent* stopEvent);
 
 // Disconnects the handler if it signals this event, and returns only when no handler still holds it.
@@ -18,7 +19,7 @@ void SetConsoleStopEvent(TStopEvent* stopEvent);
 void ReleaseConsoleStopEvent(const TStopEvent* stopEvent) noexcept;
 
 // The platform's part (ConsoleControlPosix.cpp, ConsoleControlWin32.cpp): registers its handler, which
-// does nothing but call SignalConsoleStopEvent.
+// calls SignalConsoleStopEvent (on Windows, for the console's close, StopAndFinishBlock). Called once.
 void InstallConsoleControlHandler();
 // The command line's program also stops, instead of ending at once, on SIGTERM, SIGHUP and SIGPIPE (a
 // closed standard output or error) while an event is connected; with none connected they keep their
@@ -29,3 +30,9 @@ void CatchTerminationSignals();
 // also counted on it (TStopEvent::Interrupt). False when no event was connected. Async-signal-safe and
 // lock-free.
 bool SignalConsoleStopEvent(bool interrupt = true) noexcept;
+
+// The console is being closed (on Windows the process ends as soon as its handler returns; the system
+// allows about 5 s, a block takes about 3): signals the connected event, as a stop and not an interrupt,
+// and returns once no write's block is under way (TWriteHold), or after kBlockFinishLimit.
+void StopAndFinishBlock() noexcept;
+inline constexpr int kBlockFinishLimitMs = 10000;

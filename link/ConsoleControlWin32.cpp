@@ -7,8 +7,14 @@
 
 namespace {
 BOOL WINAPI onConsoleControl(DWORD controlType) {
-    SignalConsoleStopEvent(controlType == CTRL_C_EVENT || controlType == CTRL_BREAK_EVENT);
-    return TRUE; // handled: the default action (ending the process) does not follow
+    if (controlType == CTRL_C_EVENT || controlType == CTRL_BREAK_EVENT) {
+        SignalConsoleStopEvent(true);
+    } else {
+        // The console's close (log-off and shutdown reach a program that loads user32 as window
+        // messages, SessionEndWin32.h): the process ends when this returns, so a block goes first.
+        StopAndFinishBlock();
+    }
+    return TRUE; // handled: the default action (ending the process at once) does not follow
 }
 } // namespace
 

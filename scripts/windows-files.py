@@ -12,6 +12,10 @@
       fails when the key is not there
   windows-files.py lnk-has LNK TEXT
       succeeds when the shortcut file LNK holds TEXT (in UTF-16, as shortcuts keep their paths)
+  windows-files.py manifest EXE [TEXT...]
+      succeeds when EXE has one application manifest (an RT_MANIFEST resource with ID 1) that holds
+      asInvoker, the Windows 10/11 supportedOS entry and each TEXT, and does not set the process's
+      code page (activeCodePage); prints the manifest, or says what is wrong
 """
 import re
 import struct
@@ -109,7 +113,73 @@ def lnk_has(lnk, text):
     return 0 if text.encode("utf-16-le") in data or text.encode() in data else 1
 
 
+RT_MANIFEST = 24
+WINDOWS_10 = "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}"
+
+
+def pe_resources(program, wanted_type):
+    """The resources of one type in a PE file, as (id, bytes) pairs (the first language of each)."""
+    pe = struct.unpack_from("<I", program, 0x3C)[0]
+    if program[pe:pe + 4] != b"PE\0\0":
+        raise ValueError("not a PE file")
+    sections, optional_size = struct.unpack_from("<H", program, pe + 6)[0], struct.unpack_from("<H", program, pe + 20)[0]
+    optional = pe + 24
+    magic = struct.unpack_from("<H", program, optional)[0]
+    directories = optional + (112 if magic == 0x20B else 96)
+    resource_rva = struct.unpack_from("<I", program, directories + 2 * 8)[0]
+    table = optional + optional_size
+    spans = []
+    for i in range(sections):
+        size, rva, _raw_size, raw = struct.unpack_from("<IIII", program, table + 40 * i + 8)
+        spans.append((rva, size, raw))
+
+    def offset(rva):
+        for start, size, raw in spans:
+            if start <= rva < start + size:
+                return raw + rva - start
+        raise ValueError(f"RVA {rva:#x} is in no section")
+
+    if resource_rva == 0:
+        return []
+    root = offset(resource_rva)
+
+    def entries(directory):
+        named, numbered = struct.unpack_from("<HH", program, directory + 12)
+        for i in range(named + numbered):
+            name, target = struct.unpack_from("<II", program, directory + 16 + 8 * i)
+            yield name, target
+
+    found = []
+    for kind, kind_target in entries(root):
+        if kind != wanted_type or not kind_target & 0x80000000:
+            continue
+        for ident, ident_target in entries(root + (kind_target & 0x7FFFFFFF)):
+            languages = list(entries(root + (ident_target & 0x7FFFFFFF)))
+            data_rva, size = struct.unpack_from("<II", program, root + languages[0][1])
+            found.append((ident, program[offset(data_rva):offset(data_rva) + size]))
+    return found
+
+
+def manifest(exe, *texts):
+    with open(exe, "rb") as f:
+        manifests = pe_resources(f.read(), RT_MANIFEST)
+    if len(manifests) != 1 or manifests[0][0] != 1:
+        print(f"{exe}: expected one manifest with ID 1, found IDs {[m[0] for m in manifests]}", file=sys.stderr)
+        return 1
+    xml = manifests[0][1].decode("utf-8")
+    print(xml)
+    wanted = ['level="asInvoker"', f'<supportedOS Id="{WINDOWS_10}"/>', *texts]
+    problems = [f"lacks {text}" for text in wanted if text not in xml]
+    if "activeCodePage" in xml:
+        problems.append("sets the process's code page (activeCodePage)")
+    for problem in problems:
+        print(f"{exe}: the manifest {problem}", file=sys.stderr)
+    return 1 if problems else 0
+
+
 def main(argv):
+    if len(argv) >= 3 and argv[1] == "manifest":
+        return manifest(*argv[2:])
     if len(argv) == 6 and argv[1] == "resources":
         return resources(*argv[2:])
     if len(argv) == 5 and argv[1] == "reg-value":

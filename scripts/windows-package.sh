@@ -11,7 +11,8 @@
 #
 # and checks them: the zip holds exactly those files; every DLL that a program or DLL in it imports
 # is in it or is one of Windows' own; rq7.exe is a window program (no console) with its icon and
-# version record and still registers its console control handler; rq7cli.exe, when built, is a
+# version record and still registers its console control handler; both have their application
+# manifest (scripts/windows-files.py manifest); rq7cli.exe, when built, is a
 # console program that needs Qt Core but not Qt's windows; the Russian texts are Debian's.
 # Then, in a throwaway Wine prefix, the installer is run silently, the installed files are compared
 # with the zip's, the Start-menu entry and the uninstall record are looked at, and the uninstaller is
@@ -112,6 +113,10 @@ grep -qE '^Subsystem[[:space:]]+00000002' <<<"$headers" || fail "rq7.exe is not 
 grep -qE '[[:space:]]SetConsoleCtrlHandler$' <<<"$headers" || fail "rq7.exe does not register a console control handler"
 python3 scripts/windows-files.py resources "$APP/rq7.exe" packaging/windows/rq7.ico "$version" "Работа с RQ7" ||
     fail "rq7.exe lacks its icon or version record"
+# The application manifests: the user's own rights, Windows 10/11, and for the windows the DPI of each
+# monitor (as Qt 6 sets it); the process's code page is left alone.
+python3 scripts/windows-files.py manifest "$APP/rq7.exe" '>PerMonitorV2<' '>true/pm<' >/dev/null ||
+    fail "rq7.exe lacks its manifest, or the manifest is wrong"
 if $has_cli; then
     # A console program (cmd.exe waits for it and shows its output), on Qt Core without the windows (Qt
     # Gui only for laying out the printed protocol of `report`).
@@ -124,6 +129,8 @@ if $has_cli; then
         fail "rq7cli.exe imports Qt's windows: $(grep -iE '^Qt6Widgets' <<<"$cli_imports")"
     fi
     grep -q 'rq7cli.exe --help' "$APP/README.txt" || fail "README.txt does not tell about rq7cli.exe"
+    python3 scripts/windows-files.py manifest "$APP/rq7cli.exe" >/dev/null ||
+        fail "rq7cli.exe lacks its manifest, or the manifest is wrong"
 elif grep -q 'rq7cli' "$APP/README.txt"; then
     fail "README.txt tells about rq7cli.exe, which the zip lacks"
 fi
@@ -175,8 +182,11 @@ MENU="$WINEPREFIX/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/Ра
 LINK="$MENU/Работа с RQ7.lnk"
 [ -f "$LINK" ] || fail "no Start-menu entry \"Работа с RQ7\"; shortcuts made: $(find "$WINEPREFIX/drive_c" -name '*.lnk' -newer "$INSTALLER" 2>/dev/null)"
 python3 scripts/windows-files.py lnk-has "$LINK" 'rq7.exe' || fail "the Start-menu entry does not start rq7.exe"
-python3 scripts/windows-files.py lnk-has "$LINK" 'Documents' ||
-    fail "the Start-menu entry does not start the program in the documents folder"
+# Each user's own documents folder, not the shared Public Documents of an installation for all users.
+python3 scripts/windows-files.py lnk-has "$LINK" '%USERPROFILE%\Documents' ||
+    fail "the Start-menu entry does not start the program in the user's own documents folder"
+python3 scripts/windows-files.py lnk-has "$LINK" 'Public' &&
+    fail "the Start-menu entry starts the program in the shared Public Documents folder"
 UNINSTALL_KEY='Software\Microsoft\Windows\CurrentVersion\Uninstall\rq7'
 display_name="$(python3 scripts/windows-files.py reg-value "$WINEPREFIX/system.reg" "$UNINSTALL_KEY" DisplayName)" ||
     fail "no uninstall record"

@@ -8,6 +8,7 @@
 #include "ui/Rq7Application.h"
 #include "ui/Rq7Program.h"
 #include "ui/Rq7Unit.h"
+#include "ui/SessionEnd.h"
 
 int main(int argc, char** argv) {
     TRq7Application app(argc, argv);
@@ -27,5 +28,7 @@ int main(int argc, char** argv) {
         return 1;
     }
     program.Rq7Form->show();
+    // From a write's first request to the end of its block the session end is refused.
+    const TSessionEndGuard sessionEnd(*program.Rq7Form);
     return QApplication::exec();
 }

@@ -88,11 +88,15 @@ set(CPACK_NSIS_MUI_UNIICON ${CMAKE_CURRENT_LIST_DIR}/rq7.ico)
 set(CPACK_NSIS_MODIFY_PATH OFF)
 set(CPACK_NSIS_ENABLE_UNINSTALL_BEFORE_INSTALL ON)
 # The Start-menu entry. The program keeps tmp.dat in the folder it starts in and its file dialogs
-# open there, so the entry starts it in the documents folder ("Start in", which NSIS takes from the
-# output folder; the public documents for an installation for all users), not in Program Files,
-# where an ordinary user may not write.
+# open there, so the entry starts it in the user's documents folder ("Start in", which NSIS takes from
+# the output folder), not in Program Files, where an ordinary user may not write. For an installation
+# for all users $DOCUMENTS would be the shared Public Documents, where every user's tmp.dat would be
+# one file: that entry starts in the documents folder of whoever starts it (the shell expands the
+# variable when the entry is started).
 set(CPACK_NSIS_CREATE_ICONS_EXTRA "
   SetOutPath \"$DOCUMENTS\"
+  StrCmp $SV_ALLUSERS \"AllUsers\" 0 +2
+    StrCpy $OUTDIR \"%USERPROFILE%\\Documents\"
   CreateShortCut \"$SMPROGRAMS\\$STARTMENU_FOLDER\\Работа с RQ7.lnk\" \"$INSTDIR\\rq7.exe\"
   SetOutPath \"$INSTDIR\"")
 set(CPACK_NSIS_DELETE_ICONS_EXTRA "

@@ -13,7 +13,11 @@
 #   - that write in the service record (a store in the Cyrillic folder): begun with the block found, done
 #     with the block the adapter holds; its protocol a PDF with the Russian title;
 #   - an adapter that never answers (rq7sim --lose 100, a simulator of its own): exit 3 with "Нет ответа" in UTF-8, nothing
-#     printed on standard output; a missing port: exit 2 naming it with the windows' message.
+#     printed on standard output; a missing port: exit 2 naming it with the windows' message;
+#   - the session end asked again and again (QUERY_END_SESSION, tests/win/wine/query-end-session.c)
+#     while a write runs: refused during the block, allowed after it (during the read-back);
+#   - the console's code page: cmd.exe in a terminal (script) set to 866 keeps 866 after rq7cli, which
+#     shows its Russian message there all the same.
 
 # Runs rq7cli.exe from the start folder: standard output into $1, standard error into $2, standard
 # input from $3 (a file, or /dev/null); sets CLI_STATUS.
@@ -140,4 +144,42 @@ EOF
     check "a missing port: exit 2 (got $CLI_STATUS)" test "$CLI_STATUS" -eq 2
     check "a missing port: the windows' message naming COM1, in UTF-8 ($(cat "$WORK/cli-missing.err"))" \
         has_utf8 "$WORK/cli-missing.err" "Неудача при открытии порта: Вероятно, выполняется другая программа, открывшая порт COM1."
+
+    # ---- the session end during a write
+    STEP="rq7cli: the session end during a write"
+    log "$STEP"
+    rq7_start_simulator "$WORK/ttyRQ7"
+    (exec env -u DISPLAY timeout -k 10 150 wine "$QUERY_END_SESSION" --class "rq7cli session end" 120) \
+        >"$WORK/cli-session.out" 2>&1 </dev/null &
+    local asker=$!
+    cli_run "$WORK/cli-session-write.out" "$WORK/cli-session-write.err" "$WORK/cli-passwords" write "$(wine_path "$changed")" --port "$port"
+    wait "$asker"
+    local asked=$?
+    cli_stop_simulator
+    check "rq7cli write with the session end asked ends with exit 0 (got $CLI_STATUS: $(cat "$WORK/cli-session-write.err"))" \
+        test "$CLI_STATUS" -eq 0
+    check "rq7cli refuses the session end during the block and allows it after (status $asked: $(tr '\n' ' ' <"$WORK/cli-session.out"))" \
+        test "$asked" -eq 0 -a "$(tr -d '\r' <"$WORK/cli-session.out")" = "$(printf 'refused\nallowed')"
+
+    # ---- the console's code page, in cmd.exe on a terminal (Wine gives cmd a console only there)
+    STEP="rq7cli: the console's code page"
+    log "$STEP"
+    if ! command -v script >/dev/null; then
+        log "SKIPPED: the code page check needs script (util-linux) for a terminal"
+        return
+    fi
+    (cd "$START_DIR" && timeout -k 10 120 script -qec \
+        "wine cmd /c \"chcp 866 & $(wine_path "$CLI_APP/rq7cli.exe" | sed 's/\\/\\\\/g') read --port COM1 & chcp\"" /dev/null) \
+        </dev/null >"$WORK/cli-chcp.raw" 2>&1
+    # The console's drawing: its control sequences away, its lines as shown.
+    sed -E 's/\x1b\[[0-9;?]*[A-Za-z]//g' "$WORK/cli-chcp.raw" | tr '\r' '\n' >"$WORK/cli-chcp.out"
+    local pages
+    pages="$(tr -d ' ' <"$WORK/cli-chcp.out" | grep -io 'codepage:[0-9]*' | tr '\n' ' ')"
+    if [ "${pages%% *}" != "codepage:866" ]; then
+        log "SKIPPED: chcp 866 did not take effect in Wine's cmd (it says: ${pages:-nothing})"
+        return
+    fi
+    check "the console's code page is 866 after rq7cli as before it ($pages)" \
+        test "$pages" = "codepage:866 codepage:866 "
+    check "rq7cli's Russian message shows in the console set to 866" grep -q "Неудача при открытии порта" "$WORK/cli-chcp.out"
 }

@@ -12,8 +12,10 @@
 # Cyrillic folder, and written behind the second password; "Изм.границ пар-ров" and its tmp.dat;
 # "Доп.режим"; "Выход". Then it checks the saved file, tmp.dat, the port settings read back from the
 # prefix's registry (HKEY_CURRENT_USER\Software\Fendral\QUORB\Comport Settings\ComPort) and the
-# block and requests the simulator ended with. Then rq7cli.exe reads and writes a fresh adapter's
-# block on the same port, and its Russian messages are checked as UTF-8 (tests/win/e2e/cli-checks.sh).
+# block and requests the simulator ended with. During the write a helper asks the main window, as
+# Windows does at shutdown, whether the session may end: refused during the block, allowed after it.
+# Then rq7cli.exe reads and writes a fresh adapter's block on the same port, and its Russian messages
+# are checked as UTF-8 (tests/win/e2e/cli-checks.sh).
 # Last, TEST_WIN_WINDOWS_EXE (tests/win/ui) runs from a
 # copy of the program's folder, with its style, plugins and Russian texts, in the same X server.
 #
@@ -78,6 +80,11 @@ mkdir -p "$START_DIR" "$WORK/app"
 unzip -q "$ZIP" -d "$WORK/app" || abort "cannot unpack $ZIP"
 APP="$(dirname "$(find "$WORK/app" -name rq7.exe | head -n 1)")"
 [ -f "$APP/rq7.exe" ] || abort "no rq7.exe in $ZIP"
+
+# The helper that asks a window whether the session may end, as Windows does at shutdown.
+QUERY_END_SESSION="$WORK/query-end-session.exe"
+x86_64-w64-mingw32-gcc -O2 -Wall -Wextra -Werror -o "$QUERY_END_SESSION" "$ROOT/tests/win/wine/query-end-session.c" \
+    -lshell32 || abort "cannot build tests/win/wine/query-end-session.c"
 
 rq7_start_x
 rq7_start_simulator "$WORK/ttyRQ7"
@@ -144,9 +151,20 @@ wait_gone "$SAVE" 10 || abort "the save dialog did not close"
 wait_rq7_window password 10 >/dev/null || abort "no password dialog for the write (a message instead: $(find_rq7_window box))"
 type_text "Trimel"
 press Return
-wait_rq7_window box 10 >/dev/null || abort "no confirmation after the second password"
+BOX="$(wait_rq7_window box 10)" || abort "no confirmation after the second password"
+# The session end, asked of the main window again and again from before the write to after it. The
+# helper has no display of its own (it only sends messages), so it cannot take the keyboard.
+(exec env -u DISPLAY timeout -k 10 90 wine "$QUERY_END_SESSION" --title "Работа с RQ7" 60) \
+    >"$WORK/session.out" 2>&1 </dev/null &
+ASKER_PID=$!
+sleep 2 # the helper is asking before the write begins
+activate "$BOX"
 press Return # "Да": program
 e2e_check_written
+wait "$ASKER_PID"
+asked=$?
+check "the main window refuses the session end during the write and allows it after (status $asked: $(tr '\n' ' ' <"$WORK/session.out"))" \
+    test "$asked" -eq 0 -a "$(tr -d '\r' <"$WORK/session.out")" = "$(printf 'refused\nallowed')"
 sleep 0.5
 check "no message after the write" test -z "$(find_rq7_window box)"
 screenshot "04-after-write"
