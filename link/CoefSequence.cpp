@@ -220,7 +220,8 @@ TWriteEnd TCoefSequence::WriteAddressAndSlots(std::optional<std::uint8_t> addres
         BeforeFirstWrite();
     }
     report_.Begun = true;
-    const TWriteHold hold; // from the first request (the address register, when given) to the end of the block
+    const TWriteHold
+        hold; // from the first request (the address register, when given) to the end of the block
     if (address && !WriteWithRetry([&] { exchange_.WriteRegister(rq7map::kAddressRegister, *address); })) {
         report_.AddressUnknown = true;
         view_.ShowMessage(kNoAnswerText);
