@@ -18,6 +18,7 @@
 #include <cstdlib>
 
 #include "coef/DeviceMap.h"
+#include "coef/ValueText.h"
 #include "link/CoefSequence.h"
 #include "record/RecordJsonParts.h"
 
@@ -97,20 +98,6 @@ void AppendOptionalBool(std::string& out, std::optional<bool> value) {
     out += !value ? "null" : (*value ? "true" : "false");
 }
 
-int HexValue(QChar c) {
-    const char16_t u = c.unicode();
-    if (u >= '0' && u <= '9') {
-        return u - '0';
-    }
-    if (u >= 'a' && u <= 'f') {
-        return u - 'a' + 10;
-    }
-    if (u >= 'A' && u <= 'F') {
-        return u - 'A' + 10;
-    }
-    return -1;
-}
-
 std::optional<TRecordedSlots> SlotsFromJson(const QJsonValue& value) {
     if (!value.isArray() || value.toArray().size() != 16) {
         return std::nullopt;
@@ -118,18 +105,17 @@ std::optional<TRecordedSlots> SlotsFromJson(const QJsonValue& value) {
     const QJsonArray array = value.toArray();
     TRecordedSlots recorded{};
     for (qsizetype i = 0; i < array.size(); ++i) {
-        const QString text = array[i].toString();
+        const std::string text = array[i].toString().toStdString();
         if (!array[i].isString() || text.size() != 8) {
             return std::nullopt;
         }
-        for (int b = 0; b < 4; ++b) {
-            const int high = HexValue(text[2 * b]);
-            const int low = HexValue(text[2 * b + 1]);
+        for (std::size_t b = 0; b < 4; ++b) {
+            const int high = HexDigitValue(text[2 * b]);
+            const int low = HexDigitValue(text[2 * b + 1]);
             if (high < 0 || low < 0) {
                 return std::nullopt;
             }
-            recorded[static_cast<std::size_t>(i)][static_cast<std::size_t>(b)] =
-                static_cast<std::uint8_t>(high * 16 + low);
+            recorded[static_cast<std::size_t>(i)][b] = static_cast<std::uint8_t>(high * 16 + low);
         }
     }
     return recorded;
