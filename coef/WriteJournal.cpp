@@ -317,7 +317,7 @@ constexpr char kSeparator = '/';
 
 TWriteJournal::TWriteJournal(std::string path) : path_(std::move(path)) {}
 
-std::string TWriteJournal::DefaultPath() {
+std::string UserDataFile(const std::string& name) {
     std::string folder = DataFolder();
     if (folder.empty()) {
         return {};
@@ -328,7 +328,11 @@ std::string TWriteJournal::DefaultPath() {
     if (folder.back() != kSeparator) {
         folder += kSeparator;
     }
-    return folder + "rq7" + kSeparator + "write-journal.txt";
+    return folder + "rq7" + kSeparator + name;
+}
+
+std::string TWriteJournal::DefaultPath() {
+    return UserDataFile("write-journal.txt");
 }
 
 const std::string& TWriteJournal::Path() const {

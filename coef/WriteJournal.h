@@ -21,6 +21,12 @@
 
 #include "coef/CoefBlock.h"
 
+// A file of rq7's in the user's data folder: Linux $XDG_DATA_HOME/rq7/name (default ~/.local/share/rq7/
+// when XDG_DATA_HOME is unset or empty or not absolute); Windows %LOCALAPPDATA%\rq7\name
+// (%USERPROFILE%\AppData\Local where LOCALAPPDATA is unset). Empty when no home folder is known. The
+// write journal and the service record's store both live there.
+std::string UserDataFile(const std::string& name);
+
 struct TJournalEntry {
     std::int32_t FactoryNumber = 0; // the adapter's (slot 13 of the block found)
     TCoefImageBytes Found{};        // the block read before the write
@@ -39,9 +45,7 @@ public:
 
     explicit TWriteJournal(std::string path); // UTF-8 path of the journal file
 
-    // The user's data folder file: Linux $XDG_DATA_HOME/rq7/write-journal.txt (default ~/.local/share/rq7/
-    // when XDG_DATA_HOME is unset or empty or not absolute); Windows %LOCALAPPDATA%\rq7\write-journal.txt
-    // (%USERPROFILE%\AppData\Local where LOCALAPPDATA is unset). Empty when no home folder is known.
+    // UserDataFile("write-journal.txt").
     static std::string DefaultPath();
 
     const std::string& Path() const;

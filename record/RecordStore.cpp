@@ -14,6 +14,7 @@
 #include <cstring>
 #include <utility>
 
+#include "coef/WriteJournal.h"
 #include "record/RecordJsonParts.h"
 
 namespace {
@@ -440,27 +441,7 @@ std::string TRecordStore::DefaultPath() {
     if (!chosen.isEmpty()) {
         return chosen.toStdString();
     }
-#ifdef _WIN32
-    QString folder = qEnvironmentVariable("LOCALAPPDATA");
-    if (folder.isEmpty()) {
-        const QString profile = qEnvironmentVariable("USERPROFILE");
-        if (profile.isEmpty()) {
-            return {};
-        }
-        folder = profile + QStringLiteral("\\AppData\\Local");
-    }
-    return QDir::toNativeSeparators(folder + QStringLiteral("/rq7/rq7-history.sqlite")).toStdString();
-#else
-    QString folder = qEnvironmentVariable("XDG_DATA_HOME");
-    if (!folder.startsWith(QLatin1Char('/'))) { // a relative XDG_DATA_HOME is to be ignored
-        const QString home = QDir::homePath();
-        if (home.isEmpty()) {
-            return {};
-        }
-        folder = home + QStringLiteral("/.local/share");
-    }
-    return QDir::cleanPath(folder + QStringLiteral("/rq7/rq7-history.sqlite")).toStdString();
-#endif
+    return UserDataFile("rq7-history.sqlite");
 }
 
 const std::string& TRecordStore::Path() const {

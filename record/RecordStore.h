@@ -27,7 +27,8 @@ struct TRecordFilter {
 // What a check of the chain found: empty when every record is as it was appended.
 struct TChainProblem {
     std::int64_t Id = 0;
-    std::string Text; // Russian: what is wrong with this record ("запись изменена", "перед ней удалена запись")
+    std::string
+        Text; // Russian: what is wrong with this record ("запись изменена", "перед ней удалена запись")
 };
 
 class TRecordStore {
@@ -43,8 +44,8 @@ public:
     TRecordStore(const TRecordStore&) = delete;
     TRecordStore& operator=(const TRecordStore&) = delete;
 
-    // RQ7_HISTORY when set, else the user's data folder's rq7-history.sqlite (Linux
-    // $XDG_DATA_HOME/rq7/, default ~/.local/share/rq7/; Windows %LOCALAPPDATA%\rq7\).
+    // RQ7_HISTORY when set, else UserDataFile("rq7-history.sqlite") (coef/WriteJournal.h: Linux
+    // $XDG_DATA_HOME/rq7/, default ~/.local/share/rq7/; Windows %LOCALAPPDATA%\rq7\), as the write journal.
     static std::string DefaultPath();
 
     const std::string& Path() const;
