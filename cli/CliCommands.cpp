@@ -461,17 +461,14 @@ int RecordedWrite(TCliSession& session, TCliContext& context, TCliRecorder& reco
             return;
         }
         record.Time = RecordTimeNow();
-        record.AsLeft = AsLeftOf(sent, session.Sequence.LastWrite(), verified);
-        record.FactoryNumber = FactoryNumberAfterWrite(sent, *record.AsLeft, record.AsFound);
-        record.Outcome = TRecordOutcome{code, message};
+        NoteWriteLeft(record, sent, session.Sequence.LastWrite(), verified, TRecordOutcome{code, message});
         if (const std::optional<std::string> problem = recorder.Append(record)) {
             session.Say("журнал: итог записи не занесён: " + *problem);
         }
     };
     if (recorder.Enabled()) {
-        record.AsLeft = AsLeftOf(sent, TWriteReport{}, std::nullopt);
-        record.FactoryNumber = FactoryNumberAfterWrite(sent, *record.AsLeft, record.AsFound);
-        record.Outcome = TRecordOutcome{std::nullopt, kOutcomeBegun};
+        NoteWriteLeft(record, sent, TWriteReport{}, std::nullopt,
+                      TRecordOutcome{std::nullopt, kOutcomeBegun});
         if (const std::optional<std::string> problem = recorder.Append(record)) {
             session.Say(*problem + "; в адаптер ничего не отправлено (запись без журнала: --no-history)");
             return kExitHistory;

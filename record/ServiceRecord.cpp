@@ -16,6 +16,7 @@
 #include <array>
 #include <cstdio>
 #include <cstdlib>
+#include <utility>
 
 #include "coef/DeviceMap.h"
 #include "coef/ValueText.h"
@@ -459,12 +460,22 @@ std::int64_t FactoryNumberOfImage(const TCoefImageBytes& image) {
     return static_cast<std::int32_t>(SlotWordOfImage(image, rq7map::kFactoryNumberSlot));
 }
 
+namespace {
+// The adapter's factory number after a write (see NoteWriteLeft).
 std::int64_t FactoryNumberAfterWrite(const TCoefImageBytes& sent, const TAsLeft& left,
                                      const std::optional<TAsFound>& found) {
     if (left.State.at(rq7map::kFactoryNumberSlot - 1) == TRecordedSlotState::Old && found) {
         return FactoryNumberOfSlots(found->Slots);
     }
     return FactoryNumberOfImage(sent);
+}
+} // namespace
+
+void NoteWriteLeft(TServiceRecord& record, const TCoefImageBytes& sent, const TWriteReport& report,
+                   std::optional<bool> verified, TRecordOutcome outcome) {
+    record.AsLeft = AsLeftOf(sent, report, verified);
+    record.FactoryNumber = FactoryNumberAfterWrite(sent, *record.AsLeft, record.AsFound);
+    record.Outcome = std::move(outcome);
 }
 
 std::optional<TRecordedFile> RecordedFileOf(const std::string& path) {

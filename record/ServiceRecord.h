@@ -96,10 +96,13 @@ TAsLeft AsLeftOf(const TCoefImageBytes& sent, const TWriteReport& report, std::o
 // The factory number in slot 13, as the windows show it (a signed 32-bit number).
 std::int64_t FactoryNumberOfSlots(const TRecordedSlots& recorded);
 std::int64_t FactoryNumberOfImage(const TCoefImageBytes& image);
-// The adapter's factory number after a write: the one sent once its slot went out (new, or unknown:
-// perhaps stored), else the one found (the one sent when nothing was found).
-std::int64_t FactoryNumberAfterWrite(const TCoefImageBytes& sent, const TAsLeft& left,
-                                     const std::optional<TAsFound>& found);
+
+// Fills in what a write leaves: its as-left (the image sent, each slot's state by the write's report, the
+// read-back), the factory number it leaves the adapter with (the one sent once its slot went out, new or
+// unknown, else the one found; the one sent when nothing was found), and its outcome. A write's first record
+// is NoteWriteLeft(record, sent, TWriteReport{}, std::nullopt, {std::nullopt, kOutcomeBegun}).
+void NoteWriteLeft(TServiceRecord& record, const TCoefImageBytes& sent, const TWriteReport& report,
+                   std::optional<bool> verified, TRecordOutcome outcome);
 
 // The name and SHA-256 of a coefficient file as it stands on disk. Only a regular file of at most 1 MB
 // (a coefficient file is a few hundred bytes) is read for it, so a pipe or a device is never read to its

@@ -95,12 +95,9 @@ void TServiceRecorder::ForgetRead() {
 
 void TServiceRecorder::RecordWriteBegun(TRecordOperation operation, const TCoefImageBytes& sent,
                                         const std::optional<TRecordedFile>& file) {
-    const TWriteReport notBegun;
     TServiceRecord record = NewWindowRecord(operation);
     record.AsFound = lastRead_;
-    record.AsLeft = AsLeftOf(sent, notBegun, std::nullopt);
-    record.FactoryNumber = FactoryNumberAfterWrite(sent, *record.AsLeft, record.AsFound);
-    record.Outcome = {std::nullopt, kOutcomeBegun};
+    NoteWriteLeft(record, sent, TWriteReport{}, std::nullopt, {std::nullopt, kOutcomeBegun});
     record.File = file;
     Append(record);
 }
@@ -110,9 +107,7 @@ void TServiceRecorder::RecordWriteEnded(TRecordOperation operation, const TCoefI
                                         const std::optional<TRecordedFile>& file) {
     TServiceRecord record = NewWindowRecord(operation);
     record.AsFound = lastRead_;
-    record.AsLeft = AsLeftOf(sent, report, std::nullopt);
-    record.FactoryNumber = FactoryNumberAfterWrite(sent, *record.AsLeft, record.AsFound);
-    record.Outcome = {WriteOutcomeCode(end, report), message};
+    NoteWriteLeft(record, sent, report, std::nullopt, {WriteOutcomeCode(end, report), message});
     record.File = file;
     Append(record);
 }
