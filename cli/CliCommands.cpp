@@ -623,9 +623,6 @@ int SaveReadBlock(TCliSession& session, TCliContext& context, const TCommandLine
         session.Say("Файл " + line.Output + " не записан: контрольная сумма блока неверна");
         return kExitChecksum;
     }
-    if (!checksumOk) {
-        session.LastMessage = kChecksumErrorText;
-    }
     if (!line.Output.empty()) {
         TCoefFileTexts file;
         file.Address = std::to_string(shown.Address);
@@ -814,8 +811,8 @@ int CommandRestore(TCliContext& context, const TCommandLine& line) {
         SayError(context.Err, context.Out, text);
         return code;
     };
-    const std::optional<std::int64_t> id = ParseFactoryNumber(line.RecordId);
-    if (!id || *id <= 0) {
+    const std::optional<std::int64_t> id = ParseRecordId(line.RecordId);
+    if (!id) {
         return refuse("\"" + Printable(line.RecordId) + "\" не номер записи", kExitUsage);
     }
     TCliRecorder recorder(context, line);
@@ -907,13 +904,13 @@ int CommandCompare(TCliContext& context, const TCommandLine& line) {
         other = built.CoefImage;
         otherName = "файл";
     } else {
-        const std::optional<std::int64_t> id = ParseFactoryNumber(line.CompareRecord);
-        if (!id || *id <= 0) {
+        const std::optional<std::int64_t> id = ParseRecordId(line.CompareRecord);
+        if (!id) {
             return refuse("--record: \"" + Printable(line.CompareRecord) + "\" не номер записи", kExitUsage);
         }
         TCliRecorder recorder(context, line);
-        if (const std::optional<std::string> problem = recorder.Open()) {
-            return refuse(*problem, kExitHistory);
+        if (const std::optional<int> failed = OpenForReading(recorder, context)) {
+            return *failed;
         }
         const std::optional<TServiceRecord> source = recorder.Store()->Find(*id);
         if (!source) {

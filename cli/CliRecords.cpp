@@ -71,13 +71,20 @@ std::optional<std::int64_t> ParseFactoryNumber(const std::string& text) {
     return number;
 }
 
-namespace {
-
-// A record's number as given; nothing when it is no positive integer.
 std::optional<std::int64_t> ParseRecordId(const std::string& text) {
     const std::optional<std::int64_t> id = ParseFactoryNumber(text);
     return id && *id > 0 ? id : std::nullopt;
 }
+
+std::optional<int> OpenForReading(TCliRecorder& recorder, TCliContext& context) {
+    if (const std::optional<std::string> problem = recorder.Open()) {
+        SayError(context.Err, context.Out, *problem);
+        return kExitHistory;
+    }
+    return std::nullopt;
+}
+
+namespace {
 
 std::string CsvField(const std::string& text) {
     if (text.find_first_of(",\"\r\n") == std::string::npos) {
@@ -96,15 +103,6 @@ std::string OutcomeCell(const TRecordOutcome& outcome) {
 
 std::string FactoryNumberField(const TServiceRecord& record) {
     return record.FactoryNumber ? std::to_string(*record.FactoryNumber) : std::string();
-}
-
-// Opens the store for a command that only reads it; the exit code and message when it cannot be.
-std::optional<int> OpenForReading(TCliRecorder& recorder, TCliContext& context) {
-    if (const std::optional<std::string> problem = recorder.Open()) {
-        SayError(context.Err, context.Out, *problem);
-        return kExitHistory;
-    }
-    return std::nullopt;
 }
 
 void PrintHistory(std::ostream& out, const std::vector<TServiceRecord>& records) {

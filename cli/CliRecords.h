@@ -37,3 +37,7 @@ private:
 
 // A factory number as typed ("0101001"); nothing when it is no non-negative integer.
 std::optional<std::int64_t> ParseFactoryNumber(const std::string& text);
+// A record's number as typed; nothing when it is no positive integer.
+std::optional<std::int64_t> ParseRecordId(const std::string& text);
+// Opens the store for a command that only reads it; kExitHistory (with the message said) when it cannot be.
+std::optional<int> OpenForReading(TCliRecorder& recorder, TCliContext& context);
