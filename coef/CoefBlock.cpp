@@ -131,6 +131,10 @@ std::uint32_t SlotWordOfImage(const TCoefImageBytes& image, int k) {
     return LittleEndianWord(SlotOfImage(image, k));
 }
 
+std::uint32_t SlotWord(const TSlotBytes& d) {
+    return LittleEndianWord(d);
+}
+
 void TCoefBlock::StoreSlotReply(int k, const TSlotBytes& d) {
     using namespace rq7map;
     if (k < 1 || k > kSlotCount) {

@@ -57,6 +57,8 @@ using TKeptSlots = std::array<std::optional<TSlotBytes>, 17>;
 // factory number of slot 13, the packed date and time of slot 14).
 TSlotBytes SlotOfImage(const TCoefImageBytes& image, int k);
 std::uint32_t SlotWordOfImage(const TCoefImageBytes& image, int k);
+// A slot's four bytes as the word they hold, least significant first.
+std::uint32_t SlotWord(const TSlotBytes& d);
 
 // What a write keeps of what the adapter is known to hold: every slot 1..13 not marked changed (index k
 // for slot k), and the address slot while the new address is the one it holds; never the date or the

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <limits>
 
+#include "coef/CoefBlock.h"
 #include "coef/CoefFile.h"
 #include "coef/DeviceMap.h"
 #include "coef/ValueText.h"
@@ -11,11 +12,6 @@
 namespace {
 
 constexpr const char* kNone = "—";
-
-std::uint32_t SlotWord(const TSlotBytes& d) {
-    return static_cast<std::uint32_t>(d[0]) | (static_cast<std::uint32_t>(d[1]) << 8) |
-           (static_cast<std::uint32_t>(d[2]) << 16) | (static_cast<std::uint32_t>(d[3]) << 24);
-}
 
 // Slot k as the windows show it: values with their decimals (channel 2's limits lowered by their offset),
 // the factory number, the recording date and the address byte.

@@ -453,7 +453,7 @@ TAsLeft AsLeftOf(const TCoefImageBytes& sent, const TWriteReport& report, std::o
 }
 
 std::int64_t FactoryNumberOfSlots(const TRecordedSlots& recorded) {
-    return FactoryNumberOfImage(ImageOfRecordedSlots(recorded));
+    return static_cast<std::int32_t>(SlotWord(recorded.at(rq7map::kFactoryNumberSlot - 1)));
 }
 
 std::int64_t FactoryNumberOfImage(const TCoefImageBytes& image) {
